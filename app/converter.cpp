@@ -1,0 +1,67 @@
+#include "app/converter.h"
+
+#include <bit>
+#include <cstdint>
+
+#include "app/frame.h"
+#include "runtime/input/input.h"
+#include "runtime/print/print.h"
+
+namespace {
+
+// The constants by their bit patterns, so no decimal literal can round them differently.
+constexpr double K1 = std::bit_cast<double>(uint64_t{0x3FE1C71C71C71C72});  // nearest 5/9
+constexpr double K2 = std::bit_cast<double>(uint64_t{0x4031C71C71C71C72});  // nearest 160/9
+constexpr double kNine = 9.0;
+constexpr double kFive = 5.0;
+constexpr double kThirtyTwo = 32.0;
+
+void print_menu() {
+  print_string(0, "Choose an option:", PRINT_NEWLINE);
+  print_string(0, "1 For Fahrenheit To Celsius", PRINT_NEWLINE);
+  print_string(0, "2 For Celsius To Fahrenheit", PRINT_NEWLINE);
+  print_string(0, "3 For exit...", PRINT_NEWLINE);
+}
+
+// Reads one temperature after its prompt; ends the program at the end of the input.
+double read_temperature(const char* prompt) {
+  input_start(prompt, 0, 1);
+  double temperature = 0.0;
+  read_double_field(&temperature);
+  if (input_reached_end()) program_end(0);
+  return temperature;
+}
+
+}  // namespace
+
+double fahrenheit_to_celsius(double x) {
+  const double product = K1 * x;
+  return product - K2;
+}
+
+double celsius_to_fahrenheit(double x) {
+  const double product = kNine * x;
+  const double quotient = product / kFive;
+  return kThirtyTwo + quotient;
+}
+
+void converter_loop() {
+  int64_t choice = 0;
+  for (;;) {
+    print_menu();
+    input_start("", 1, 1);
+    read_int64_field(&choice);
+    if (input_reached_end()) program_end(0);
+    if (choice == 1) {
+      const double temperature = read_temperature("Input temperature in Fahrenheit: ");
+      print_string(0, "C= ", 0);
+      print_double(0, fahrenheit_to_celsius(temperature), PRINT_NEWLINE);
+    } else if (choice == 2) {
+      const double temperature = read_temperature("Input temperature in Celsius: ");
+      print_string(0, "F= ", 0);
+      print_double(0, celsius_to_fahrenheit(temperature), PRINT_NEWLINE);
+    } else if (choice == 3) {
+      program_end(0);
+    }
+  }
+}

@@ -1,0 +1,161 @@
+// INPUT start, the input sources and pushback.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "app/frame.h"
+#include "runtime/input/input.h"
+#include "runtime/term/term.h"
+
+namespace {
+
+constexpr std::size_t kInputContextSize = 48;
+static_assert(sizeof(InputContext) <= kInputContextSize);
+
+void release_input_context(void* data) {
+  auto* context = static_cast<InputContext*>(data);
+  delete context->line_text;
+  context->line_text = nullptr;
+}
+
+// Stores a new line text, releasing the storage of the previous one.
+void replace_line_text(InputContext* context, std::string&& text) {
+  std::string old = std::move(*context->line_text);
+  *context->line_text = std::move(text);
+}
+
+void install_console_read() {
+  console_setup();
+  OperationTable* table = console_operations();
+  if (table->read == nullptr && not_a_terminal(1) != 0) table->read = stream_read;
+}
+
+// An open record serves as the source; a record that is not open counts as none.
+FileRecord* open_source(InputContext* context) {
+  FileRecord* source = context->source;
+  return source != nullptr && source->operation_table != nullptr ? source : nullptr;
+}
+
+}  // namespace
+
+InputContext* input_context() {
+  auto* context = static_cast<InputContext*>(
+      context_require(CONTEXT_INPUT, kInputContextSize, release_input_context));
+  if (context->line_text == nullptr) context->line_text = new std::string();
+  return context;
+}
+
+int not_a_terminal(int selector) {
+  std::FILE* stream = selector != 0 ? stdin : stdout;
+  return isatty(fileno(stream)) ? 0 : -1;
+}
+
+int32_t input_start(std::optional<std::string_view> prompt, int32_t question, int32_t newline) {
+  install_console_read();
+  InputContext* context = input_context();
+  context->read_position = 0;
+  context->line_ended_input = false;
+  replace_line_text(context, std::string());
+  if (not_a_terminal(1) != 0) {
+    context->source = console_record();
+    return set_error(ERROR_NONE);
+  }
+  context->source = nullptr;
+  term_write(nullptr, 0);  // applies a pending window-size change and flushes
+  if (prompt) {
+    print_string(0, *prompt, 0);
+    if (question != 0) print_text(0, "? ", 0);
+  }
+  bool ended = false;
+  std::string line = line_edit(0, &ended);
+  if (newline != 0) print_line_end(0, PRINT_NEWLINE);
+  context->line_ended_input = ended;
+  replace_line_text(context, std::move(line));
+  return set_error(ERROR_NONE);
+}
+
+bool input_reached_end() { return input_context()->reached_end; }
+
+int32_t stream_read(FileRecord*, void* destination, std::size_t* length) {
+  auto* bytes = static_cast<unsigned char*>(destination);
+  const std::size_t wanted = *length;
+  std::size_t delivered = 0;
+  if (wanted == 1) {
+    // The field scanner's one-byte reads: the cheapest way through the stream buffer.
+    const int ch = getc_unlocked(stdin);
+    if (ch != EOF) {
+      bytes[0] = static_cast<unsigned char>(ch);
+      delivered = 1;
+    }
+  } else if (wanted <= STDIN_CHUNK) {
+    delivered = fread_unlocked(bytes, 1, wanted, stdin);
+  } else {
+    // Whole chunks while they come back full, then the remainder.
+    bool short_chunk = false;
+    while (!short_chunk && wanted - delivered > STDIN_CHUNK) {
+      const std::size_t got = fread_unlocked(bytes + delivered, 1, STDIN_CHUNK, stdin);
+      delivered += got;
+      short_chunk = got != STDIN_CHUNK;
+    }
+    if (!short_chunk) delivered += fread_unlocked(bytes + delivered, 1, wanted - delivered, stdin);
+  }
+  if (delivered < wanted) std::memset(bytes + delivered, 0, wanted - delivered);
+  *length = delivered;
+  return set_error(ERROR_NONE);
+}
+
+int32_t file_read(FileRecord* record, void* destination, std::size_t wanted, std::size_t* delivered) {
+  *delivered = 0;
+  if (record == nullptr || record->operation_table == nullptr) return set_error(ERROR_NOT_AVAILABLE);
+  set_error(ERROR_NONE);
+  auto* bytes = static_cast<uint8_t*>(destination);
+  const std::size_t from_pushback = std::min<std::size_t>(record->pushback_count, wanted);
+  if (from_pushback != 0) {
+    std::memcpy(bytes, record->pushback_bytes, from_pushback);
+    std::memmove(record->pushback_bytes, record->pushback_bytes + from_pushback,
+                 record->pushback_count - from_pushback);
+    record->pushback_count -= from_pushback;
+    *delivered = from_pushback;
+  }
+  if (from_pushback == wanted) return ERROR_NONE;
+  FileReadOp read = record->operation_table->read;
+  if (read == nullptr) return set_error(ERROR_NOT_AVAILABLE);
+  std::size_t count = wanted - from_pushback;
+  const int32_t result = read(record, bytes + from_pushback, &count);
+  *delivered += count;
+  return set_error(result);
+}
+
+int32_t file_push_back(FileRecord* record, const uint8_t* bytes, std::size_t count) {
+  if (record == nullptr || record->operation_table == nullptr) return set_error(ERROR_NOT_AVAILABLE);
+  set_error(ERROR_NONE);
+  if (record->pushback_count + count > PUSHBACK_CAPACITY) return set_error(ERROR_PUSHBACK_FULL);
+  std::memmove(record->pushback_bytes + count, record->pushback_bytes, record->pushback_count);
+  std::memcpy(record->pushback_bytes, bytes, count);
+  record->pushback_count += count;
+  return ERROR_NONE;
+}
+
+int next_input_char(InputContext* context) {
+  if (FileRecord* source = open_source(context)) {
+    uint8_t byte = 0;
+    std::size_t delivered = 0;
+    if (file_read(source, &byte, 1, &delivered) != ERROR_NONE || delivered == 0) return END_OF_INPUT;
+    return byte;
+  }
+  const std::string& line = *context->line_text;
+  if (context->read_position < 0 || static_cast<std::size_t>(context->read_position) >= line.size())
+    return END_OF_INPUT;
+  return static_cast<unsigned char>(line[context->read_position++]);
+}
+
+void push_back_char(InputContext* context, int ch) {
+  if (ch == END_OF_INPUT) return;
+  if (FileRecord* source = open_source(context)) {
+    const auto byte = static_cast<uint8_t>(ch);
+    file_push_back(source, &byte, 1);
+  } else if (context->read_position > 0) {
+    --context->read_position;
+  }
+}

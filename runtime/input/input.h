@@ -1,0 +1,68 @@
+// Console input: the INPUT statement, its field scanner and numeric field
+// reads, the text-to-number routines, and the interactive line editor.
+//
+// INPUT chooses its path at every start: with standard input redirected it
+// prints nothing and scans fields byte by byte from the console record
+// (pushback bytes first, then standard input); on a terminal it prints the
+// prompt, lets the user edit a line (line_edit) and scans that line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/print/print.h"
+
+inline constexpr int32_t FIELD_LIMIT = 67;
+inline constexpr std::size_t FIELD_BUFFER = FIELD_LIMIT + 1;
+inline constexpr std::size_t STDIN_CHUNK = 0x100000;
+inline constexpr int END_OF_INPUT = -1;
+
+// The record of context slot 2, shared by every INPUT statement.
+struct InputContext {
+  FileRecord* source;       // console record on the redirected path; nullptr on a terminal
+  std::string* line_text;   // the edited line (terminal path); owned by the context
+  int32_t read_position;    // index of the next byte of line_text
+  bool line_ended_input;    // the line editor met the end of the input instead of Enter
+  bool reached_end;         // the last field read found no byte at all left
+};
+
+// INPUT start. prompt nullopt means no prompt; question non-zero prints "? "
+// after the prompt; newline non-zero ends the line after editing.
+int32_t input_start(std::optional<std::string_view> prompt, int32_t question, int32_t newline);
+void read_int64_field(int64_t* out);
+void read_double_field(double* out);
+// True when the last field read found the input exhausted before any byte.
+bool input_reached_end();
+
+InputContext* input_context();
+
+// Field scanner: up to limit bytes into destination (limit + 1 bytes room).
+struct FieldScan {
+  int32_t length;
+  bool float_mark;  // the field looks like a floating-point number
+  bool at_end;      // the input was exhausted before any byte was read
+};
+FieldScan scan_field(InputContext* context, char* destination, int32_t limit);
+
+int next_input_char(InputContext* context);
+void push_back_char(InputContext* context, int ch);
+int32_t file_push_back(FileRecord* record, const uint8_t* bytes, std::size_t count);
+int32_t file_read(FileRecord* record, void* destination, std::size_t wanted, std::size_t* delivered);
+int32_t stream_read(FileRecord* record, void* destination, std::size_t* length);
+// -1 when the selected stream (non-zero: standard input, 0: standard output) is not a terminal, else 0.
+int not_a_terminal(int selector);
+
+// Text to number.
+uint32_t text_to_int32(const char* text, int64_t length);
+uint64_t text_to_int64(const char* text, int64_t length);
+double text_to_double(const char* text, int64_t length);
+uint32_t prefix_digits32(const char* text, int64_t length, int base);
+uint64_t prefix_digits64(const char* text, int64_t length, int base);
+int64_t double_to_int64_rounded(double value);
+
+// Line editor. Returns the edited line (never fails); *input_ended, when given,
+// tells whether the keyboard reached its end instead of Enter.
+std::string line_edit(int32_t mode, bool* input_ended = nullptr);

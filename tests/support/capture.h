@@ -1,0 +1,55 @@
+// Helpers for unit tests: captured standard output and in-memory input sources.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "runtime/input/input.h"
+#include "runtime/print/print.h"
+
+// Sends standard output to a temporary file while alive; text() returns what was written.
+class CapturedStdout {
+ public:
+  CapturedStdout();
+  ~CapturedStdout();
+  CapturedStdout(const CapturedStdout&) = delete;
+  CapturedStdout& operator=(const CapturedStdout&) = delete;
+  std::string text();
+
+ private:
+  std::FILE* file_;
+  int saved_fd_;
+};
+
+// A file record whose read operation serves a fixed byte string.
+struct StringSource {
+  FileRecord record{};      // first member: the read operation finds the source through it
+  OperationTable table{};
+  std::string data;
+  std::size_t position = 0;
+
+  explicit StringSource(std::string bytes);
+  StringSource(const StringSource&) = delete;
+  StringSource& operator=(const StringSource&) = delete;
+};
+
+// Points the program's INPUT context at a string source (the redirected path)
+// while alive.
+struct RedirectedInput {
+  StringSource source;
+
+  explicit RedirectedInput(std::string bytes);
+  ~RedirectedInput();
+  InputContext* context() { return input_context(); }
+  int next() { return next_input_char(context()); }
+};
+
+// Gives the program's INPUT context an edited line (the terminal path) while alive.
+struct EditedLine {
+  explicit EditedLine(std::string line, bool ended_input = false);
+  ~EditedLine();
+  InputContext* context() { return input_context(); }
+};
+
+// Puts the console record and its operation table back to their state at program start.
+void reset_console();
