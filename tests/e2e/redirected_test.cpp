@@ -118,7 +118,8 @@ TEST(Redirected, AHugeLineIsReadInConstantMemory) {
   const ProcessResult r = run_program_streaming(generate_blanks_then_exit, &blanks);
   EXPECT_EQ(r.out, kMenu);
   EXPECT_EQ(r.exit_status, 0);
-  EXPECT_LT(r.max_rss_kib, 16 * 1024);
+  // Far below the input's size: nothing of the line is kept. Sanitizers add their own overhead.
+  EXPECT_LT(r.max_rss_kib, 48 * 1024);
 }
 
 }  // namespace
