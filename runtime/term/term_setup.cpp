@@ -1,13 +1,80 @@
 // Terminal set-up and restoration, the capability emitter and the terminal mutex.
+#include <fcntl.h>
 #include <pthread.h>
+#include <termcap.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
 
 constinit TermState term_state{};
+volatile sig_atomic_t term_resize_flag = 0;
 
 namespace {
+
 pthread_mutex_t term_mutex;
+
+// The capability table, in emitter index order.
+constexpr const char* kCapabilityNames[CAP_COUNT] = {
+    "cm", "ho", "cs", "cl", "ce", "WS", "bl", "AF", "AB",
+    "me", "md", "SF", "ve", "vi", "dc", "ks", "ke"};
+
+constexpr const char* kFixedSequences[] = {
+    "\033(U",                    // 100 Linux console: direct font mapping
+    "\033(B",                    // 101 default mapping
+    "\033[6n",                   // 102 cursor position report request
+    "\033[18t",                  // 103 text area size report request
+    "\033[?1000h\033[?1003h",    // 104 mouse reporting on
+    "\033[?1003l\033[?1000l",    // 105 mouse reporting off
+    "\033[H\033[J\033[0m",       // 106 home, clear, attributes reset
+};
+
+// termcap wants a buffer of at least 2048 bytes for the entry.
+constexpr std::size_t kEntryBufferSize = 4096;
+
+int put_stdout(int c) { return std::putchar(c); }
+
+// Undoes the steps of entering the modes that succeeded, when a later one fails.
+class ModeEntry {
+ public:
+  ~ModeEntry() {
+    if (committed_) return;
+    if (output_modes_applied_) tcsetattr(STDOUT_FILENO, TCSANOW, &term_state.saved_output_modes);
+    if (term_state.tty_stream != nullptr) {
+      std::fclose(term_state.tty_stream);
+      term_state.tty_stream = nullptr;
+      term_state.tty_fd = -1;
+    }
+  }
+  void output_modes_applied() { output_modes_applied_ = true; }
+  void commit() { committed_ = true; }
+
+ private:
+  bool output_modes_applied_ = false;
+  bool committed_ = false;
+};
+
+termios working_input_modes(termios modes) {
+  modes.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | IXON | IXOFF);
+  modes.c_iflag |= BRKINT;
+  modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);  // ISIG stays: Ctrl+C still interrupts
+  modes.c_cc[VMIN] = 1;
+  modes.c_cc[VTIME] = 0;
+  return modes;
+}
+
+void fetch_capabilities() {
+  for (int i = 0; i < CAP_COUNT; ++i) term_state.capabilities[i] = tgetstr(kCapabilityNames[i], nullptr);
+}
+
+}  // namespace
+
+int32_t terminal_kind_for(const char* term) {
+  if (std::strcmp(term, "console") == 0 || std::strncmp(term, "linux", 5) == 0) return TERM_KIND_LINUX_CONSOLE;
+  return TERM_KIND_OTHER;
 }
 
 void term_init() {
@@ -17,17 +84,133 @@ void term_init() {
   pthread_mutex_init(&term_mutex, &attributes);
   pthread_mutexattr_destroy(&attributes);
   term_state = TermState{};
+  term_state.tty_fd = -1;
+
+  const char* term = std::getenv("TERM");
+  if (term == nullptr) return;
+  static char entry[kEntryBufferSize];
+  if (tgetent(entry, term) <= 0) return;
+  UP = nullptr;
+  BC = nullptr;
+  const char* pad = tgetstr("pc", nullptr);
+  PC = pad != nullptr ? pad[0] : '\0';
+  termios output_modes;
+  if (tcgetattr(STDOUT_FILENO, &output_modes) != 0) return;
+  ospeed = static_cast<short>(cfgetospeed(&output_modes));
+  if (tgetflag("am") == 0) return;  // the writer relies on automatic margins
+  fetch_capabilities();
+  term_state.kind = terminal_kind_for(term);
+  if (term_enter_modes() != 0) {
+    term_state.kind = TERM_KIND_OFF;
+    return;
+  }
+  term_state.key_reader = keyboard_read_byte;
+  term_signals_prepare();
+  term_state.char_plane = nullptr;
+  term_state.attr_plane = nullptr;
+  term_state.foreground_colour = 7;
+  term_state.background_colour = 0;
+  term_resize_flag = 1;
+  term_state.cursor_column = 1;
+  term_state.cursor_row = 1;
+  term_signals_install();
+}
+
+int32_t term_enter_modes() {
+  if (term_state.kind == TERM_KIND_OFF || !isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO)) return -1;
+  ModeEntry entry;
+  term_state.tty_stream = std::fopen("/dev/tty", "r+be");
+  if (term_state.tty_stream == nullptr) return -1;
+  term_state.tty_fd = fileno(term_state.tty_stream);
+  if (tcgetpgrp(STDOUT_FILENO) != getpgid(0)) return -1;  // a background job leaves the terminal alone
+
+  if (tcgetattr(STDOUT_FILENO, &term_state.saved_output_modes) != 0) return -1;
+  termios output_modes = term_state.saved_output_modes;
+  output_modes.c_oflag |= OPOST;
+  if (tcsetattr(STDOUT_FILENO, TCSANOW, &output_modes) != 0) return -1;
+  entry.output_modes_applied();
+
+  if (tcgetattr(term_state.tty_fd, &term_state.saved_input_modes) != 0) return -1;
+  const termios input_modes = working_input_modes(term_state.saved_input_modes);
+  if (tcsetattr(term_state.tty_fd, TCSANOW, &input_modes) != 0) return -1;
+
+  term_state.saved_status_flags = fcntl(term_state.tty_fd, F_GETFL);
+  fcntl(term_state.tty_fd, F_SETFL, term_state.saved_status_flags | O_NONBLOCK);
+  entry.commit();
+
+  if (term_state.kind == TERM_KIND_LINUX_CONSOLE) term_emit(SEQ_FONT_DIRECT, 0, 0);
+  term_emit(CAP_KEYPAD_ON, 0, 0);
+  return 0;
+}
+
+void term_restore() {
+  struct sigaction ignore{};
+  struct sigaction previous{};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGTTOU, &ignore, &previous);  // a background process may still restore its modes
+
+  if (term_state.kind == TERM_KIND_LINUX_CONSOLE) term_emit(SEQ_FONT_DEFAULT, 0, 0);
+  term_emit(CAP_ATTRS_OFF, 0, 0);
+  term_emit(CAP_CURSOR_NORMAL, 0, 0);
+  term_emit(CAP_KEYPAD_OFF, 0, 0);
+  tcsetattr(STDOUT_FILENO, TCSANOW, &term_state.saved_output_modes);
+  fcntl(term_state.tty_fd, F_SETFL, term_state.saved_status_flags);
+  tcsetattr(term_state.tty_fd, TCSANOW, &term_state.saved_input_modes);
+  if (term_state.tty_stream != nullptr) {
+    std::fclose(term_state.tty_stream);
+    term_state.tty_stream = nullptr;
+    term_state.tty_fd = -1;
+  }
+  sigaction(SIGTTOU, &previous, nullptr);
 }
 
 void term_shutdown() {
   if (term_state.kind != TERM_KIND_OFF) term_restore();
   term_state.kind = TERM_KIND_OFF;
+  // A fatal signal that was ignored may have restored the terminal already; the stream is still ours.
+  if (term_state.tty_stream != nullptr) {
+    std::fclose(term_state.tty_stream);
+    term_state.tty_stream = nullptr;
+    term_state.tty_fd = -1;
+  }
   pthread_mutex_destroy(&term_mutex);
+  std::free(term_state.char_plane);
+  term_state.char_plane = nullptr;
+  term_state.attr_plane = nullptr;
 }
 
-void term_restore() {}
-int32_t term_enter_modes() { return -1; }
 int32_t term_kind() { return term_state.kind; }
-bool term_emit(int32_t, int32_t, int32_t) { return false; }
+
+bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int)) {
+  if (index < 0 || index >= CAP_COUNT) return false;
+  const char* capability = term_state.capabilities[index];
+  if (capability == nullptr) return false;
+  // Every capability goes through tgoto, parameterless ones with a = b = 0.
+  char* expansion = tgoto(capability, a, b);
+  if (expansion == nullptr) return false;
+  tputs(expansion, 1, put);
+  return true;
+}
+
+bool term_emit(int32_t index, int32_t a, int32_t b) {
+  if (term_state.kind == TERM_KIND_OFF) return false;
+  if (index >= 0 && index < CAP_COUNT) {
+    if (!expand_capability(index, a, b, put_stdout)) return false;
+    std::fflush(stdout);
+    return true;
+  }
+  if (index >= SEQ_FONT_DIRECT && index <= SEQ_CLEAR_HOME) {
+    if (std::fputs(kFixedSequences[index - SEQ_FONT_DIRECT], stdout) == EOF) return false;
+    std::fflush(stdout);
+    return true;
+  }
+  if (index == SEQ_RENDITION) {
+    if (std::printf("\033[%dm", a) <= 3) return false;
+    std::fflush(stdout);
+    return true;
+  }
+  return false;
+}
+
 void term_lock() { pthread_mutex_lock(&term_mutex); }
 void term_unlock() { pthread_mutex_unlock(&term_mutex); }

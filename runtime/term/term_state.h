@@ -1,10 +1,102 @@
-// The terminal layer's process-wide state. Internal to runtime/term (and tests).
+// The terminal layer's state, shared by its files (and by tests, which set
+// fields directly to invent a terminal). Three records:
+//   TermState   the terminal record, cleared by term_init;
+//   ScreenState geometry bookkeeping that set-up does not touch;
+//   KeyState    the key queue, the escape-sequence tree and the keyboard buffer.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
+#include <cstdio>
+#include <termios.h>
+#include <vector>
+
+#include "runtime/term/term.h"
+
+using KeyReader = int (*)();
 
 struct TermState {
-  int32_t kind;  // 0 handling off, 1 Linux console, 2 any other terminal
+  int32_t kind;                          // 0 handling off, 1 Linux console, 2 any other terminal
+  int tty_fd;                            // descriptor of tty_stream
+  std::FILE* tty_stream;                 // "/dev/tty"; nullptr when closed
+  termios saved_output_modes;            // standard output's modes as found
+  termios saved_input_modes;             // the tty's modes as found
+  int saved_status_flags;                // the tty descriptor's file-status flags as found
+  int32_t foreground_colour;             // 7 after set-up
+  int32_t background_colour;             // 0 after set-up
+  int32_t cursor_column;                 // 1-based tracked cursor
+  int32_t cursor_row;
+  int32_t window_columns;                // 0 until the first size refresh
+  int32_t window_rows;
+  uint8_t* char_plane;                   // rows x columns, row-major; one block with attr_plane
+  uint8_t* attr_plane;
+  const char* capabilities[CAP_COUNT];   // termcap strings, owned by the library; nullptr if absent
+  KeyReader key_reader;                  // next keyboard byte, or negative when none is pending
+};
+extern TermState term_state;
+
+// Set to 1 when the window size must be read again: at set-up, by SIGWINCH, after SIGCONT.
+extern volatile sig_atomic_t term_resize_flag;
+
+inline constexpr int32_t CURSOR_VISIBLE = 0x10000;
+
+struct ScreenState {
+  int32_t view_top;            // 0-based; -1 until first use
+  int32_t view_bottom;         // 0-based; -1 until first use, then fixed
+  int32_t visibility;          // CURSOR_VISIBLE or 0: what the cursor was last made
+  bool terminal_silent;        // a report request went unanswered: ask no more
+};
+extern ScreenState screen_state;
+
+inline constexpr int KEY_QUEUE_SIZE = 256;
+inline constexpr int32_t KEY_MOUSE_REPORT = 512;  // tree marker, never queued
+
+struct KeyNode {
+  uint8_t byte;           // the sequence byte this node matches
+  int16_t key_code;       // the key whose sequence ends here; 0 if none
+  KeyNode* next_sibling;  // same level
+  KeyNode* first_child;   // next level
 };
 
-extern TermState term_state;
+struct KeyState {
+  int32_t slots[KEY_QUEUE_SIZE];  // queued key codes
+  int32_t read_index;             // oldest queued key
+  int32_t write_index;            // slot of the next push
+  int32_t key_arrived;            // set by every push, cleared by key_available
+  KeyNode* tree;                  // escape-sequence tree after ESC; nullptr until built
+  bool tree_built;
+};
+extern KeyState key_state;
+
+// Bytes from the keyboard not yet decoded, oldest first: filled from the tty by
+// the key reader and by report queries that met typed bytes.
+struct Keyboard {
+  std::vector<uint8_t> pending;
+  std::size_t next = 0;   // index of the oldest pending byte
+  bool ended = false;     // the tty hung up or failed
+};
+extern Keyboard keyboard;
+
+// Capability lookup used to build the escape-sequence tree (tgetstr by default).
+using CapabilityLookup = const char* (*)(const char* id);
+void key_tree_build(CapabilityLookup lookup);
+void key_tree_release();
+bool key_tree_starts_sequence(uint8_t byte);
+
+// Keyboard buffer: the default key reader, and appending bytes met elsewhere.
+int keyboard_read_byte();
+void keyboard_append(const uint8_t* bytes, std::size_t count);
+bool keyboard_has_pending();
+
+// Signal handling, installed by a successful set-up.
+void term_signals_prepare();
+void term_signals_install();
+
+// Writes a capability's expansion (or a fixed sequence) through fn.
+bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int));
+
+// Kind 1 for "console" or a TERM beginning with "linux", else 2.
+int32_t terminal_kind_for(const char* term);
+
+// How many times the process was continued after a stop.
+unsigned term_continue_count();

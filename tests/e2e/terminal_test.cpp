@@ -1,0 +1,209 @@
+// The real binary on a pseudo-terminal: when it drives the terminal, the
+// sequences it writes at start and exit (expected strings read from the
+// terminfo database), the terminal's modes before, during and after, fatal
+// signals, and suspend and resume.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/pty.h"
+
+namespace {
+
+// A terminal that answers cursor position requests (the cursor is reported at 1,1).
+PtyOptions terminal(const std::string& term) {
+  PtyOptions options;
+  if (!term.empty()) options.env.push_back("TERM=" + term);
+  options.answer = [](std::string_view request) {
+    return request == "\033[6n" ? std::string("\033[1;1R") : std::string();
+  };
+  return options;
+}
+
+bool has_escape(const std::string& text) { return text.find('\033') != std::string::npos; }
+
+std::string exit_sequence(const std::string& term) {
+  std::string bytes = term.rfind("linux", 0) == 0 ? "\033(B" : "";
+  for (const char* cap : {"me", "ve", "ke"}) bytes += terminfo_string(term, cap);
+  return bytes;
+}
+
+std::string start_sequence(const std::string& term) {
+  return (term.rfind("linux", 0) == 0 ? "\033(U" : "") + terminfo_string(term, "ks");
+}
+
+// Runs a session to its end with the choice 3 and returns it.
+void run_to_exit(PtySession& session) {
+  ASSERT_TRUE(session.started());
+  ASSERT_TRUE(session.wait_for("? "));
+  session.type("3\r");
+  ASSERT_TRUE(session.wait_for_exit());
+}
+
+TEST(TerminalSession, StartAndExitSequencesByTerminalKind) {
+  for (const std::string term : {"xterm", "linux", "screen"}) {
+    SCOPED_TRACE(term);
+    PtySession session(terminal(term));
+    const termios before = session.modes();
+    run_to_exit(session);
+    const std::string& out = session.output();
+    EXPECT_EQ(out.rfind(start_sequence(term), 0), 0u) << "starts with the keypad (and font) switch";
+    const std::string tail = exit_sequence(term);
+    ASSERT_GE(out.size(), tail.size());
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    EXPECT_EQ(session.exit_status, 0);
+    EXPECT_TRUE(same_modes(before, session.modes()));
+    EXPECT_EQ(session.stderr_text(), "");
+  }
+}
+
+TEST(TerminalSession, WhileRunningTheKeyboardIsRawButSignalsStay) {
+  PtySession session(terminal("xterm"));
+  const termios before = session.modes();
+  ASSERT_TRUE(session.wait_for("? "));
+  const termios during = session.modes();
+  EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_NE(during.c_lflag & ISIG, 0u);
+  EXPECT_EQ(during.c_iflag & (IXON | IXOFF), 0u);
+  EXPECT_EQ(during.c_cc[VMIN], 1);
+  EXPECT_EQ(during.c_cc[VTIME], 0);
+  EXPECT_NE(before.c_lflag & ICANON, 0u);
+}
+
+TEST(TerminalSession, NoControlByteWhenTheTerminalIsNotDriven) {
+  PtyOptions unset = terminal("");
+  PtyOptions unknown = terminal("no-such-terminal");
+  PtyOptions huge = terminal(std::string(600, 'x'));
+  PtyOptions piped_in = terminal("xterm");
+  piped_in.stdin_from_pipe = true;
+  piped_in.stdin_text = "3\n";
+  PtyOptions piped_out = terminal("xterm");
+  piped_out.stdout_to_pipe = true;
+  for (PtyOptions* options : {&unset, &unknown, &huge, &piped_in, &piped_out}) {
+    PtySession session(*options);
+    const termios before = session.modes();
+    if (!options->stdin_from_pipe) {
+      ASSERT_TRUE(options->stdout_to_pipe ? session.wait_until_stopped(false) : session.wait_for("? "));
+      session.type("3\r");
+    }
+    ASSERT_TRUE(session.wait_for_exit());
+    EXPECT_EQ(session.exit_status, 0);
+    EXPECT_FALSE(has_escape(session.output()));
+    EXPECT_FALSE(has_escape(session.stdout_pipe_text()));
+    EXPECT_EQ(session.requests_seen(), 0);
+    EXPECT_TRUE(same_modes(before, session.modes()));
+  }
+}
+
+TEST(TerminalSession, FatalSignalsRestoreTheTerminalAndEndTheProcess) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV}) {
+    SCOPED_TRACE(signal);
+    PtySession session(terminal("xterm"));
+    const termios before = session.modes();
+    ASSERT_TRUE(session.wait_for("? "));
+    if (signal == SIGINT) {
+      session.type("\003");  // Ctrl+C still raises SIGINT
+    } else {
+      kill(session.program_pid(), signal);
+    }
+    ASSERT_TRUE(session.wait_for_exit());
+    EXPECT_EQ(session.exit_signal, signal);
+    EXPECT_TRUE(same_modes(before, session.modes()));
+    EXPECT_NE(session.output().find(exit_sequence("xterm")), std::string::npos);
+  }
+}
+
+TEST(TerminalSession, SuspendRestoresAndContinueTakesTheTerminalAgain) {
+  PtySession session(terminal("xterm"));
+  const termios before = session.modes();
+  ASSERT_TRUE(session.wait_for("? "));
+  session.type("\032");  // Ctrl+Z
+  ASSERT_TRUE(session.wait_until_stopped(true));
+  EXPECT_TRUE(same_modes(before, session.modes()));
+  EXPECT_TRUE(session.wait_for(exit_sequence("xterm")));
+  kill(session.program_pid(), SIGCONT);
+  ASSERT_TRUE(session.wait_until_stopped(false));
+  ASSERT_TRUE(session.wait_for_count(start_sequence("xterm"), 2));
+  EXPECT_EQ(session.modes().c_lflag & (ICANON | ECHO), 0u);
+  session.type("3\r");
+  ASSERT_TRUE(session.wait_for_exit());
+  EXPECT_EQ(session.exit_status, 0);
+  EXPECT_TRUE(same_modes(before, session.modes()));
+}
+
+TEST(TerminalSession, AnIgnoredFatalSignalRestoresAndTheProgramGoesOnPlain) {
+  PtyOptions options = terminal("xterm");
+  options.ignored_signals = {SIGQUIT};
+  PtySession session(options);
+  const termios before = session.modes();
+  ASSERT_TRUE(session.wait_for("? "));
+  kill(session.program_pid(), SIGQUIT);
+  ASSERT_TRUE(session.wait_for(exit_sequence("xterm")));
+  session.pump(100);
+  EXPECT_TRUE(same_modes(before, session.modes()));
+  session.type("3\n");  // read in the terminal's own mode now
+  ASSERT_TRUE(session.wait_for_exit());
+  EXPECT_EQ(session.exit_status, 0);
+  EXPECT_TRUE(same_modes(before, session.modes()));
+}
+
+TEST(TerminalSession, ABackgroundJobLeavesTheTerminalAlone) {
+  PtyOptions options = terminal("xterm");
+  options.background = true;
+  PtySession session(options);
+  const termios before = session.modes();
+  ASSERT_TRUE(session.wait_for("? "));
+  ASSERT_TRUE(session.wait_until_stopped(true));  // reading the terminal from the background stops it
+  EXPECT_FALSE(has_escape(session.output()));
+  EXPECT_TRUE(same_modes(before, session.modes()));
+}
+
+// Compiles terminal entries into a private terminfo directory.
+class CustomEntries : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tempconv-terminfo-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    std::ofstream source(dir_ + "/entries.src");
+    source << "tc-noam|no automatic margins,\n"
+              "\tcup=\\E[%i%p1%d;%p2%dH, smkx=\\E[?1h\\E=, rmkx=\\E[?1l\\E>, sgr0=\\E[0m,\n"
+              "tc-noks|automatic margins but no keypad strings,\n"
+              "\tam, cup=\\E[%i%p1%d;%p2%dH, sgr0=\\E[0m, cnorm=\\E[?25h,\n";
+    source.close();
+    const std::string command = "tic -o " + dir_ + " " + dir_ + "/entries.src >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  PtyOptions with_entry(const std::string& term) {
+    PtyOptions options = terminal(term);
+    options.env.push_back("TERMINFO=" + dir_);
+    return options;
+  }
+  std::string dir_;
+};
+
+TEST_F(CustomEntries, WithoutAutomaticMarginsTheTerminalIsLeftAlone) {
+  PtySession session(with_entry("tc-noam"));
+  run_to_exit(session);
+  EXPECT_FALSE(has_escape(session.output()));
+  EXPECT_EQ(session.exit_status, 0);
+}
+
+TEST_F(CustomEntries, MissingKeypadStringsAreSimplyNotSent) {
+  PtySession session(with_entry("tc-noks"));
+  const termios before = session.modes();
+  run_to_exit(session);
+  EXPECT_EQ(session.output().rfind("Choose", 0), 0u);  // nothing before the menu
+  const std::string tail = "\033[0m\033[?25h";
+  EXPECT_EQ(session.output().substr(session.output().size() - tail.size()), tail);
+  EXPECT_TRUE(same_modes(before, session.modes()));
+}
+
+}  // namespace

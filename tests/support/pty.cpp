@@ -1,0 +1,261 @@
+#include "tests/support/pty.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termcap.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int remaining_ms(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::vector<char*> make_environment(const std::vector<std::string>& extra, std::vector<std::string>& storage) {
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    bool overridden = name == "TERM";
+    for (const std::string& x : extra) overridden = overridden || x.substr(0, x.find('=')) == name;
+    if (!overridden) storage.push_back(entry);
+  }
+  storage.insert(storage.end(), extra.begin(), extra.end());
+  std::vector<char*> pointers;
+  for (std::string& s : storage) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// In the session leader: start the program as a foreground job and report its pid.
+[[noreturn]] void run_leader(const PtyOptions& options, int slave, int report, int stdin_pipe,
+                             int stdout_pipe, int stderr_pipe, char** envp) {
+  setsid();
+  ioctl(slave, TIOCSCTTY, 0);
+  const pid_t program = fork();
+  if (program == 0) {
+    setpgid(0, 0);
+    const rlimit no_core{0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);  // fatal-signal tests must not leave core files
+    for (int signal : options.ignored_signals) ::signal(signal, SIG_IGN);
+    dup2(stdin_pipe >= 0 ? stdin_pipe : slave, 0);
+    dup2(stdout_pipe >= 0 ? stdout_pipe : slave, 1);
+    dup2(stderr_pipe, 2);
+    for (int fd = 3; fd < 256; ++fd) close(fd);
+    char name[] = TEMPCONV_BINARY;
+    char* argv[] = {name, nullptr};
+    execve(TEMPCONV_BINARY, argv, envp);
+    _exit(127);
+  }
+  setpgid(program, program);
+  if (!options.background) tcsetpgrp(slave, program);
+  (void)!write(report, &program, sizeof program);
+  close(report);
+  int status = 0;
+  while (waitpid(program, &status, 0) < 0 && errno == EINTR) {
+  }
+  _exit(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status));
+}
+
+std::string read_all(int fd) {
+  std::string text;
+  if (fd < 0) return text;
+  char buffer[4096];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 0) <= 0) break;
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+}  // namespace
+
+PtySession::PtySession(PtyOptions options) : options_(std::move(options)) {
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(options_.columns);
+  size.ws_row = static_cast<unsigned short>(options_.rows);
+  if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) return;
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  int report[2], err[2], out[2] = {-1, -1}, in[2] = {-1, -1};
+  if (pipe(report) != 0 || pipe(err) != 0) return;
+  if (options_.stdout_to_pipe && pipe(out) != 0) return;
+  if (options_.stdin_from_pipe && pipe(in) != 0) return;
+  std::vector<std::string> storage;
+  std::vector<char*> envp = make_environment(options_.env, storage);
+  leader_pid_ = fork();
+  if (leader_pid_ == 0) {
+    close(master_);
+    run_leader(options_, slave_, report[1], in[0], out[1], err[1], envp.data());
+  }
+  close(report[1]);
+  close(err[1]);
+  stderr_pipe_ = err[0];
+  if (out[1] >= 0) close(out[1]);
+  stdout_pipe_ = out[0];
+  if (in[0] >= 0) {
+    close(in[0]);
+    (void)!write(in[1], options_.stdin_text.data(), options_.stdin_text.size());
+    close(in[1]);
+  }
+  if (read(report[0], &program_pid_, sizeof program_pid_) != sizeof program_pid_) program_pid_ = -1;
+  close(report[0]);
+}
+
+PtySession::~PtySession() {
+  if (leader_pid_ > 0 && !exited_) {
+    if (program_pid_ > 0) kill(program_pid_, SIGKILL);
+    kill(leader_pid_, SIGKILL);
+    waitpid(leader_pid_, nullptr, 0);
+  }
+  for (int fd : {master_, slave_, stderr_pipe_, stdout_pipe_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void PtySession::type(std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t put = write(master_, bytes.data() + done, bytes.size() - done);
+    if (put <= 0) break;
+    done += static_cast<std::size_t>(put);
+  }
+}
+
+bool PtySession::read_some(int timeout_ms) {
+  pollfd p{master_, POLLIN, 0};
+  if (poll(&p, 1, timeout_ms) <= 0) return false;
+  char buffer[4096];
+  const ssize_t got = read(master_, buffer, sizeof buffer);
+  if (got <= 0) return false;
+  output_.append(buffer, static_cast<std::size_t>(got));
+  answer_requests();
+  return true;
+}
+
+void PtySession::answer_requests() {
+  static constexpr std::string_view kRequests[] = {"\033[6n", "\033[18t"};
+  for (;;) {
+    std::size_t best = std::string::npos;
+    std::string_view found;
+    for (std::string_view request : kRequests) {
+      const std::size_t at = output_.find(request, scanned_);
+      if (at < best) {
+        best = at;
+        found = request;
+      }
+    }
+    if (best == std::string::npos) {
+      // Keep the tail that could be the start of a request split across reads.
+      if (output_.size() > scanned_ + 5) scanned_ = output_.size() - 5;
+      return;
+    }
+    scanned_ = best + found.size();
+    ++requests_seen_;
+    if (options_.answer) type(options_.answer(found));
+  }
+}
+
+bool PtySession::wait_for(std::string_view text, int timeout_ms) { return wait_for_count(text, 1, timeout_ms); }
+
+bool PtySession::wait_for_count(std::string_view text, int count, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int seen = 0;
+    for (std::size_t at = output_.find(text); at != std::string::npos; at = output_.find(text, at + text.size()))
+      ++seen;
+    if (seen >= count) return true;
+    if (remaining_ms(deadline) == 0) return false;
+    read_some(remaining_ms(deadline));
+  }
+}
+
+void PtySession::pump(int milliseconds) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  while (remaining_ms(deadline) > 0) read_some(remaining_ms(deadline));
+}
+
+bool PtySession::wait_for_exit(int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(leader_pid_, &status, WNOHANG);
+    if (done == leader_pid_) {
+      exited_ = true;
+      while (read_some(0)) {
+      }
+      const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+      if (code > 128) {
+        exit_signal = code - 128;
+      } else {
+        exit_status = code;
+      }
+      return true;
+    }
+    if (remaining_ms(deadline) == 0) return false;
+    read_some(std::min(20, remaining_ms(deadline)));
+  }
+}
+
+bool PtySession::wait_until_stopped(bool stopped, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    std::ifstream stat("/proc/" + std::to_string(program_pid_) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close_paren = line.rfind(')');
+    const char state = close_paren != std::string::npos && close_paren + 2 < line.size() ? line[close_paren + 2] : '?';
+    if ((state == 'T') == stopped) return true;
+    if (remaining_ms(deadline) == 0) return false;
+    read_some(std::min(10, remaining_ms(deadline)));
+  }
+}
+
+std::string PtySession::stdout_pipe_text() { return read_all(stdout_pipe_); }
+std::string PtySession::stderr_text() { return read_all(stderr_pipe_); }
+
+termios PtySession::modes() const {
+  termios modes{};
+  tcgetattr(slave_, &modes);
+  return modes;
+}
+
+namespace {
+std::string* expansion_target = nullptr;
+int append_expansion(int c) {
+  expansion_target->push_back(static_cast<char>(c));
+  return c;
+}
+}  // namespace
+
+std::string terminfo_string(const std::string& term, const char* capability) {
+  static char entry[4096];
+  std::string result;
+  if (tgetent(entry, term.c_str()) <= 0) return result;
+  const char* value = tgetstr(capability, nullptr);
+  if (value == nullptr) return result;
+  expansion_target = &result;
+  tputs(tgoto(value, 0, 0), 1, append_expansion);
+  expansion_target = nullptr;
+  return result;
+}
+
+bool same_modes(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}

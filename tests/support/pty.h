@@ -1,0 +1,80 @@
+// Runs the real tempconv binary on a pseudo-terminal the test opens, the way
+// an interactive shell runs a job: in its own session with the pty as
+// controlling terminal, in its own process group in the foreground, so that
+// Ctrl+C, Ctrl+Z and continuing behave as they do for users.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct PtyOptions {
+  std::vector<std::string> env;        // "NAME=value"; TERM is absent unless given here
+  int columns = 80;
+  int rows = 24;
+  bool stdout_to_pipe = false;         // standard output redirected away from the terminal
+  bool stdin_from_pipe = false;        // standard input redirected away from the terminal
+  std::string stdin_text;              // what the stdin pipe holds
+  bool background = false;             // started as a background job
+  std::vector<int> ignored_signals;    // ignored when the program starts
+  // Called with each cursor or size report request the program writes
+  // ("\e[6n" or "\e[18t"); returns the bytes to answer with (empty: silence).
+  std::function<std::string(std::string_view request)> answer;
+};
+
+class PtySession {
+ public:
+  explicit PtySession(PtyOptions options);
+  ~PtySession();  // kills the job (by its pid) if it still runs
+  PtySession(const PtySession&) = delete;
+  PtySession& operator=(const PtySession&) = delete;
+
+  bool started() const { return program_pid_ > 0; }
+  pid_t program_pid() const { return program_pid_; }
+
+  void type(std::string_view bytes);
+  // Reads output until it contains text (counting from the start of the run).
+  bool wait_for(std::string_view text, int timeout_ms = 5000);
+  // Reads output until count occurrences of text have been seen.
+  bool wait_for_count(std::string_view text, int count, int timeout_ms = 5000);
+  // Reads output for a while, answering requests.
+  void pump(int milliseconds);
+  bool wait_for_exit(int timeout_ms = 5000);
+  bool wait_until_stopped(bool stopped, int timeout_ms = 5000);
+
+  const std::string& output() const { return output_; }  // everything written to the terminal
+  std::string stdout_pipe_text();                         // with stdout_to_pipe
+  std::string stderr_text();
+  termios modes() const;                                  // the terminal's modes now
+  int requests_seen() const { return requests_seen_; }
+
+  int exit_status = -1;  // exit code when the job exited
+  int exit_signal = 0;   // the signal that ended it
+
+ private:
+  bool read_some(int timeout_ms);
+  void answer_requests();
+
+  PtyOptions options_;
+  int master_ = -1;
+  int slave_ = -1;
+  int stderr_pipe_ = -1;
+  int stdout_pipe_ = -1;
+  pid_t leader_pid_ = -1;
+  pid_t program_pid_ = -1;
+  std::string output_;
+  std::size_t scanned_ = 0;
+  int requests_seen_ = 0;
+  bool exited_ = false;
+};
+
+// The expansion of a termcap string capability of the given terminal entry,
+// as the program writes it ("" when the entry lacks it).
+std::string terminfo_string(const std::string& term, const char* capability);
+
+// A termios comparison that covers what matters to the user of the terminal.
+bool same_modes(const termios& a, const termios& b);

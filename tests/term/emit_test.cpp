@@ -1,0 +1,82 @@
+// The capability emitter and the terminal kind decision, on an invented entry.
+#include <gtest/gtest.h>
+
+#include "runtime/term/term.h"
+#include "runtime/term/term_state.h"
+#include "tests/support/capture.h"
+
+namespace {
+
+class Emitter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = term_state;
+    term_state.kind = TERM_KIND_OTHER;
+    term_state.capabilities[CAP_CURSOR_MOTION] = "\033[%i%p1%d;%p2%dH";  // as the library hands it out
+    term_state.capabilities[CAP_BELL] = "\007";
+    term_state.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
+  }
+  void TearDown() override { term_state = saved_; }
+
+ private:
+  TermState saved_{};
+};
+
+TEST_F(Emitter, CapabilitiesGoThroughTgoto) {
+  CapturedStdout out;
+  EXPECT_TRUE(term_emit(CAP_CURSOR_MOTION, 4, 2));  // column 4, row 2, 0-based
+  EXPECT_TRUE(term_emit(CAP_BELL, 0, 0));
+  EXPECT_TRUE(term_emit(CAP_KEYPAD_ON, 0, 0));
+  EXPECT_EQ(out.text(), "\033[3;5H\007\033[?1h\033=");
+}
+
+TEST_F(Emitter, MissingCapabilityAndUnknownIndexWriteNothing) {
+  CapturedStdout out;
+  EXPECT_FALSE(term_emit(CAP_CURSOR_HIDDEN, 0, 0));
+  EXPECT_FALSE(term_emit(17, 0, 0));
+  EXPECT_FALSE(term_emit(50, 0, 0));
+  EXPECT_FALSE(term_emit(-1, 0, 0));
+  EXPECT_FALSE(term_emit(108, 0, 0));
+  EXPECT_EQ(out.text(), "");
+}
+
+TEST_F(Emitter, FixedSequences) {
+  const struct {
+    int32_t index;
+    const char* bytes;
+  } cases[] = {
+      {SEQ_FONT_DIRECT, "\033(U"},
+      {SEQ_FONT_DEFAULT, "\033(B"},
+      {SEQ_CURSOR_REPORT, "\033[6n"},
+      {SEQ_SIZE_REPORT, "\033[18t"},
+      {SEQ_MOUSE_ON, "\033[?1000h\033[?1003h"},
+      {SEQ_MOUSE_OFF, "\033[?1003l\033[?1000l"},
+      {SEQ_CLEAR_HOME, "\033[H\033[J\033[0m"},
+  };
+  for (const auto& c : cases) {
+    CapturedStdout out;
+    EXPECT_TRUE(term_emit(c.index, 9, 9));
+    EXPECT_EQ(out.text(), c.bytes);
+  }
+  CapturedStdout out;
+  EXPECT_TRUE(term_emit(SEQ_RENDITION, 31, 0));
+  EXPECT_EQ(out.text(), "\033[31m");
+}
+
+TEST_F(Emitter, NothingWithTerminalHandlingOff) {
+  term_state.kind = TERM_KIND_OFF;
+  CapturedStdout out;
+  EXPECT_FALSE(term_emit(CAP_BELL, 0, 0));
+  EXPECT_FALSE(term_emit(SEQ_CURSOR_REPORT, 0, 0));
+  EXPECT_FALSE(term_emit(SEQ_RENDITION, 31, 0));
+  EXPECT_EQ(out.text(), "");
+}
+
+TEST(TerminalKind, LinuxConsoleByName) {
+  for (const char* term : {"console", "linux", "linux-16color", "linux2.6"})
+    EXPECT_EQ(terminal_kind_for(term), TERM_KIND_LINUX_CONSOLE) << term;
+  for (const char* term : {"console2", "Linux", "xterm", "consol", "", "lin"})
+    EXPECT_EQ(terminal_kind_for(term), TERM_KIND_OTHER) << term;
+}
+
+}  // namespace
