@@ -1,26 +1,419 @@
-// The terminal writer and screen geometry.
-#include <cstdio>
+// The terminal writer and screen geometry: the shadow screen, the window size,
+// cursor position queries and cursor placement.
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/frame.h"
+#include "runtime/print/print.h"
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
 
-void term_write(const void* bytes, std::size_t length) {
-  if (length != 0) std::fwrite(bytes, 1, length, stdout);
+constinit ScreenState screen_state{-1, -1, CURSOR_VISIBLE, false};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A terminal that does not answer within this time is not asked again.
+constexpr int kReplyTimeoutMs = 1000;
+constexpr std::size_t kMaxSequence = 64;
+constexpr int32_t kDefaultColumns = 80;
+constexpr int32_t kDefaultRows = 25;
+// Control bytes shown as font glyphs instead of acted upon: 8, 12, 14, 15, 27.
+constexpr uint32_t kGlyphMask = 0x0800D101;
+
+bool handling_active() { return term_state.kind != TERM_KIND_OFF; }
+
+// --- Report queries ------------------------------------------------------
+
+// Parses an optionally signed decimal number, clamped so later arithmetic cannot overflow.
+bool parse_number(const char*& p, const char* end, int32_t& value) {
+  bool negative = false;
+  if (p < end && (*p == '-' || *p == '+')) negative = *p++ == '-';
+  if (p == end || *p < '0' || *p > '9') return false;
+  int64_t n = 0;
+  while (p < end && *p >= '0' && *p <= '9') n = std::min<int64_t>(n * 10 + (*p++ - '0'), 1 << 24);
+  value = static_cast<int32_t>(negative ? -n : n);
+  return true;
+}
+
+// Matches "ESC [ a ; b R" (cursor) or "ESC [ 8 ; a ; b t" (size).
+bool match_reply(Report report, const std::string& sequence, int32_t& a, int32_t& b) {
+  const char* p = sequence.data() + 2;
+  const char* end = sequence.data() + sequence.size() - 1;
+  const char final_byte = sequence.back();
+  if (report == Report::Size) {
+    if (final_byte != 't' || end - p < 2 || p[0] != '8' || p[1] != ';') return false;
+    p += 2;
+  } else if (final_byte != 'R') {
+    return false;
+  }
+  return parse_number(p, end, a) && p < end && *p++ == ';' && parse_number(p, end, b) && p == end;
+}
+
+// Reads the reply to a report request from standard input. Bytes that are not
+// the reply were typed meanwhile: they go to the keyboard buffer in order, so
+// they are decoded as keys later (an arrow key's sequence stays an arrow key).
+class ReplyReader {
+ public:
+  explicit ReplyReader(Report report) : report_(report) {}
+
+  bool read(int32_t& a, int32_t& b) {
+    restart_clock();
+    for (;;) {
+      if (at_ == got_ && !fill()) {
+        keep_as_typed(sequence_);
+        sequence_.clear();
+        return false;
+      }
+      if (take(static_cast<uint8_t>(buffer_[at_++]), a, b)) return true;
+    }
+  }
+
+ private:
+  void restart_clock() {
+    deadline_ = Clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
+    continued_ = term_continue_count();
+  }
+
+  // Waits for more bytes until the deadline. A stop and continue restarts the
+  // wait and asks again: the reply may have gone to whoever read the terminal meanwhile.
+  bool fill() {
+    for (;;) {
+      if (term_continue_count() != continued_) {
+        restart_clock();
+        term_emit(report_ == Report::Cursor ? SEQ_CURSOR_REPORT : SEQ_SIZE_REPORT, 0, 0);
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+      if (left <= 0) {
+        screen_state.terminal_silent = true;
+        return false;
+      }
+      pollfd input{STDIN_FILENO, POLLIN, 0};
+      const int ready = poll(&input, 1, static_cast<int>(left));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) continue;
+      // One byte at a time: whatever follows the reply stays queued on the terminal.
+      const ssize_t got = ::read(STDIN_FILENO, buffer_, 1);
+      if (got > 0) {
+        at_ = 0;
+        got_ = static_cast<std::size_t>(got);
+        return true;
+      }
+      if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      screen_state.terminal_silent = true;  // end of input: no reply can come
+      return false;
+    }
+  }
+
+  // One byte of the stream; true when it completes the awaited reply.
+  bool take(uint8_t byte, int32_t& a, int32_t& b) {
+    if (sequence_.empty()) {
+      if (byte == 27) {
+        sequence_ = "\033";
+      } else {
+        keep_as_typed(&byte, 1);
+      }
+      return false;
+    }
+    if (sequence_.size() == 1) {  // after ESC
+      if (byte == '[') {
+        sequence_.push_back('[');
+        return false;
+      }
+      if (byte == 27) {  // the Escape key; the second ESC may begin the reply
+        keep_as_typed(sequence_);
+        return false;
+      }
+      // ESC X gives X, unless X begins one of the terminal's key sequences.
+      if (key_tree_starts_sequence(byte)) keep_as_typed(sequence_);
+      keep_as_typed(&byte, 1);
+      sequence_.clear();
+      return false;
+    }
+    if (byte == 27) {  // a new sequence begins: what came before was typed
+      keep_as_typed(sequence_);
+      sequence_ = "\033";
+      return false;
+    }
+    sequence_.push_back(static_cast<char>(byte));
+    if (byte >= 0x40 && byte <= 0x7E) {  // the final byte
+      const bool answered = match_reply(report_, sequence_, a, b);
+      if (!answered) keep_as_typed(sequence_);
+      sequence_.clear();
+      return answered;
+    }
+    if (byte < 0x20 || byte > 0x3F || sequence_.size() >= kMaxSequence) {
+      keep_as_typed(sequence_);  // not a reply: malformed or too long
+      sequence_.clear();
+    }
+    return false;
+  }
+
+  static void keep_as_typed(const uint8_t* bytes, std::size_t count) { keyboard_append(bytes, count); }
+  static void keep_as_typed(const std::string& bytes) {
+    keyboard_append(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
+
+  Report report_;
+  Clock::time_point deadline_;
+  unsigned continued_ = 0;
+  char buffer_[1];
+  std::size_t at_ = 0;
+  std::size_t got_ = 0;
+  std::string sequence_;  // an escape sequence being collected
+};
+
+}  // namespace
+
+// Asks the terminal for a report; runs with the terminal mutex held.
+bool term_query(Report report, int32_t* a, int32_t* b) {
+  if (screen_state.terminal_silent) return false;
+  if (!term_emit(report == Report::Cursor ? SEQ_CURSOR_REPORT : SEQ_SIZE_REPORT, 0, 0)) return false;
+  return ReplyReader(report).read(*a, *b);
+}
+
+void term_query_cursor() {
+  int32_t row = 0, column = 0;
+  if (!term_query(Report::Cursor, &row, &column)) return;
+  term_state.cursor_column = column;
+  term_state.cursor_row = row;
+}
+
+// --- Window size and shadow screen -----------------------------------------
+
+namespace {
+
+// A new zero-filled shadow block keeping the old contents at the top-left of both planes.
+bool resize_shadow(int32_t columns, int32_t rows) {
+  const std::size_t cells = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
+  auto* block = static_cast<uint8_t*>(std::calloc(2, cells));
+  if (block == nullptr) return false;  // keep the old planes and sizes
+  if (term_state.char_plane != nullptr) {
+    const int32_t keep_rows = std::min(rows, term_state.window_rows);
+    const auto keep_columns = static_cast<std::size_t>(std::min(columns, term_state.window_columns));
+    const auto old_columns = static_cast<std::size_t>(term_state.window_columns);
+    for (int32_t r = 0; r < keep_rows; ++r) {
+      std::memcpy(block + r * static_cast<std::size_t>(columns), term_state.char_plane + r * old_columns, keep_columns);
+      std::memcpy(block + cells + r * static_cast<std::size_t>(columns), term_state.attr_plane + r * old_columns,
+                  keep_columns);
+    }
+    std::free(term_state.char_plane);
+  }
+  term_state.char_plane = block;
+  term_state.attr_plane = block + cells;
+  term_state.window_columns = columns;
+  term_state.window_rows = rows;
+  return true;
+}
+
+}  // namespace
+
+// Re-reads the window size after a change; runs with the terminal mutex held.
+void term_refresh_size(bool requery) {
+  if (!term_resize_flag) return;
+  term_resize_flag = 0;
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+    int32_t rows = 0, columns = 0;
+    if (term_query(Report::Size, &rows, &columns) && rows > 0 && rows <= 0xFFFF && columns > 0 &&
+        columns <= 0xFFFF) {
+      size.ws_row = static_cast<unsigned short>(rows);
+      size.ws_col = static_cast<unsigned short>(columns);
+    }
+  }
+  int32_t rows = size.ws_row;
+  int32_t columns = size.ws_col;
+  if (rows == 0 || columns == 0) {
+    rows = kDefaultRows;
+    columns = kDefaultColumns;
+  }
+  resize_shadow(columns, rows);
+  if (requery) term_query_cursor();
+  if (console_is_set_up()) console_refresh_geometry();
+}
+
+// --- Writer ------------------------------------------------------------------
+
+namespace {
+
+// Stores the bytes as one linear run from the cursor's cell.
+void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
+  const int64_t columns = term_state.window_columns;
+  const int64_t offset = (int64_t{term_state.cursor_row} - 1) * columns + (term_state.cursor_column - 1);
+  const int64_t room = columns * term_state.window_rows - offset;
+  if (offset < 0 || room <= 0 || term_state.char_plane == nullptr) return;
+  const auto count = static_cast<std::size_t>(std::min<uint64_t>(length, static_cast<uint64_t>(room)));
+  const auto attribute = static_cast<uint8_t>((term_state.background_colour << 4) | term_state.foreground_colour);
+  std::memcpy(term_state.char_plane + offset, bytes, count);
+  std::memset(term_state.attr_plane + offset, attribute, count);
+}
+
+// Collects output bytes and hands them to the stream in blocks.
+class OutputBlock {
+ public:
+  ~OutputBlock() { flush(); }
+  void put(uint8_t byte) {
+    if (used_ == sizeof bytes_) flush();
+    bytes_[used_++] = byte;
+  }
+  void flush() {
+    if (used_ != 0) std::fwrite(bytes_, 1, used_, stdout);
+    used_ = 0;
+  }
+
+ private:
+  uint8_t bytes_[512];
+  std::size_t used_ = 0;
+};
+
+// The Linux console shows the glyph of a control byte through the font range
+// U+F000: switch to UTF-8, write U+F000 + byte, switch back.
+void put_glyph(OutputBlock& out, uint8_t byte) {
+  for (uint8_t b : {0x1B, 0x25, 0x47, 0xEF, 0x80}) out.put(b);
+  out.put(static_cast<uint8_t>(byte | 0x80));
+  for (uint8_t b : {0x1B, 0x25, 0x40}) out.put(b);
+}
+
+void advance_cursor(uint8_t byte) {
+  term_state.cursor_column += 1;
+  if (byte == '\n' || term_state.cursor_column >= term_state.window_columns) {
+    term_state.cursor_column = 1;
+    term_state.cursor_row = std::min(term_state.cursor_row + 1, term_state.window_rows);
+  }
+}
+
+}  // namespace
+
+void term_write(const void* data, std::size_t length) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (!handling_active()) {
+    if (length != 0) std::fwrite(bytes, 1, length, stdout);
+    std::fflush(stdout);
+    return;
+  }
+  {
+    TermLock lock;
+    term_refresh_size(true);
+  }
+  if (length != 0) copy_to_shadow(bytes, length);
+  {
+    OutputBlock out;
+    for (std::size_t i = 0; i < length; ++i) {
+      const uint8_t byte = bytes[i];
+      if (byte == 0) {
+        out.put(' ');
+      } else if (byte < 32 && ((kGlyphMask >> byte) & 1) != 0) {
+        put_glyph(out, byte);
+      } else {
+        out.put(byte);
+      }
+      advance_cursor(byte);
+    }
+  }
   std::fflush(stdout);
 }
 
 void term_window_size(int32_t* columns, int32_t* rows) {
-  if (columns != nullptr) *columns = 80;
-  if (rows != nullptr) *rows = 24;
+  int32_t c = 80, r = 24;
+  if (handling_active()) {
+    TermLock lock;
+    term_refresh_size(true);
+    c = term_state.window_columns;
+    r = term_state.window_rows;
+  }
+  if (columns != nullptr) *columns = c;
+  if (rows != nullptr) *rows = r;
 }
 
 void term_cursor_position(int32_t* column, int32_t* row) {
-  if (column != nullptr) *column = 1;
-  if (row != nullptr) *row = 1;
+  int32_t c = 1, r = 1;
+  if (handling_active()) {
+    TermLock lock;
+    term_refresh_size(false);
+    term_query_cursor();
+    c = term_state.cursor_column;
+    r = term_state.cursor_row;
+  }
+  if (column != nullptr) *column = c;
+  if (row != nullptr) *row = r;
 }
 
 int32_t term_cursor_column() {
   int32_t column = 1;
   term_cursor_position(&column, nullptr);
   return column;
+}
+
+int32_t view_top() {
+  if (screen_state.view_top == -1) screen_state.view_top = 0;
+  return screen_state.view_top;
+}
+
+int32_t view_bottom() {
+  if (screen_state.view_bottom == -1) {
+    int32_t rows = 0;
+    term_window_size(nullptr, &rows);
+    screen_state.view_bottom = rows == 0 ? 24 : rows - 1;
+  }
+  return screen_state.view_bottom;
+}
+
+void view_range(int32_t* first, int32_t* last) {
+  *first = view_top() + 1;
+  *last = view_bottom() + 1;
+}
+
+int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility) {
+  if (!handling_active()) return 0;
+  if (row <= 0 || column <= 0) {
+    int32_t current_column = 1, current_row = 1;
+    term_cursor_position(&current_column, &current_row);
+    if (column <= 0) column = current_column;
+    if (row <= 0) row = current_row;
+  }
+  TermLock lock;
+  term_refresh_size(true);
+  term_state.cursor_column = std::min(column, term_state.window_columns);
+  term_state.cursor_row = std::min(row, term_state.window_rows);
+  term_emit(CAP_CURSOR_MOTION, column - 1, row - 1);
+  if (visibility == 0) {
+    term_emit(CAP_CURSOR_HIDDEN, 0, 0);
+    screen_state.visibility = 0;
+  } else if (visibility == 1) {
+    term_emit(CAP_CURSOR_NORMAL, 0, 0);
+    screen_state.visibility = CURSOR_VISIBLE;
+  }
+  return (column & 0xFF) | ((row & 0xFF) << 8) | screen_state.visibility;
+}
+
+int32_t place_cursor_validated(int32_t row, int32_t column, int32_t visibility, int32_t* packed) {
+  set_error(ERROR_NONE);
+  int32_t first = 0, last = 0, columns = 0;
+  view_range(&first, &last);
+  term_window_size(&columns, nullptr);
+  if ((row != 0 && (row < first || row > last)) || (column != 0 && (column < 1 || column > columns))) {
+    if (packed != nullptr) *packed = 0;
+    return set_error(ERROR_NOT_AVAILABLE);
+  }
+  console_setup();
+  const int32_t result = term_place_cursor(row, column, visibility);
+  if (column != 0) console_record()->column = column - 1;
+  if (packed != nullptr) *packed = result;
+  return ERROR_NONE;
+}
+
+int32_t place_cursor(int32_t row, int32_t column, int32_t visibility) {
+  int32_t packed = 0;
+  if (place_cursor_validated(row, column, visibility, &packed) == ERROR_NOT_AVAILABLE)
+    place_cursor_validated(0, 0, visibility, &packed);
+  return packed;
 }

@@ -95,6 +95,12 @@ void term_signals_install();
 // Writes a capability's expansion (or a fixed sequence) through fn.
 bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int));
 
+// Report queries and the size refresh; run with the terminal mutex held.
+enum class Report { Cursor, Size };
+bool term_query(Report report, int32_t* a, int32_t* b);
+void term_query_cursor();
+void term_refresh_size(bool requery);
+
 // Kind 1 for "console" or a TERM beginning with "linux", else 2.
 int32_t terminal_kind_for(const char* term);
 

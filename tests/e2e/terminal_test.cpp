@@ -26,6 +26,12 @@ PtyOptions terminal(const std::string& term) {
   return options;
 }
 
+// The output without the cursor report requests, which every driven terminal gets.
+std::string without_requests(std::string text) {
+  for (std::size_t at; (at = text.find("\033[6n")) != std::string::npos;) text.erase(at, 4);
+  return text;
+}
+
 bool has_escape(const std::string& text) { return text.find('\033') != std::string::npos; }
 
 std::string exit_sequence(const std::string& term) {
@@ -200,7 +206,7 @@ TEST_F(CustomEntries, MissingKeypadStringsAreSimplyNotSent) {
   PtySession session(with_entry("tc-noks"));
   const termios before = session.modes();
   run_to_exit(session);
-  EXPECT_EQ(session.output().rfind("Choose", 0), 0u);  // nothing before the menu
+  EXPECT_EQ(without_requests(session.output()).rfind("Choose", 0), 0u);  // nothing else before the menu
   const std::string tail = "\033[0m\033[?25h";
   EXPECT_EQ(session.output().substr(session.output().size() - tail.size()), tail);
   EXPECT_TRUE(same_modes(before, session.modes()));

@@ -1,0 +1,102 @@
+#include "tests/support/fake_terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+FakeTerminal::FakeTerminal(int columns, int rows) {
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(columns);
+  size.ws_row = static_cast<unsigned short>(rows);
+  openpty(&master_, &slave_, nullptr, nullptr, &size);
+  termios raw{};
+  tcgetattr(slave_, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(slave_, TCSANOW, &raw);
+  std::fflush(stdout);
+  saved_stdin_ = dup(STDIN_FILENO);
+  saved_stdout_ = dup(STDOUT_FILENO);
+  dup2(slave_, STDIN_FILENO);
+  dup2(slave_, STDOUT_FILENO);
+  tty_ = open(ptsname(master_), O_RDWR | O_NONBLOCK | O_NOCTTY);
+
+  saved_state_ = term_state;
+  term_state = TermState{};
+  term_state.kind = TERM_KIND_OTHER;
+  term_state.tty_fd = tty_;
+  term_state.key_reader = keyboard_read_byte;
+  term_state.foreground_colour = 7;
+  term_state.cursor_column = 1;
+  term_state.cursor_row = 1;
+  term_state.capabilities[CAP_CURSOR_MOTION] = "\033[%i%p1%d;%p2%dH";
+  term_state.capabilities[CAP_BELL] = "\007";
+  term_state.capabilities[CAP_CURSOR_NORMAL] = "\033[?25h";
+  term_state.capabilities[CAP_CURSOR_HIDDEN] = "\033[?25l";
+  term_resize_flag = 1;
+  screen_state = ScreenState{-1, -1, CURSOR_VISIBLE, false};
+  keyboard = Keyboard{};
+  key_state.read_index = key_state.write_index = 0;
+  key_state.key_arrived = 0;
+}
+
+FakeTerminal::~FakeTerminal() {
+  std::fflush(stdout);
+  dup2(saved_stdin_, STDIN_FILENO);
+  dup2(saved_stdout_, STDOUT_FILENO);
+  for (int fd : {saved_stdin_, saved_stdout_, tty_, slave_, master_}) close(fd);
+  std::free(term_state.char_plane);
+  term_state = saved_state_;
+  term_resize_flag = 0;
+  screen_state = ScreenState{-1, -1, CURSOR_VISIBLE, false};
+  keyboard = Keyboard{};
+  key_state.read_index = key_state.write_index = 0;
+}
+
+void FakeTerminal::type(std::string_view bytes) {
+  (void)!write(master_, bytes.data(), bytes.size());
+  tcdrain(master_);
+}
+
+std::string FakeTerminal::output() {
+  std::fflush(stdout);
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    pollfd p{master_, POLLIN, 0};
+    if (poll(&p, 1, 20) <= 0) break;
+    const ssize_t got = read(master_, buffer, sizeof buffer);
+    if (got <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  return text;
+}
+
+void FakeTerminal::resize(int columns, int rows) {
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(columns);
+  size.ws_row = static_cast<unsigned short>(rows);
+  ioctl(master_, TIOCSWINSZ, &size);
+  term_resize_flag = 1;
+}
+
+void FakeTerminal::redirect_stdout_to_file() {
+  std::fflush(stdout);
+  std::FILE* file = std::tmpfile();
+  dup2(fileno(file), STDOUT_FILENO);
+  std::fclose(file);
+}
+
+std::string queued_keys() {
+  std::string keys;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string key = next_key_string();
+    if (!key.empty()) keys += key;
+    if (key.empty() && !keyboard_has_pending()) break;
+  }
+  return keys;
+}

@@ -1,0 +1,262 @@
+// The terminal writer, the shadow screen, window size refreshes, report
+// queries with keys typed around their replies, and cursor placement.
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/frame.h"
+#include "runtime/print/print.h"
+#include "runtime/term/term.h"
+#include "runtime/term/term_state.h"
+#include "tests/support/capture.h"
+#include "tests/support/fake_terminal.h"
+
+namespace {
+
+const std::string kCursorRequest = "\033[6n";
+
+int count(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// A terminal of the given size whose geometry has been read, with the cursor at 1,1.
+class Screen : public ::testing::Test {
+ protected:
+  explicit Screen(int columns = 80, int rows = 25) : terminal_(columns, rows) {
+    reset_console();
+    terminal_.type("\033[1;1R\033[1;1R");  // the size refresh and the console set-up each ask
+    term_write(nullptr, 0);
+    console_setup();
+    terminal_.output();
+  }
+  std::string row_text(int row, int from, int count) {
+    const auto* start = term_state.char_plane + (row - 1) * term_state.window_columns + (from - 1);
+    return std::string(reinterpret_cast<const char*>(start), static_cast<std::size_t>(count));
+  }
+  void at(int column, int row) {
+    term_state.cursor_column = column;
+    term_state.cursor_row = row;
+  }
+  FakeTerminal terminal_;
+};
+
+TEST_F(Screen, ControlBytesAreShownAsGlyphsAndEveryByteAdvancesOneColumn) {
+  term_write("\033", 1);
+  EXPECT_EQ(terminal_.output(), "\x1b\x25\x47\xef\x80\x9b\x1b\x25\x40");
+  EXPECT_EQ(term_state.cursor_column, 2);
+  const struct {
+    uint8_t byte;
+    std::string sent;
+  } cases[] = {
+      {7, "\x07"}, {9, "\t"}, {13, "\r"}, {0, " "}, {8, "\x1b%G\xef\x80\x88\x1b%@"},
+      {12, "\x1b%G\xef\x80\x8c\x1b%@"}, {14, "\x1b%G\xef\x80\x8e\x1b%@"}, {15, "\x1b%G\xef\x80\x8f\x1b%@"},
+      {0xE9, "\xe9"},
+  };
+  for (const auto& c : cases) {
+    at(1, 1);
+    term_write(&c.byte, 1);
+    EXPECT_EQ(terminal_.output(), c.sent) << int{c.byte};
+    EXPECT_EQ(term_state.cursor_column, 2) << int{c.byte};
+    EXPECT_EQ(static_cast<uint8_t>(term_state.char_plane[0]), c.byte);  // stored raw
+    EXPECT_EQ(term_state.attr_plane[0], 7);
+  }
+}
+
+TEST_F(Screen, LineAdvanceAsSoonAsTheColumnReachesTheWidth) {
+  term_write(std::string(79, 'x').data(), 79);
+  EXPECT_EQ(term_state.cursor_column, 1);
+  EXPECT_EQ(term_state.cursor_row, 2);
+  at(5, 25);
+  term_write("\n", 1);
+  EXPECT_EQ(term_state.cursor_row, 25);
+  EXPECT_EQ(term_state.cursor_column, 1);
+}
+
+TEST_F(Screen, ShadowCopyIsOneLinearRunFromTheCursor) {
+  term_write("ab\ncd", 5);
+  EXPECT_EQ(row_text(1, 1, 5), "ab\ncd");
+  EXPECT_EQ(term_state.cursor_row, 2);
+  EXPECT_EQ(term_state.cursor_column, 3);
+  at(78, 25);  // only three cells are left on the screen
+  term_write("12345", 5);
+  EXPECT_EQ(row_text(25, 78, 3), "123");
+  EXPECT_EQ(terminal_.output().substr(5), "12345");
+}
+
+TEST_F(Screen, CursorsOutsideTheGridCopyNothing) {
+  const std::string before(reinterpret_cast<const char*>(term_state.char_plane), 2 * 80 * 25);
+  for (auto [column, row] : {std::pair{1, 0}, {1, -3}, {1, 26}, {1, 99999}, {-70, 1}}) {
+    at(column, row);
+    term_write("zz", 2);
+  }
+  EXPECT_EQ(std::memcmp(before.data(), term_state.char_plane, before.size()), 0);
+}
+
+TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
+  for (int row = 1; row <= 25; ++row) {
+    at(1, row);
+    term_write(std::string(79, static_cast<char>('A' + row % 26)).data(), 79);
+  }
+  terminal_.resize(100, 30);
+  terminal_.type("\033[1;1R\033[1;1R");
+  term_write(nullptr, 0);
+  ASSERT_EQ(term_state.window_columns, 100);
+  ASSERT_EQ(term_state.window_rows, 30);
+  EXPECT_EQ(row_text(1, 1, 79), std::string(79, 'B'));
+  EXPECT_EQ(row_text(25, 1, 79), std::string(79, 'Z'));
+  EXPECT_EQ(row_text(1, 80, 21), std::string(21, '\0'));
+  EXPECT_EQ(row_text(26, 1, 100), std::string(100, '\0'));
+  EXPECT_EQ(term_state.attr_plane[24 * 100 + 78], 7);
+  EXPECT_EQ(term_state.attr_plane[24 * 100 + 79], 0);
+  terminal_.resize(10, 3);
+  terminal_.type("\033[1;1R\033[1;1R");
+  term_write(nullptr, 0);
+  EXPECT_EQ(row_text(3, 1, 10), std::string(10, 'D'));
+  for (int size : {1, 1000}) {  // extreme windows work too
+    terminal_.resize(size, size);
+    terminal_.type("\033[1;1R\033[1;1R");
+    term_write("q", 1);
+    EXPECT_EQ(term_state.window_columns, size);
+  }
+}
+
+TEST_F(Screen, RefreshHappensOncePerChange) {
+  term_write("a", 1);
+  term_write("b", 1);
+  EXPECT_EQ(count(terminal_.output(), kCursorRequest), 0);
+  terminal_.resize(90, 20);
+  terminal_.type("\033[1;1R\033[1;1R");
+  term_write("c", 1);
+  term_write("d", 1);
+  // The refresh asks for the cursor, and so does the console record's geometry.
+  EXPECT_EQ(count(terminal_.output(), kCursorRequest), 2);
+  EXPECT_EQ(console_record()->width, 90);
+}
+
+TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
+  terminal_.redirect_stdout_to_file();  // the size ioctl fails now
+  terminal_.type("\033[8;30;100t\033[1;1R\033[1;1R");
+  term_resize_flag = 1;
+  term_write(nullptr, 0);
+  EXPECT_EQ(term_state.window_columns, 100);
+  EXPECT_EQ(term_state.window_rows, 30);
+  EXPECT_FALSE(screen_state.terminal_silent);
+  screen_state.terminal_silent = true;  // and when the terminal does not answer either
+  term_resize_flag = 1;
+  term_write(nullptr, 0);
+  EXPECT_EQ(term_state.window_columns, 80);
+  EXPECT_EQ(term_state.window_rows, 25);
+}
+
+TEST_F(Screen, CursorReplyAmidTypedKeys) {
+  const struct {
+    const char* typed;
+    int column, row;
+    std::string keys;
+  } cases[] = {
+      {"\033[24;80R", 80, 24, ""},
+      {"ab\033[5;7Rcd", 7, 5, "ab" "cd"},
+      {"\033[D\033[3;4R", 4, 3, std::string("\xff\x4b", 2)},  // an arrow key before the reply
+      {"\033X\033[2;9R", 9, 2, "X"},                          // ESC X gives X
+      {"\033\033[6;6R", 6, 6, "\033"},                        // the Escape key, then the reply
+      {"\033[2;3x\033[7;8R", 8, 7, ""},                       // an unknown sequence is drained as a key
+      {"\033[99999;-5R", -5, 99999, ""},                      // absurd, but stored as reported
+  };
+  key_tree_release();
+  key_tree_build([](const char* id) -> const char* { return std::strcmp(id, "kl") == 0 ? "\033[D" : nullptr; });
+  for (const auto& c : cases) {
+    terminal_.type(c.typed);
+    int32_t column = 0, row = 0;
+    term_cursor_position(&column, &row);
+    EXPECT_EQ(column, c.column) << c.typed;
+    EXPECT_EQ(row, c.row) << c.typed;
+    EXPECT_EQ(queued_keys(), c.keys) << c.typed;
+  }
+  key_tree_release();
+}
+
+TEST_F(Screen, ASilentTerminalIsAskedOnceAndKeepsItsKeys) {
+  at(3, 4);
+  terminal_.type("k");
+  int32_t column = 0, row = 0;
+  term_cursor_position(&column, &row);  // waits for the reply once
+  EXPECT_EQ(column, 3);
+  EXPECT_EQ(row, 4);
+  EXPECT_TRUE(screen_state.terminal_silent);
+  term_cursor_position(&column, &row);
+  term_cursor_position(&column, &row);
+  EXPECT_EQ(count(terminal_.output(), kCursorRequest), 1);
+  EXPECT_EQ(queued_keys(), "k");
+}
+
+TEST_F(Screen, PlacementClampsTheTrackedCursorButNotTheSequence) {
+  const int32_t packed = term_place_cursor(30, 5, -1);
+  EXPECT_EQ(terminal_.output(), "\033[30;5H");
+  EXPECT_EQ(term_state.cursor_row, 25);
+  EXPECT_EQ(term_state.cursor_column, 5);
+  EXPECT_EQ(packed, CURSOR_VISIBLE | 30 << 8 | 5);
+  EXPECT_EQ(term_place_cursor(3, 5, 1), 0x10000 + 3 * 256 + 5);
+  EXPECT_EQ(terminal_.output(), "\033[3;5H\033[?25h");
+  EXPECT_EQ(term_place_cursor(3, 300, 0), (300 & 0xFF) | 3 << 8);
+  EXPECT_EQ(term_state.cursor_column, 80);
+  EXPECT_EQ(terminal_.output(), "\033[3;300H\033[?25l");
+}
+
+TEST_F(Screen, ZeroCoordinatesKeepTheCurrentCell) {
+  terminal_.type("\033[7;9R");
+  EXPECT_EQ(term_place_cursor(0, 4, -1), CURSOR_VISIBLE | 7 << 8 | 4);
+  EXPECT_EQ(terminal_.output(), kCursorRequest + "\033[7;4H");
+}
+
+TEST_F(Screen, ValidatedPlacementRefusesCellsOutsideTheViewAndWindow) {
+  int32_t packed = -1;
+  set_error(0);
+  EXPECT_EQ(place_cursor_validated(26, 1, 1, &packed), 1);
+  EXPECT_EQ(get_error(), 1);
+  EXPECT_EQ(packed, 0);
+  EXPECT_EQ(place_cursor_validated(1, 81, 1, &packed), 1);
+  EXPECT_EQ(terminal_.output(), "");  // nothing moved
+  EXPECT_EQ(place_cursor_validated(25, 80, -1, &packed), 0);
+  EXPECT_EQ(console_record()->column, 79);
+  terminal_.type("\033[4;2R");
+  EXPECT_EQ(place_cursor_validated(0, 0, 0, &packed), 0);  // asks, re-sends, applies visibility
+  EXPECT_EQ(terminal_.output(), "\033[25;80H" + kCursorRequest + "\033[4;2H\033[?25l");
+}
+
+TEST_F(Screen, PlaceCursorFallsBackToVisibilityOnly) {
+  terminal_.type("\033[2;2R");
+  set_error(0);
+  EXPECT_EQ(place_cursor(40, 1, 0), 2 << 8 | 2);
+  EXPECT_EQ(get_error(), 0);
+  EXPECT_EQ(terminal_.output(), kCursorRequest + "\033[2;2H\033[?25l");
+}
+
+TEST_F(Screen, ViewBottomIsFixedOnFirstUse) {
+  int32_t first = 0, last = 0;
+  view_range(&first, &last);
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(last, 25);
+  terminal_.resize(80, 40);
+  terminal_.type("\033[1;1R\033[1;1R");
+  view_range(&first, &last);
+  EXPECT_EQ(last, 25);
+}
+
+TEST(ScreenOff, PlainStandardOutputWhenNotDriven) {
+  ASSERT_EQ(term_kind(), TERM_KIND_OFF);
+  CapturedStdout out;
+  term_write("ab\n", 3);
+  term_write("\033\0", 2);
+  EXPECT_EQ(out.text(), std::string("ab\n\033\0", 5));
+  int32_t columns = 0, rows = 0, column = 0, row = 0;
+  term_window_size(&columns, &rows);
+  term_cursor_position(&column, &row);
+  EXPECT_EQ(columns * 100 + rows, 8024);
+  EXPECT_EQ(column * 100 + row, 101);
+  EXPECT_EQ(term_place_cursor(3, 3, 1), 0);
+}
+
+}  // namespace
