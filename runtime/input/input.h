@@ -63,6 +63,17 @@ uint32_t prefix_digits32(const char* text, int64_t length, int base);
 uint64_t prefix_digits64(const char* text, int64_t length, int base);
 int64_t double_to_int64_rounded(double value);
 
+// The line editor's screen arithmetic. The cell `cells` cells after `from`,
+// counting row by row at the window width (floor division: moving left from
+// column 1 gives the last column of the row above).
+struct ScreenCell {
+  int32_t column;
+  int32_t row;
+};
+ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width);
+// Whether text ending just before end_cell ran past the bottom-right corner, so the screen scrolled.
+bool redraw_scrolled(ScreenCell end_cell, int32_t height);
+
 // Line editor. Returns the edited line (never fails); *input_ended, when given,
 // tells whether the keyboard reached its end instead of Enter.
 std::string line_edit(int32_t mode, bool* input_ended = nullptr);

@@ -32,16 +32,24 @@ void fill_from_tty() {
 }  // namespace
 
 void keyboard_append(const uint8_t* bytes, std::size_t count) {
-  if (keyboard.next == keyboard.pending.size()) {
+  if (keyboard.next == keyboard.pending.size() && keyboard.pauses.empty()) {
     keyboard.pending.clear();
     keyboard.next = 0;
   }
   keyboard.pending.insert(keyboard.pending.end(), bytes, bytes + count);
 }
 
+void keyboard_append_pause() {
+  if (keyboard_has_pending()) keyboard.pauses.push_back(keyboard.pending.size());
+}
+
 bool keyboard_has_pending() { return keyboard.next < keyboard.pending.size(); }
 
 int keyboard_read_byte() {
+  if (!keyboard.pauses.empty() && keyboard.pauses.front() == keyboard.next) {
+    keyboard.pauses.erase(keyboard.pauses.begin());
+    return -1;  // what followed arrived later, as a separate key
+  }
   if (!keyboard_has_pending()) fill_from_tty();
   if (!keyboard_has_pending()) return -1;
   return keyboard.pending[keyboard.next++];

@@ -166,6 +166,8 @@ int32_t read_key(int32_t consume) {
   return head;
 }
 
+bool key_queue_empty() { return key_state.read_index == key_state.write_index; }
+
 int32_t key_available() {
   if (term_state.kind == TERM_KIND_OFF) return std::feof(stdin) ? 0 : 1;
   read_key(0);

@@ -71,6 +71,7 @@ class ReplyReader {
     for (;;) {
       if (at_ == got_ && !fill()) {
         keep_as_typed(sequence_);
+        if (sequence_ == "\033") keyboard_append_pause();  // the Escape key by itself
         sequence_.clear();
         return false;
       }
@@ -131,6 +132,7 @@ class ReplyReader {
       }
       if (byte == 27) {  // the Escape key; the second ESC may begin the reply
         keep_as_typed(sequence_);
+        keyboard_append_pause();
         return false;
       }
       // ESC X gives X, unless X begins one of the terminal's key sequences.

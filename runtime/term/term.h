@@ -86,6 +86,8 @@ int32_t place_cursor(int32_t row, int32_t column, int32_t visibility);
 int32_t read_key(int32_t consume);
 void key_queue_push_byte(int32_t byte);
 int32_t key_available();
+// True when the key queue holds no key (key_available reports arrivals, not contents).
+bool key_queue_empty();
 std::string next_key_string();
 // Waits up to the given time for keyboard input; returns at once when some is pending.
 void term_wait_for_key(int milliseconds);

@@ -72,8 +72,9 @@ extern KeyState key_state;
 // the key reader and by report queries that met typed bytes.
 struct Keyboard {
   std::vector<uint8_t> pending;
-  std::size_t next = 0;   // index of the oldest pending byte
-  bool ended = false;     // the tty hung up or failed
+  std::size_t next = 0;              // index of the oldest pending byte
+  std::vector<std::size_t> pauses;   // indices before which the reader reports "nothing yet" once
+  bool ended = false;                // the tty hung up or failed
 };
 extern Keyboard keyboard;
 
@@ -86,6 +87,8 @@ bool key_tree_starts_sequence(uint8_t byte);
 // Keyboard buffer: the default key reader, and appending bytes met elsewhere.
 int keyboard_read_byte();
 void keyboard_append(const uint8_t* bytes, std::size_t count);
+// Marks a gap after the bytes appended so far: a lone ESC stays the Escape key.
+void keyboard_append_pause();
 bool keyboard_has_pending();
 
 // Signal handling, installed by a successful set-up.

@@ -51,6 +51,7 @@ class PtySession {
   std::string stderr_text();
   termios modes() const;                                  // the terminal's modes now
   int requests_seen() const { return requests_seen_; }
+  int master() const { return master_; }
 
   int exit_status = -1;  // exit code when the job exited
   int exit_signal = 0;   // the signal that ended it

@@ -162,6 +162,7 @@ TEST_F(Screen, CursorReplyAmidTypedKeys) {
       {"\033[D\033[3;4R", 4, 3, std::string("\xff\x4b", 2)},  // an arrow key before the reply
       {"\033X\033[2;9R", 9, 2, "X"},                          // ESC X gives X
       {"\033\033[6;6R", 6, 6, "\033"},                        // the Escape key, then the reply
+      {"\033\033[6;6Rq", 6, 6, "\033q"},                     // ... and a key after it stays a key
       {"\033[2;3x\033[7;8R", 8, 7, ""},                       // an unknown sequence is drained as a key
       {"\033[99999;-5R", -5, 99999, ""},                      // absurd, but stored as reported
   };

@@ -1,0 +1,208 @@
+// The interactive converter in a real terminal emulator (tmux): the worked
+// session screen for screen, line editing checked through the echoed line and
+// the converted result, wrapped lines, the bottom-right corner, resizing, and
+// the terminal's modes before and after.
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/converter.h"
+#include "runtime/print/print.h"
+#include "tests/support/tmux.h"
+
+namespace {
+
+const std::string kMenu =
+    "Choose an option:\n"
+    "1 For Fahrenheit To Celsius\n"
+    "2 For Celsius To Fahrenheit\n"
+    "3 For exit...\n";
+const std::string kFahrenheitPrompt = "Input temperature in Fahrenheit: ";
+
+std::string celsius_line(double fahrenheit) {
+  char buffer[DOUBLE_TEXT_BUFFER];
+  return std::string("C= ") + number_to_text(buffer, 16, true, fahrenheit_to_celsius(fahrenheit));
+}
+
+// Chooses Fahrenheit to Celsius and waits for the temperature prompt.
+void choose_fahrenheit(TmuxSession& tmux) {
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.keys({"1", "Enter"});
+  ASSERT_TRUE(tmux.wait_for(kFahrenheitPrompt));
+}
+
+// Ends the program with choice 3 and checks that it left the terminal as found.
+void exit_cleanly(TmuxSession& tmux) {
+  tmux.keys({"3", "Enter"});
+  ASSERT_TRUE(tmux.wait_for_exit());
+  EXPECT_EQ(tmux.exit_status(), 0);
+  EXPECT_TRUE(tmux.modes_unchanged());
+}
+
+TEST(Interactive, TheWorkedSessionScreenForScreen) {
+  TmuxSession tmux(80, 24);
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.settle();
+  EXPECT_EQ(tmux.screen_text(), kMenu + "?\n");
+  EXPECT_EQ(tmux.cursor(), (std::pair{3, 5}));
+  std::string expected = kMenu;
+  const struct {
+    const char* choice;
+    const char* prompt;
+    const char* temperature;
+    const char* result;
+  } steps[] = {
+      {"1", "Input temperature in Fahrenheit: ", "212", "C=  100"},
+      {"2", "Input temperature in Celsius: ", "37", "F=  98.59999999999999"},
+  };
+  for (const auto& step : steps) {
+    tmux.type(step.choice);
+    tmux.keys({"Enter"});
+    ASSERT_TRUE(tmux.wait_for(step.prompt));
+    tmux.type(step.temperature);
+    tmux.keys({"Enter"});
+    ASSERT_TRUE(tmux.wait_for(step.result));
+    expected += std::string("? ") + step.choice + "\n" + step.prompt + step.temperature + "\n" + step.result + "\n" +
+                kMenu;
+  }
+  tmux.settle();
+  EXPECT_EQ(tmux.screen_text(), expected + "?\n");
+  tmux.keys({"3", "Enter"});
+  ASSERT_TRUE(tmux.wait_for_exit());
+  EXPECT_EQ(tmux.screen_text(), expected + "? 3\nDONE\n");
+  EXPECT_EQ(tmux.exit_status(), 0);
+  EXPECT_TRUE(tmux.modes_unchanged());
+}
+
+TEST(Interactive, EditingKeysShapeTheLine) {
+  const struct {
+    const char* name;
+    std::vector<std::string> keys;  // typed after the temperature prompt
+    const char* echoed;             // what the line shows when Enter is pressed
+  } cases[] = {
+      {"insert in the middle", {"22", "Left", "1"}, "212"},
+      {"home then end", {"12", "Home", "2", "End"}, "212"},
+      {"left and right stop at the ends", {"12", "Left", "Left", "Left", "2", "Right", "Right", "Right", "Right"}, "212"},
+      {"backspace", {"2139", "BSpace", "BSpace", "2", "Home", "BSpace"}, "212"},
+      {"delete under the cursor and at the end", {"2212", "Home", "Delete", "End", "Delete"}, "212"},
+      {"escape clears the line", {"98765", "Left", "Escape", "212"}, "212"},
+      {"up and down within one row do nothing", {"212", "Up", "Down"}, "212"},
+      {"tab to the next stop of eight", {"2", "Tab", "9"}, "2       9"},
+      {"control keys are ignored", {"2", "C-a", "C-e", "F1", "PageUp", "IC", "12"}, "212"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TmuxSession tmux(80, 24);
+    choose_fahrenheit(tmux);
+    for (const std::string& key : c.keys) {
+      tmux.keys({key});
+      tmux.settle(40);
+    }
+    tmux.keys({"Enter"});
+    const double value = std::string(c.echoed) == "2       9" ? 2 : 212;
+    ASSERT_TRUE(tmux.wait_for(celsius_line(value))) << tmux.screen_text();
+    EXPECT_NE(tmux.screen_text().find(kFahrenheitPrompt + c.echoed + "\n" + celsius_line(value)), std::string::npos)
+        << tmux.screen_text();
+    exit_cleanly(tmux);
+  }
+}
+
+TEST(Interactive, KeysTypedAheadAreKeptInOrder) {
+  TmuxSession tmux(80, 24);
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.keys({"1", "Enter", "2", "1", "2", "Enter", "2", "Enter", "3", "7", "Enter", "3", "Enter"});
+  ASSERT_TRUE(tmux.wait_for_exit());
+  EXPECT_NE(tmux.screen_text().find("C=  100\n"), std::string::npos);
+  EXPECT_NE(tmux.screen_text().find("F=  98.59999999999999\n"), std::string::npos);
+  EXPECT_EQ(tmux.exit_status(), 0);
+}
+
+TEST(Interactive, APasteOfHundredsOfKeysLosesNothing) {
+  TmuxSession tmux(80, 24);
+  choose_fahrenheit(tmux);
+  std::string pasted;
+  for (int i = 0; i < 60; ++i) pasted += "1234567890";
+  tmux.type(pasted);  // 600 bytes at once: wider than the screen, longer than the key queue
+  // 33 + 600 cells: the last row holds the final 73 bytes, with the cursor after them.
+  ASSERT_TRUE(tmux.wait_for_cursor_row(pasted.substr(600 - 73)));
+  std::string joined;
+  for (const std::string& row : tmux.screen()) joined += row;
+  EXPECT_NE(joined.find(kFahrenheitPrompt + pasted), std::string::npos) << tmux.screen_text();
+  tmux.keys({"Escape"});  // clears all of it
+  tmux.type("212");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for("C=  100")) << tmux.screen_text();
+  EXPECT_EQ(tmux.screen_text().find("1234567890"), std::string::npos);
+  exit_cleanly(tmux);
+}
+
+TEST(Interactive, WrappedLineInANarrowWindow) {
+  TmuxSession tmux(40, 20);
+  choose_fahrenheit(tmux);
+  // The prompt leaves 7 cells on its row; the 8th byte wraps to the next row.
+  tmux.type("12345678");
+  tmux.settle(60);
+  EXPECT_EQ(tmux.cursor(), (std::pair{2, tmux.cursor().second}));
+  tmux.keys({"Left"});          // onto the 8 at the first cell of the new row
+  tmux.settle(60);
+  EXPECT_EQ(tmux.cursor().first, 1);
+  tmux.keys({"Left"});          // across the row boundary: the last column of the row above
+  tmux.settle(60);
+  EXPECT_EQ(tmux.cursor().first, 40);
+  tmux.type("9");               // insert before the 7
+  tmux.settle(60);
+  EXPECT_EQ(tmux.cursor().first, 1);  // just after the inserted byte, on the next row
+  tmux.keys({"Right", "BSpace"});     // backspace from the first cell of a row deletes above
+  tmux.settle(60);
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for(celsius_line(12345698))) << tmux.screen_text();
+  EXPECT_NE(tmux.screen_text().find(kFahrenheitPrompt + "1234569\n8\n"), std::string::npos) << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
+TEST(Interactive, TypingAtTheLastCellScrollsOnce) {
+  // The program starts on the last row of a 40 x 10 window.
+  TmuxSession tmux(40, 10, "printf '\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n'; ");
+  choose_fahrenheit(tmux);
+  tmux.settle();
+  ASSERT_EQ(tmux.cursor(), (std::pair{34, 10}));
+  tmux.type("123456");  // up to the cell before the last
+  tmux.settle(60);
+  tmux.type("7");       // the last cell: the screen scrolls, the cursor goes to column 1 of the last row
+  tmux.settle(60);
+  EXPECT_EQ(tmux.cursor(), (std::pair{1, 10}));
+  EXPECT_EQ(tmux.screen()[8], kFahrenheitPrompt + "1234567");
+  tmux.type("8");
+  tmux.settle(60);
+  EXPECT_EQ(tmux.screen()[9], "8");
+  // Insert in the middle so the redraw runs past the bottom again.
+  for (int i = 0; i < 3; ++i) tmux.keys({"Left"});
+  tmux.settle(60);
+  const std::string filler(40, '5');
+  tmux.type("0");
+  tmux.settle(60);
+  const auto [column, row] = tmux.cursor();
+  const std::string under = tmux.screen()[static_cast<std::size_t>(row - 1)];
+  ASSERT_GE(under.size(), static_cast<std::size_t>(column));
+  EXPECT_EQ(under[static_cast<std::size_t>(column - 1)], '6');  // just after the inserted 0
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for(celsius_line(123450678))) << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
+TEST(Interactive, ResizedWhileWaiting) {
+  TmuxSession tmux(80, 24);
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.resize(30, 24);
+  tmux.settle();
+  tmux.keys({"1", "Enter"});
+  ASSERT_TRUE(tmux.wait_for("Fahrenheit"));
+  tmux.type("1234567890123456");  // the prompt's row has none left: this wraps at the new width
+  tmux.keys({"Left", "Left"});
+  tmux.type("9");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for(celsius_line(12345678901234956))) << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
+}  // namespace

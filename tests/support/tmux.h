@@ -1,0 +1,39 @@
+// A real terminal emulator for end-to-end tests: a tmux server on a socket of
+// the test's own, running the real binary in a window of fixed size. The
+// program is wrapped in a shell that records the terminal's modes before and
+// after the run and its exit status. The server is killed by its socket when
+// the session ends.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TmuxSession {
+ public:
+  TmuxSession(int columns, int rows, const std::string& before_program = "");
+  ~TmuxSession();
+  TmuxSession(const TmuxSession&) = delete;
+  TmuxSession& operator=(const TmuxSession&) = delete;
+
+  // tmux key names or literal text ("Enter", "Left", "C-z", "BSpace", "212").
+  void keys(const std::vector<std::string>& keys);
+  void type(const std::string& text);  // sent literally
+  std::vector<std::string> screen();  // the visible rows, trailing blanks removed
+  std::string screen_text();          // the rows joined with line feeds, trailing empty rows removed
+  // Waits until the screen shows text (trailing blanks of text are not looked for).
+  bool wait_for(const std::string& text, int timeout_ms = 5000);
+  // Waits until the row holding the cursor reads text (trailing blanks are not shown by tmux).
+  bool wait_for_cursor_row(const std::string& text, int timeout_ms = 5000);
+  // Waits until the screen stops changing for a moment.
+  void settle(int quiet_ms = 150);
+  void resize(int columns, int rows);
+  std::pair<int, int> cursor();       // 1-based column and row
+  bool wait_for_exit(int timeout_ms = 5000);
+  int exit_status();                  // after wait_for_exit
+  bool modes_unchanged();             // stty -g before and after the run are equal
+
+ private:
+  std::string tmux(const std::string& arguments);
+  std::string socket_;
+  std::string dir_;
+};
