@@ -106,11 +106,13 @@ class LineEditor {
   // wait would leave them stranded until the next keypress, and a long paste
   // would overflow the queue.
   bool wait_for_key() {
-    while (key_queue_empty() && !key_available()) {
-      if (term_kind() == TERM_KIND_OFF || term_keyboard_ended()) return false;
+    for (;;) {
+      // With handling off, key_available only reports that standard input has not ended.
+      if (term_kind() == TERM_KIND_OFF) return false;
+      if (!key_queue_empty() || key_available()) return true;
+      if (term_keyboard_ended()) return false;
       term_wait_for_key(kKeyWaitMs);
     }
-    return true;
   }
 
   void apply(int32_t code) {
