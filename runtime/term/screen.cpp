@@ -86,16 +86,18 @@ class ReplyReader {
   }
 
   // Waits for more bytes until the deadline. A stop and continue restarts the
-  // wait and asks again: the reply may have gone to whoever read the terminal meanwhile.
+  // wait, and a wait cut by a stop does not mark the terminal silent: the
+  // reply may have gone to whoever read the terminal meanwhile. Asking again
+  // would risk a second reply that arrives later among the typed keys.
   bool fill() {
     for (;;) {
       if (term_continue_count() != continued_) {
         restart_clock();
-        term_emit(report_ == Report::Cursor ? SEQ_CURSOR_REPORT : SEQ_SIZE_REPORT, 0, 0);
+        stopped_meanwhile_ = true;
       }
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
       if (left <= 0) {
-        screen_state.terminal_silent = true;
+        if (!stopped_meanwhile_) screen_state.terminal_silent = true;
         return false;
       }
       pollfd input{STDIN_FILENO, POLLIN, 0};
@@ -168,6 +170,7 @@ class ReplyReader {
   Report report_;
   Clock::time_point deadline_;
   unsigned continued_ = 0;
+  bool stopped_meanwhile_ = false;
   char buffer_[1];
   std::size_t at_ = 0;
   std::size_t got_ = 0;
