@@ -107,6 +107,18 @@ TEST(TerminalSession, NoControlByteWhenTheTerminalIsNotDriven) {
   }
 }
 
+TEST(TerminalSession, CtrlDOnAnEmptyLineEndsAPlainTerminalSession) {
+  PtySession session(terminal(""));  // no TERM: the terminal's own line editing is used
+  ASSERT_TRUE(session.wait_for("? "));
+  session.type("1\n");
+  ASSERT_TRUE(session.wait_for("Fahrenheit: "));
+  session.type("\004");
+  ASSERT_TRUE(session.wait_for_exit());
+  EXPECT_EQ(session.exit_status, 0);
+  EXPECT_EQ(session.output().find("C="), std::string::npos);  // no result line
+  EXPECT_EQ(session.output().find("Choose", 1), std::string::npos);  // no second menu
+}
+
 TEST(TerminalSession, FatalSignalsRestoreTheTerminalAndEndTheProcess) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV}) {
     SCOPED_TRACE(signal);

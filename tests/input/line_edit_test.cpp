@@ -1,0 +1,83 @@
+// The line editor's screen arithmetic, and its plain path when the terminal is
+// not driven (the terminal's own line editing; here a pipe stands in for it).
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "runtime/input/input.h"
+
+namespace {
+
+TEST(CellAfter, CountsCellsRowByRowWithFloorDivision) {
+  const struct {
+    ScreenCell from;
+    int64_t cells;
+    int32_t width;
+    ScreenCell to;
+  } cases[] = {
+      {{75, 1}, 6, 80, {1, 2}},      // a line starting at column 75 wraps after 6 bytes
+      {{1, 2}, -1, 80, {80, 1}},     // left from the first cell: last column of the row above
+      {{1, 1}, -1, 80, {80, 0}},     // ... even above the screen: nothing is clamped
+      {{1, 1}, -81, 80, {80, -1}},
+      {{80, 24}, 1, 80, {1, 25}},    // just past the bottom-right corner
+      {{3, 5}, 0, 80, {3, 5}},
+      {{10, 3}, 250, 40, {20, 9}},
+      {{1, 1}, -1, 1, {1, 0}},       // a one-column window
+      {{5, 2}, -4000000000LL, 80, {5, -49999998}},
+  };
+  for (const auto& c : cases) {
+    const ScreenCell to = cell_after(c.from, c.cells, c.width);
+    EXPECT_EQ(to.column, c.to.column) << c.from.column << "," << c.from.row << " + " << c.cells;
+    EXPECT_EQ(to.row, c.to.row) << c.from.column << "," << c.from.row << " + " << c.cells;
+  }
+}
+
+TEST(RedrawScrolled, OnlyWhenTheTextRanPastTheBottomRightCorner) {
+  const int32_t height = 24;
+  EXPECT_FALSE(redraw_scrolled({80, 24}, height));
+  EXPECT_FALSE(redraw_scrolled({1, 25}, height));  // ended exactly on the last cell: no scroll yet
+  EXPECT_TRUE(redraw_scrolled({2, 25}, height));
+  EXPECT_TRUE(redraw_scrolled({1, 26}, height));
+  EXPECT_FALSE(redraw_scrolled({40, 3}, height));
+}
+
+// Standard input replaced by a pipe holding the given bytes, while alive.
+class PipedStdin {
+ public:
+  explicit PipedStdin(const std::string& bytes) {
+    int fds[2];
+    EXPECT_EQ(pipe(fds), 0);
+    (void)!write(fds[1], bytes.data(), bytes.size());
+    close(fds[1]);
+    saved_ = dup(STDIN_FILENO);
+    dup2(fds[0], STDIN_FILENO);
+    close(fds[0]);
+    std::clearerr(stdin);
+  }
+  ~PipedStdin() {
+    dup2(saved_, STDIN_FILENO);
+    close(saved_);
+    std::clearerr(stdin);
+  }
+
+ private:
+  int saved_ = -1;
+};
+
+TEST(PlainLineEdit, ReadsUpToTheLineFeedAndReportsTheEnd) {
+  PipedStdin in(std::string("12\n\nlast\0x", 10));
+  bool ended = true;
+  EXPECT_EQ(line_edit(0, &ended), "12");
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(line_edit(0, &ended), "");  // an empty line is not the end
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(line_edit(0, &ended), std::string("last\0x", 6));  // a last line without line feed
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(line_edit(0, &ended), "");
+  EXPECT_TRUE(ended);
+}
+
+}  // namespace
