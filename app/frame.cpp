@@ -22,6 +22,7 @@ static_assert(sizeof(ContextHeader) <= kDataOffset);
 struct FrameState {
   int32_t init_counter;                  // start-up runs at 1, shut-down at 0
   ContextHeader* slots[CONTEXT_SLOTS];   // empty until first use
+  int32_t* error_code;                   // the error context's code once created; every byte read sets it
 };
 constinit FrameState frame{};
 
@@ -77,6 +78,7 @@ void context_release(int index) {
   ContextHeader* record = frame.slots[index];
   if (record == nullptr) return;
   frame.slots[index] = nullptr;
+  if (index == CONTEXT_ERROR) frame.error_code = nullptr;
   if (record->destructor != nullptr) record->destructor(data_of(record));
   std::free(record);
 }
@@ -85,12 +87,17 @@ void context_release_all() {
   for (int index = 0; index < CONTEXT_SLOTS; ++index) context_release(index);
 }
 
+namespace {
+int32_t* error_code() {
+  if (frame.error_code == nullptr)
+    frame.error_code = static_cast<int32_t*>(context_require(CONTEXT_ERROR, kErrorContextSize, nullptr));
+  return frame.error_code;
+}
+}  // namespace
+
 int32_t set_error(int32_t code) {
-  auto* error = static_cast<int32_t*>(context_require(CONTEXT_ERROR, kErrorContextSize, nullptr));
-  *error = code;
+  *error_code() = code;
   return code;
 }
 
-int32_t get_error() {
-  return *static_cast<int32_t*>(context_require(CONTEXT_ERROR, kErrorContextSize, nullptr));
-}
+int32_t get_error() { return *error_code(); }

@@ -1,4 +1,7 @@
 // File records, the write path with column tracking, and the console record.
+#include <string.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "app/frame.h"
@@ -23,15 +26,11 @@ constinit OperationTable console_table{};
 // Column after writing data: the bytes after the last CR or LF, or the old
 // column plus the length when there is none; modulo the width if it is set.
 void track_column(FileRecord* record, const unsigned char* data, std::size_t length) {
-  std::size_t tail = length;
-  bool found = false;
-  for (std::size_t i = length; i > 0; --i) {
-    if (data[i - 1] == '\r' || data[i - 1] == '\n') {
-      tail = length - i;
-      found = true;
-      break;
-    }
-  }
+  const auto* lf = static_cast<const unsigned char*>(memrchr(data, '\n', length));
+  const auto* cr = static_cast<const unsigned char*>(memrchr(data, '\r', length));
+  const unsigned char* last = lf == nullptr ? cr : (cr == nullptr ? lf : std::max(lf, cr));
+  const bool found = last != nullptr;
+  const std::size_t tail = found ? static_cast<std::size_t>(data + length - last - 1) : length;
   // Unsigned 32-bit arithmetic: a very long line wraps instead of overflowing.
   uint32_t column = found ? static_cast<uint32_t>(tail)
                           : static_cast<uint32_t>(record->column) + static_cast<uint32_t>(length);

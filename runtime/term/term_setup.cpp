@@ -88,6 +88,9 @@ void term_init() {
 
   const char* term = std::getenv("TERM");
   if (term == nullptr) return;
+  // Handling needs both ends to be terminals (term_enter_modes checks it again);
+  // with either redirected the terminal database is not worth loading.
+  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return;
   static char entry[kEntryBufferSize];
   if (tgetent(entry, term) <= 0) return;
   UP = nullptr;

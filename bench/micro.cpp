@@ -1,0 +1,94 @@
+// Micro-benchmarks of the hot paths: number formatting, the field scanner
+// with the double read, and key decoding of an escape sequence.
+//
+//   build/bench/micro
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <string>
+
+#include "runtime/input/input.h"
+#include "runtime/print/print.h"
+#include "runtime/term/term_state.h"
+
+namespace {
+
+void NumberToText(benchmark::State& state) {
+  const double values[] = {37.77777777777778, -40.0, 1e16, 4.940656458412465e-324, 98.59999999999999, 0.0};
+  char buffer[DOUBLE_TEXT_BUFFER];
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(number_to_text(buffer, 16, true, values[i++ % 6]));
+  }
+}
+BENCHMARK(NumberToText);
+
+// A record serving the same lines again and again.
+struct RepeatingSource {
+  FileRecord record{};
+  OperationTable table{};
+  std::string data = "212\n-37.5\n1e2\n&H1F\n\"  98.6\"\n";
+  std::size_t at = 0;
+};
+
+int32_t read_repeating(FileRecord* record, void* destination, std::size_t* length) {
+  auto* source = reinterpret_cast<RepeatingSource*>(record);
+  auto* bytes = static_cast<char*>(destination);
+  for (std::size_t i = 0; i < *length; ++i) {
+    bytes[i] = source->data[source->at];
+    source->at = (source->at + 1) % source->data.size();
+  }
+  return 0;
+}
+
+void FieldScanAndDoubleRead(benchmark::State& state) {
+  RepeatingSource source;
+  source.table.read = read_repeating;
+  source.record.operation_table = &source.table;
+  InputContext* context = input_context();
+  context->source = &source.record;
+  double value = 0;
+  for (auto _ : state) {
+    read_double_field(&value);
+    benchmark::DoNotOptimize(value);
+  }
+  context->source = nullptr;
+}
+BENCHMARK(FieldScanAndDoubleRead);
+
+const char* xterm_keys(const char* id) {
+  if (std::strcmp(id, "kl") == 0) return "\033OD";
+  if (std::strcmp(id, "kr") == 0) return "\033OC";
+  if (std::strcmp(id, "ku") == 0) return "\033OA";
+  if (std::strcmp(id, "kd") == 0) return "\033OB";
+  if (std::strcmp(id, "kD") == 0) return "\033[3~";
+  if (std::strcmp(id, "kP") == 0) return "\033[5~";
+  if (std::strcmp(id, "k5") == 0) return "\033[15~";
+  return nullptr;
+}
+
+const char kSequence[] = "\033[3~";  // Delete
+std::size_t sequence_at = 0;
+int sequence_reader() {
+  const int byte = static_cast<unsigned char>(kSequence[sequence_at]);
+  sequence_at = (sequence_at + 1) % 4;
+  return byte;
+}
+
+void DecodeEscapeSequence(benchmark::State& state) {
+  const TermState saved = term_state;
+  term_state.kind = TERM_KIND_OTHER;
+  term_state.key_reader = sequence_reader;
+  key_tree_release();
+  key_tree_build(xterm_keys);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(read_key(1));
+  }
+  key_tree_release();
+  term_state = saved;
+}
+BENCHMARK(DecodeEscapeSequence);
+
+}  // namespace
+
+BENCHMARK_MAIN();
