@@ -23,13 +23,11 @@ void print_menu() {
   print_string(0, "3 For exit...", PRINT_NEWLINE);
 }
 
-// Reads one temperature after its prompt; ends the program at the end of the input.
-double read_temperature(const char* prompt) {
+// Reads one temperature after its prompt; false at the end of the input.
+bool read_temperature(const char* prompt, double* temperature) {
   input_start(prompt, 0, 1);
-  double temperature = 0.0;
-  read_double_field(&temperature);
-  if (input_reached_end()) program_end(0);
-  return temperature;
+  read_double_field(temperature);
+  return !input_reached_end();
 }
 
 }  // namespace
@@ -45,23 +43,27 @@ double celsius_to_fahrenheit(double x) {
   return kThirtyTwo + quotient;
 }
 
-void converter_loop() {
+bool converter_round() {
+  print_menu();
+  input_start("", 1, 1);
   int64_t choice = 0;
-  for (;;) {
-    print_menu();
-    input_start("", 1, 1);
-    read_int64_field(&choice);
-    if (input_reached_end()) program_end(0);
-    if (choice == 1) {
-      const double temperature = read_temperature("Input temperature in Fahrenheit: ");
-      print_string(0, "C= ", 0);
-      print_double(0, fahrenheit_to_celsius(temperature), PRINT_NEWLINE);
-    } else if (choice == 2) {
-      const double temperature = read_temperature("Input temperature in Celsius: ");
-      print_string(0, "F= ", 0);
-      print_double(0, celsius_to_fahrenheit(temperature), PRINT_NEWLINE);
-    } else if (choice == 3) {
-      program_end(0);
-    }
+  read_int64_field(&choice);
+  if (input_reached_end() || choice == 3) return false;
+  double temperature = 0.0;
+  if (choice == 1) {
+    if (!read_temperature("Input temperature in Fahrenheit: ", &temperature)) return false;
+    print_string(0, "C= ", 0);
+    print_double(0, fahrenheit_to_celsius(temperature), PRINT_NEWLINE);
+  } else if (choice == 2) {
+    if (!read_temperature("Input temperature in Celsius: ", &temperature)) return false;
+    print_string(0, "F= ", 0);
+    print_double(0, celsius_to_fahrenheit(temperature), PRINT_NEWLINE);
   }
+  return true;  // any other choice: the menu again
+}
+
+void converter_loop() {
+  while (converter_round()) {
+  }
+  program_end(0);
 }

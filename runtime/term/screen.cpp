@@ -1,6 +1,8 @@
 // The terminal writer and screen geometry: the shadow screen, the window size,
 // cursor position queries and cursor placement.
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -59,12 +61,29 @@ bool match_reply(Report report, const std::string& sequence, int32_t& a, int32_t
   return parse_number(p, end, a) && p < end && *p++ == ';' && parse_number(p, end, b) && p == end;
 }
 
-// Reads the reply to a report request from standard input. Bytes that are not
-// the reply were typed meanwhile: they go to the keyboard buffer in order, so
-// they are decoded as keys later (an arrow key's sequence stays an arrow key).
+// Reads the reply to a report request. Bytes that are not the reply were typed
+// meanwhile: they go to the keyboard buffer in order, so they are decoded as
+// keys later (an arrow key's sequence stays an arrow key).
+//
+// The reply comes from the terminal the request went to: standard output,
+// which set-up found to be the controlling terminal. It is read, with the
+// keys, on the non-blocking "/dev/tty" descriptor, byte by byte and never
+// through a stdio buffer. A blocking descriptor could hang: the suspend key
+// flushes pending input, so a byte that poll announced may be gone by the read.
 class ReplyReader {
  public:
-  explicit ReplyReader(Report report) : report_(report) {}
+  // Stops and continues are held back outside the waits, so that none can
+  // slip between the check for one and the wait that follows it.
+  explicit ReplyReader(Report report) : report_(report) {
+    sigset_t job_control;
+    sigemptyset(&job_control);
+    sigaddset(&job_control, SIGTSTP);
+    sigaddset(&job_control, SIGCONT);
+    pthread_sigmask(SIG_BLOCK, &job_control, &wait_mask_);
+  }
+  ~ReplyReader() { pthread_sigmask(SIG_SETMASK, &wait_mask_, nullptr); }
+  ReplyReader(const ReplyReader&) = delete;
+  ReplyReader& operator=(const ReplyReader&) = delete;
 
   bool read(int32_t& a, int32_t& b) {
     restart_clock();
@@ -87,25 +106,30 @@ class ReplyReader {
 
   // Waits for more bytes until the deadline. A stop and continue restarts the
   // wait, and a wait cut by a stop does not mark the terminal silent: the
-  // reply may have gone to whoever read the terminal meanwhile. Asking again
-  // would risk a second reply that arrives later among the typed keys.
+  // suspend key flushes pending input, and the reply may have gone with it or
+  // to whoever read the terminal meanwhile. Asking again would risk a second
+  // reply that arrives later among the typed keys.
   bool fill() {
     for (;;) {
       if (term_continue_count() != continued_) {
         restart_clock();
         stopped_meanwhile_ = true;
+        // The suspend key flushed the terminal's input: a reply begun before
+        // the stop never ends, and later keys must not be glued to it.
+        sequence_.clear();
       }
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
       if (left <= 0) {
         if (!stopped_meanwhile_) screen_state.terminal_silent = true;
         return false;
       }
-      pollfd input{STDIN_FILENO, POLLIN, 0};
-      const int ready = poll(&input, 1, static_cast<int>(left));
+      pollfd input{term_state.tty_fd, POLLIN, 0};
+      const timespec wait{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000};
+      const int ready = ppoll(&input, 1, &wait, &wait_mask_);
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) continue;
       // One byte at a time: whatever follows the reply stays queued on the terminal.
-      const ssize_t got = ::read(STDIN_FILENO, buffer_, 1);
+      const ssize_t got = ::read(term_state.tty_fd, buffer_, 1);
       if (got > 0) {
         at_ = 0;
         got_ = static_cast<std::size_t>(got);
@@ -168,6 +192,7 @@ class ReplyReader {
   }
 
   Report report_;
+  sigset_t wait_mask_;  // the signal mask to wait with: the caller's
   Clock::time_point deadline_;
   unsigned continued_ = 0;
   bool stopped_meanwhile_ = false;

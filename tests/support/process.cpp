@@ -1,5 +1,7 @@
 #include "tests/support/process.h"
 
+#include "tests/support/program.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -40,7 +42,7 @@ std::vector<std::string> environment_with(const std::vector<std::string>& extra)
 }
 
 // Feeds the child's input and collects its output until both are done.
-ProcessResult run_with_feeder(const std::vector<std::string>& env, const std::string& program,
+ProcessResult run_with_feeder(const std::vector<std::string>& env,
                               std::size_t (*generate)(char*, std::size_t, void*), void* state) {
   signal(SIGPIPE, SIG_IGN);
   Pipe in, out, err;
@@ -53,11 +55,13 @@ ProcessResult run_with_feeder(const std::vector<std::string>& env, const std::st
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::string program_copy = program;
-  char* argv[] = {program_copy.data(), nullptr};
+  std::vector<std::string> command = program_command();
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
   pid_t pid = -1;
   ProcessResult result;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data()) != 0) return result;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) return result;
   posix_spawn_file_actions_destroy(&actions);
   close(in.read_end);
   close(out.write_end);
@@ -81,7 +85,7 @@ ProcessResult run_with_feeder(const std::vector<std::string>& env, const std::st
     }
     pollfd fds[3] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0},
                      {input_open ? in.write_end : -1, POLLOUT, 0}};
-    if (poll(fds, 3, 10000) <= 0) break;  // a hung child: give up, the test then fails
+    if (poll(fds, 3, 60000) <= 0) break;  // a hung child: give up, the test then fails
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
@@ -131,12 +135,11 @@ std::size_t generate_fixed(char* buffer, std::size_t size, void* state) {
 
 }  // namespace
 
-ProcessResult run_program(const std::string& input, const std::vector<std::string>& env,
-                          const std::string& program) {
+ProcessResult run_program(const std::string& input, const std::vector<std::string>& env) {
   FixedInput state{&input, 0};
-  return run_with_feeder(env, program, generate_fixed, &state);
+  return run_with_feeder(env, generate_fixed, &state);
 }
 
 ProcessResult run_program_streaming(std::size_t (*generate)(char*, std::size_t, void*), void* state) {
-  return run_with_feeder({}, TEMPCONV_BINARY, generate, state);
+  return run_with_feeder({}, generate, state);
 }

@@ -14,8 +14,7 @@ struct ProcessResult {
 
 // Runs the program with input as standard input (through a pipe, written
 // while the program runs) and the given extra environment ("NAME=value").
-ProcessResult run_program(const std::string& input, const std::vector<std::string>& env = {},
-                          const std::string& program = TEMPCONV_BINARY);
+ProcessResult run_program(const std::string& input, const std::vector<std::string>& env = {});
 
 // Like run_program, but standard input is a pipe fed by generate(), called
 // repeatedly with a buffer to fill until it returns 0.

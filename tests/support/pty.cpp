@@ -1,5 +1,7 @@
 #include "tests/support/pty.h"
 
+#include "tests/support/program.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -55,9 +57,12 @@ std::vector<char*> make_environment(const std::vector<std::string>& extra, std::
     dup2(stdout_pipe >= 0 ? stdout_pipe : slave, 1);
     dup2(stderr_pipe, 2);
     for (int fd = 3; fd < 256; ++fd) close(fd);
-    char name[] = TEMPCONV_BINARY;
-    char* argv[] = {name, nullptr};
-    execve(TEMPCONV_BINARY, argv, envp);
+    std::vector<std::string> command = program_command();
+    std::vector<char*> argv;
+    for (std::string& word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    environ = envp;
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   setpgid(program, program);
@@ -91,6 +96,7 @@ PtySession::PtySession(PtyOptions options) : options_(std::move(options)) {
   size.ws_col = static_cast<unsigned short>(options_.columns);
   size.ws_row = static_cast<unsigned short>(options_.rows);
   if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) return;
+  tcgetattr(slave_, &initial_modes_);
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   int report[2], err[2], out[2] = {-1, -1}, in[2] = {-1, -1};
   if (pipe(report) != 0 || pipe(err) != 0) return;

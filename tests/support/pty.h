@@ -50,6 +50,7 @@ class PtySession {
   std::string stdout_pipe_text();                         // with stdout_to_pipe
   std::string stderr_text();
   termios modes() const;                                  // the terminal's modes now
+  const termios& initial_modes() const { return initial_modes_; }  // before the program started
   int requests_seen() const { return requests_seen_; }
   int master() const { return master_; }
 
@@ -61,6 +62,7 @@ class PtySession {
   void answer_requests();
 
   PtyOptions options_;
+  termios initial_modes_{};
   int master_ = -1;
   int slave_ = -1;
   int stderr_pipe_ = -1;

@@ -1,5 +1,7 @@
 #include "tests/support/tmux.h"
 
+#include "tests/support/program.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -51,7 +53,7 @@ TmuxSession::TmuxSession(int columns, int rows, const std::string& before_progra
   socket_ = "tempconv-test-" + std::to_string(getpid()) + "-" + std::to_string(++session_counter);
   char pattern[] = "/tmp/tempconv-tmux-XXXXXX";
   dir_ = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-  const std::string script = "stty -g > " + dir_ + "/before; " + before_program + TEMPCONV_BINARY +
+  const std::string script = "stty -g > " + dir_ + "/before; " + before_program + program_shell_command() +
                              "; echo $? > " + dir_ + "/status; stty -g > " + dir_ + "/after; echo DONE; sleep 600";
   tmux("new-session -d -x " + std::to_string(columns) + " -y " + std::to_string(rows) + " " +
        shell_quote("sh -c " + shell_quote(script)));

@@ -1,0 +1,13 @@
+// The command that runs the program under test: the built binary, optionally
+// behind a wrapper such as valgrind, given in TEMPCONV_TEST_WRAPPER
+// (words separated by blanks).
+#pragma once
+
+#include <string>
+#include <vector>
+
+std::vector<std::string> program_command();
+// The same command as one shell word list.
+std::string program_shell_command();
+// True when a wrapper is in use: timings and memory figures are the wrapper's.
+bool program_is_wrapped();
