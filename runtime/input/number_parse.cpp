@@ -136,11 +136,19 @@ int64_t double_to_int64_rounded(double value) {
   return static_cast<int64_t>(d);
 }
 
-void read_int64_field(int64_t* out) {
+namespace {
+// Scans the next field of the current INPUT statement and notes whether the input had ended.
+FieldScan scan_statement_field(char (&field)[FIELD_BUFFER]) {
   InputContext* context = input_context();
-  char field[FIELD_BUFFER];
   const FieldScan scan = scan_field(context, field, FIELD_LIMIT);
   context->reached_end = scan.at_end;
+  return scan;
+}
+}  // namespace
+
+void read_int64_field(int64_t* out) {
+  char field[FIELD_BUFFER];
+  const FieldScan scan = scan_statement_field(field);
   if (scan.float_mark) {
     *out = double_to_int64_rounded(text_to_double(field, scan.length));
   } else if (scan.length <= 9) {
@@ -152,10 +160,8 @@ void read_int64_field(int64_t* out) {
 }
 
 void read_double_field(double* out) {
-  InputContext* context = input_context();
   char field[FIELD_BUFFER];
-  const FieldScan scan = scan_field(context, field, FIELD_LIMIT);
-  context->reached_end = scan.at_end;
+  const FieldScan scan = scan_statement_field(field);
   if (scan.float_mark) {
     *out = std::strtod(field, nullptr);
   } else if (scan.length <= 9) {

@@ -6,17 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/menu.h"
+
 #include "app/converter.h"
 #include "runtime/print/print.h"
 #include "tests/support/tmux.h"
 
 namespace {
 
-const std::string kMenu =
-    "Choose an option:\n"
-    "1 For Fahrenheit To Celsius\n"
-    "2 For Celsius To Fahrenheit\n"
-    "3 For exit...\n";
 const std::string kFahrenheitPrompt = "Input temperature in Fahrenheit: ";
 
 std::string celsius_line(double fahrenheit) {

@@ -4,16 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/e2e/menu.h"
+
 #include "tests/support/process.h"
 #include "tests/support/program.h"
 
 namespace {
 
-const std::string kMenu =
-    "Choose an option:\n"
-    "1 For Fahrenheit To Celsius\n"
-    "2 For Celsius To Fahrenheit\n"
-    "3 For exit...\n";
 
 std::string menus(int count) {
   std::string result;

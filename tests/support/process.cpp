@@ -12,8 +12,6 @@
 
 #include <cstring>
 
-extern char** environ;
-
 namespace {
 
 struct Pipe {
@@ -28,19 +26,6 @@ struct Pipe {
   }
 };
 
-std::vector<std::string> environment_with(const std::vector<std::string>& extra) {
-  std::vector<std::string> result;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    bool overridden = name == "TERM";
-    for (const std::string& x : extra) overridden = overridden || x.substr(0, x.find('=')) == name;
-    if (!overridden) result.push_back(entry);
-  }
-  result.insert(result.end(), extra.begin(), extra.end());
-  return result;
-}
-
 // Feeds the child's input and collects its output until both are done.
 ProcessResult run_with_feeder(const std::vector<std::string>& env,
                               std::size_t (*generate)(char*, std::size_t, void*), void* state) {
@@ -51,7 +36,7 @@ ProcessResult run_with_feeder(const std::vector<std::string>& env,
   posix_spawn_file_actions_adddup2(&actions, in.read_end, 0);
   posix_spawn_file_actions_adddup2(&actions, out.write_end, 1);
   posix_spawn_file_actions_adddup2(&actions, err.write_end, 2);
-  std::vector<std::string> env_strings = environment_with(env);
+  std::vector<std::string> env_strings = program_environment(env);
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);

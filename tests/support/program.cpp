@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <sstream>
 
+extern char** environ;
+
 std::vector<std::string> program_command() {
   std::vector<std::string> words;
   if (const char* wrapper = std::getenv("TEMPCONV_TEST_WRAPPER")) {
@@ -20,3 +22,16 @@ std::string program_shell_command() {
 }
 
 bool program_is_wrapped() { return program_command().size() > 1; }
+
+std::vector<std::string> program_environment(const std::vector<std::string>& extra) {
+  std::vector<std::string> result;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    bool replaced = name == "TERM";
+    for (const std::string& x : extra) replaced = replaced || x.substr(0, x.find('=')) == name;
+    if (!replaced) result.push_back(entry);
+  }
+  result.insert(result.end(), extra.begin(), extra.end());
+  return result;
+}

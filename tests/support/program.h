@@ -11,3 +11,5 @@ std::vector<std::string> program_command();
 std::string program_shell_command();
 // True when a wrapper is in use: timings and memory figures are the wrapper's.
 bool program_is_wrapped();
+// The test's environment without TERM, plus the given "NAME=value" entries (which replace their names).
+std::vector<std::string> program_environment(const std::vector<std::string>& extra);

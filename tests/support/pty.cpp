@@ -27,17 +27,9 @@ int remaining_ms(Clock::time_point deadline) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-std::vector<char*> make_environment(const std::vector<std::string>& extra, std::vector<std::string>& storage) {
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    const std::string name = entry.substr(0, entry.find('='));
-    bool overridden = name == "TERM";
-    for (const std::string& x : extra) overridden = overridden || x.substr(0, x.find('=')) == name;
-    if (!overridden) storage.push_back(entry);
-  }
-  storage.insert(storage.end(), extra.begin(), extra.end());
+std::vector<char*> pointers_to(std::vector<std::string>& strings) {
   std::vector<char*> pointers;
-  for (std::string& s : storage) pointers.push_back(s.data());
+  for (std::string& s : strings) pointers.push_back(s.data());
   pointers.push_back(nullptr);
   return pointers;
 }
@@ -102,8 +94,8 @@ PtySession::PtySession(PtyOptions options) : options_(std::move(options)) {
   if (pipe(report) != 0 || pipe(err) != 0) return;
   if (options_.stdout_to_pipe && pipe(out) != 0) return;
   if (options_.stdin_from_pipe && pipe(in) != 0) return;
-  std::vector<std::string> storage;
-  std::vector<char*> envp = make_environment(options_.env, storage);
+  std::vector<std::string> storage = program_environment(options_.env);
+  std::vector<char*> envp = pointers_to(storage);
   leader_pid_ = fork();
   if (leader_pid_ == 0) {
     close(master_);
