@@ -1,8 +1,9 @@
 // The terminal layer's state, shared by its files (and by tests, which set
-// fields directly to invent a terminal). Three records:
+// fields directly to invent a terminal). Four records:
 //   TermState   the terminal record, cleared by term_init;
 //   ScreenState geometry bookkeeping that set-up does not touch;
-//   KeyState    the key queue, the escape-sequence tree and the keyboard buffer.
+//   KeyState    the key queue and the escape-sequence tree;
+//   Keyboard    bytes read from the terminal and not yet decoded.
 #pragma once
 
 #include <csignal>
