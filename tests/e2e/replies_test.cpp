@@ -71,23 +71,23 @@ TEST(CursorReplies, AResizeIsReadOnceAtTheNextOutput) {
   ASSERT_TRUE(session.wait_for("? "));
   session.type("0\r");  // a round with no resize, for comparison
   ASSERT_TRUE(session.wait_for_count("? ", 2));
-  session.pump(100);
+  session.settle();
   const int before = session.requests_seen();
   session.type("0\r");
   ASSERT_TRUE(session.wait_for_count("? ", 3));
-  session.pump(100);
+  session.settle();
   const int plain_round = session.requests_seen() - before;
 
   winsize size{};
   size.ws_col = 100;
   size.ws_row = 30;
   ioctl(session.master(), TIOCSWINSZ, &size);  // the kernel sends SIGWINCH
-  session.pump(100);
+  session.settle();
   const int after_resize = session.requests_seen();
   EXPECT_EQ(after_resize, before + plain_round);  // nothing happens until output
   session.type("0\r");
   ASSERT_TRUE(session.wait_for_count("? ", 4));
-  session.pump(100);
+  session.settle();
   // The refresh asks for the cursor, and so does the console's geometry: two more, once.
   EXPECT_EQ(session.requests_seen() - after_resize, plain_round + 2);
   session.type("3\r");

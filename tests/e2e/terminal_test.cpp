@@ -167,7 +167,7 @@ TEST(TerminalSession, AnIgnoredFatalSignalRestoresAndTheProgramGoesOnPlain) {
   ASSERT_TRUE(session.wait_for("? "));
   kill(session.program_pid(), SIGQUIT);
   ASSERT_TRUE(session.wait_for(exit_sequence("xterm")));
-  session.pump(100);
+  session.settle();
   EXPECT_TRUE(same_modes(before, session.modes()));
   session.type("3\n");  // read in the terminal's own mode now
   ASSERT_TRUE(session.wait_for_exit());

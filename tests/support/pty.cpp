@@ -188,6 +188,12 @@ void PtySession::pump(int milliseconds) {
   while (remaining_ms(deadline) > 0) read_some(remaining_ms(deadline));
 }
 
+void PtySession::settle(int quiet_ms) {
+  const auto give_up = Clock::now() + std::chrono::seconds(30);
+  while (read_some(quiet_ms) && Clock::now() < give_up) {
+  }
+}
+
 bool PtySession::wait_for_exit(int timeout_ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {

@@ -43,6 +43,8 @@ class PtySession {
   bool wait_for_count(std::string_view text, int count, int timeout_ms = 5000);
   // Reads output for a while, answering requests.
   void pump(int milliseconds);
+  // Reads output until none has come for quiet_ms (the program is waiting).
+  void settle(int quiet_ms = 300);
   bool wait_for_exit(int timeout_ms = 5000);
   bool wait_until_stopped(bool stopped, int timeout_ms = 5000);
 
