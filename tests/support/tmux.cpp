@@ -106,6 +106,16 @@ bool TmuxSession::wait_for(const std::string& text, int timeout_ms) {
   return false;
 }
 
+bool TmuxSession::wait_for_joined(const std::string& text, int timeout_ms) {
+  for (int waited = 0; waited <= timeout_ms; waited += 20) {
+    std::string joined;
+    for (const std::string& row : screen()) joined += row;
+    if (joined.find(text) != std::string::npos) return true;
+    sleep_ms(20);
+  }
+  return false;
+}
+
 bool TmuxSession::wait_for_cursor_row(const std::string& text, int timeout_ms) {
   for (int waited = 0; waited <= timeout_ms; waited += 20) {
     const std::vector<std::string> rows = screen();

@@ -22,6 +22,8 @@ class TmuxSession {
   std::string screen_text();          // the rows joined with line feeds, trailing empty rows removed
   // Waits until the screen shows text (trailing blanks of text are not looked for).
   bool wait_for(const std::string& text, int timeout_ms = 5000);
+  // Waits until the visible rows, joined without line ends, contain text (a wrapped line reads whole).
+  bool wait_for_joined(const std::string& text, int timeout_ms = 10000);
   // Waits until the row holding the cursor reads text (trailing blanks are not shown by tmux).
   bool wait_for_cursor_row(const std::string& text, int timeout_ms = 5000);
   // Waits until the screen stops changing for a moment.
