@@ -88,13 +88,14 @@ class ReplyReader {
   bool read(int32_t& a, int32_t& b) {
     restart_clock();
     for (;;) {
-      if (at_ == got_ && !fill()) {
+      const int byte = next_byte();
+      if (byte < 0) {
         keep_as_typed(sequence_);
         if (sequence_ == "\033") keyboard_append_pause();  // the Escape key by itself
         sequence_.clear();
         return false;
       }
-      if (take(static_cast<uint8_t>(buffer_[at_++]), a, b)) return true;
+      if (take(static_cast<uint8_t>(byte), a, b)) return true;
     }
   }
 
@@ -104,12 +105,12 @@ class ReplyReader {
     continued_ = term_continue_count();
   }
 
-  // Waits for more bytes until the deadline. A stop and continue restarts the
-  // wait, and a wait cut by a stop does not mark the terminal silent: the
-  // suspend key flushes pending input, and the reply may have gone with it or
-  // to whoever read the terminal meanwhile. Asking again would risk a second
-  // reply that arrives later among the typed keys.
-  bool fill() {
+  // The next byte from the terminal, or -1 when none came in time. A stop and
+  // continue restarts the wait, and a wait cut by a stop does not mark the
+  // terminal silent: the suspend key flushes pending input, and the reply may
+  // have gone with it or to whoever read the terminal meanwhile. Asking again
+  // would risk a second reply that arrives later among the typed keys.
+  int next_byte() {
     for (;;) {
       if (term_continue_count() != continued_) {
         restart_clock();
@@ -121,7 +122,7 @@ class ReplyReader {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
       if (left <= 0) {
         if (!stopped_meanwhile_) screen_state.terminal_silent = true;
-        return false;
+        return -1;
       }
       pollfd input{term_state.tty_fd, POLLIN, 0};
       const timespec wait{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000};
@@ -129,15 +130,12 @@ class ReplyReader {
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) continue;
       // One byte at a time: whatever follows the reply stays queued on the terminal.
-      const ssize_t got = ::read(term_state.tty_fd, buffer_, 1);
-      if (got > 0) {
-        at_ = 0;
-        got_ = static_cast<std::size_t>(got);
-        return true;
-      }
+      uint8_t byte = 0;
+      const ssize_t got = ::read(term_state.tty_fd, &byte, 1);
+      if (got > 0) return byte;
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       screen_state.terminal_silent = true;  // end of input: no reply can come
-      return false;
+      return -1;
     }
   }
 
@@ -196,9 +194,6 @@ class ReplyReader {
   Clock::time_point deadline_;
   unsigned continued_ = 0;
   bool stopped_meanwhile_ = false;
-  char buffer_[1];
-  std::size_t at_ = 0;
-  std::size_t got_ = 0;
   std::string sequence_;  // an escape sequence being collected
 };
 
