@@ -25,7 +25,8 @@ Trimmed skip_leading_blanks(const char* text, int64_t length) {
   return {text, length};
 }
 
-// The library conversions need a terminated copy of a counted text.
+// The library conversions need a terminated copy of a counted text; convert
+// gets it writable. Field-sized texts stay on the stack.
 template <typename Convert>
 auto with_terminated_copy(const char* text, int64_t length, Convert convert) {
   char small[FIELD_BUFFER + 8];
@@ -35,7 +36,7 @@ auto with_terminated_copy(const char* text, int64_t length, Convert convert) {
     return convert(small);
   }
   std::string copy(text, static_cast<std::size_t>(length));
-  return convert(copy.c_str());
+  return convert(copy.data());
 }
 
 int digit_value(char c) {
@@ -115,13 +116,13 @@ double text_to_double(const char* text, int64_t length) {
         static_cast<int64_t>(prefix_digits64(t + form.digits_from, n - form.digits_from, form.base)));
   }
   if (n >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) return 0.0;
-  // 'd' and 'D' are exponent letters too.
-  std::string copy(t, static_cast<std::size_t>(n));
-  for (char& c : copy) {
-    if (c == 'd') c = 'e';
-    if (c == 'D') c = 'E';
-  }
-  return std::strtod(copy.c_str(), nullptr);
+  return with_terminated_copy(t, n, [](char* s) {
+    for (char* c = s; *c != '\0'; ++c) {  // 'd' and 'D' are exponent letters too
+      if (*c == 'd') *c = 'e';
+      if (*c == 'D') *c = 'E';
+    }
+    return std::strtod(s, nullptr);
+  });
 }
 
 int64_t double_to_int64_rounded(double value) {
