@@ -1,0 +1,84 @@
+#include "tests/support/fixtures.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void empty_key_queue() {
+  key_state.read_index = key_state.write_index = 0;
+  key_state.key_arrived = 0;
+}
+
+int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) {
+  auto* source = reinterpret_cast<MemorySource*>(record);
+  auto* out = static_cast<char*>(destination);
+  std::size_t count = 0;
+  while (count < *length) {
+    if (source->position == source->data.size()) {
+      if (!source->repeat || source->data.empty()) break;
+      source->position = 0;
+    }
+    const std::size_t n = std::min(*length - count, source->data.size() - source->position);
+    std::memcpy(out + count, source->data.data() + source->position, n);
+    source->position += n;
+    count += n;
+  }
+  *length = count;
+  return 0;
+}
+
+}  // namespace
+
+InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
+    : saved_term_(term_state), saved_screen_(screen_state) {
+  term_state = TermState{};
+  term_state.kind = TERM_KIND_OTHER;
+  term_state.tty.fd = -1;
+  term_state.key_reader = reader;
+  term_state.foreground_colour = 7;
+  term_state.cursor_column = 1;
+  term_state.cursor_row = 1;
+  term_state.capabilities[CAP_CURSOR_MOTION] = "\033[%i%p1%d;%p2%dH";  // as the library hands it out
+  term_state.capabilities[CAP_BELL] = "\007";
+  term_state.capabilities[CAP_CURSOR_NORMAL] = "\033[?25h";
+  term_state.capabilities[CAP_CURSOR_HIDDEN] = "\033[?25l";
+  term_state.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
+  screen_state = SCREEN_STATE_AT_START;
+  keyboard = Keyboard{};
+  empty_key_queue();
+  key_tree_release();
+  if (keys != nullptr) key_tree_build(keys);
+}
+
+InventedTerminal::~InventedTerminal() {
+  if (term_state.char_plane != saved_term_.char_plane) std::free(term_state.char_plane);
+  term_state = saved_term_;
+  screen_state = saved_screen_;
+  keyboard = Keyboard{};
+  empty_key_queue();
+  key_tree_release();
+}
+
+void InventedTerminal::use_keys(CapabilityLookup keys) {
+  key_tree_release();
+  key_tree_build(keys);
+}
+
+MemorySource::MemorySource(std::string bytes, bool repeat_bytes) : data(std::move(bytes)), repeat(repeat_bytes) {
+  table.read = read_memory;
+  record.operation_table = &table;
+}
+
+std::string shadow_screen_text() {
+  std::string text;
+  if (term_state.char_plane == nullptr) return "(no shadow screen)\n";
+  for (int32_t row = 0; row < term_state.window_rows; ++row) {
+    const auto* cells = term_state.char_plane + static_cast<std::size_t>(row) * term_state.window_columns;
+    for (int32_t column = 0; column < term_state.window_columns; ++column)
+      text.push_back(cells[column] == 0 ? '.' : static_cast<char>(cells[column]));
+    text.push_back('\n');
+  }
+  return text;
+}

@@ -1,0 +1,34 @@
+// A private folder for one test: made with mkdtemp, removed on destruction,
+// and only ever the folder this object made. If it cannot be made, path() is
+// empty and made() false: the test fails with that reason instead of falling
+// back to a shared folder.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+class TempDir {
+ public:
+  explicit TempDir(const std::string& prefix) {
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(error);  // TMPDIR, else /tmp
+    if (error) return;
+    std::string pattern = base / (prefix + "-XXXXXX");
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  bool made() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
