@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "app/frame.h"
+#include "runtime/startup.h"
 #include "runtime/input/input.h"
 #include "runtime/print/print.h"
 
@@ -17,15 +17,15 @@ constexpr double kFive = 5.0;
 constexpr double kThirtyTwo = 32.0;
 
 void print_menu() {
-  print_string(0, "Choose an option:", PRINT_NEWLINE);
-  print_string(0, "1 For Fahrenheit To Celsius", PRINT_NEWLINE);
-  print_string(0, "2 For Celsius To Fahrenheit", PRINT_NEWLINE);
-  print_string(0, "3 For exit...", PRINT_NEWLINE);
+  print_string(CONSOLE, "Choose an option:", PRINT_NEWLINE);
+  print_string(CONSOLE, "1 For Fahrenheit To Celsius", PRINT_NEWLINE);
+  print_string(CONSOLE, "2 For Celsius To Fahrenheit", PRINT_NEWLINE);
+  print_string(CONSOLE, "3 For exit...", PRINT_NEWLINE);
 }
 
 // Reads one temperature after its prompt; false at the end of the input.
 bool read_temperature(const char* prompt, double* temperature) {
-  input_start(prompt, 0, 1);
+  input_start(prompt, Question::Omit, LineEnd::Print);
   read_double_field(temperature);
   return !input_reached_end();
 }
@@ -45,19 +45,19 @@ double celsius_to_fahrenheit(double x) {
 
 bool converter_round() {
   print_menu();
-  input_start("", 1, 1);
+  input_start("", Question::Ask, LineEnd::Print);
   int64_t choice = 0;
   read_int64_field(&choice);
   if (input_reached_end() || choice == 3) return false;
   double temperature = 0.0;
   if (choice == 1) {
     if (!read_temperature("Input temperature in Fahrenheit: ", &temperature)) return false;
-    print_string(0, "C= ", 0);
-    print_double(0, fahrenheit_to_celsius(temperature), PRINT_NEWLINE);
+    print_string(CONSOLE, "C= ", PRINT_LINE_OPEN);
+    print_double(CONSOLE, fahrenheit_to_celsius(temperature), PRINT_NEWLINE);
   } else if (choice == 2) {
     if (!read_temperature("Input temperature in Celsius: ", &temperature)) return false;
-    print_string(0, "F= ", 0);
-    print_double(0, celsius_to_fahrenheit(temperature), PRINT_NEWLINE);
+    print_string(CONSOLE, "F= ", PRINT_LINE_OPEN);
+    print_double(CONSOLE, celsius_to_fahrenheit(temperature), PRINT_NEWLINE);
   }
   return true;  // any other choice: the menu again
 }

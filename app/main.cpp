@@ -1,6 +1,6 @@
 // tempconv: a console temperature converter.
 #include "app/converter.h"
-#include "app/frame.h"
+#include "runtime/startup.h"
 
 namespace {
 

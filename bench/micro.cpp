@@ -10,6 +10,7 @@
 #include "runtime/input/input.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term_state.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -23,28 +24,8 @@ void NumberToText(benchmark::State& state) {
 }
 BENCHMARK(NumberToText);
 
-// A record serving the same lines again and again.
-struct RepeatingSource {
-  FileRecord record{};
-  OperationTable table{};
-  std::string data = "212\n-37.5\n1e2\n&H1F\n\"  98.6\"\n";
-  std::size_t at = 0;
-};
-
-int32_t read_repeating(FileRecord* record, void* destination, std::size_t* length) {
-  auto* source = reinterpret_cast<RepeatingSource*>(record);
-  auto* bytes = static_cast<char*>(destination);
-  for (std::size_t i = 0; i < *length; ++i) {
-    bytes[i] = source->data[source->at];
-    source->at = (source->at + 1) % source->data.size();
-  }
-  return 0;
-}
-
 void FieldScanAndDoubleRead(benchmark::State& state) {
-  RepeatingSource source;
-  source.table.read = read_repeating;
-  source.record.operation_table = &source.table;
+  MemorySource source("212\n-37.5\n1e2\n&H1F\n\"  98.6\"\n", true);
   InputContext* context = input_context();
   context->source = &source.record;
   double value = 0;
@@ -76,16 +57,10 @@ int sequence_reader() {
 }
 
 void DecodeEscapeSequence(benchmark::State& state) {
-  const TermState saved = term_state;
-  term_state.kind = TERM_KIND_OTHER;
-  term_state.key_reader = sequence_reader;
-  key_tree_release();
-  key_tree_build(xterm_keys);
+  InventedTerminal terminal(sequence_reader, xterm_keys);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(read_key(1));
+    benchmark::DoNotOptimize(read_key(KeyRead::Take));
   }
-  key_tree_release();
-  term_state = saved;
 }
 BENCHMARK(DecodeEscapeSequence);
 

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <new>
+#include <unistd.h>
 
 #include "runtime/core/core.h"
 #include "runtime/print/print.h"
@@ -13,7 +14,7 @@ namespace {
 // Start-up runs at 1 and shut-down at 0; nested requests only count.
 constinit int32_t init_counter = 0;
 
-void handle_new_failure() { end_on_out_of_memory(); }
+void handle_new_failure() { end_with_failure(); }
 
 }  // namespace
 
@@ -28,8 +29,10 @@ void runtime_startup() {
 
 void runtime_shutdown() {
   if (--init_counter != 0) return;
-  term_shutdown();
+  term_shutdown();  // writes what output is still collected, then restores the terminal
   context_release_all();
+  // Already inside exit(): a last write that failed can only change the status this way.
+  if (term_output_failed()) _exit(EXIT_FAILURE);
 }
 
 void program_end(int32_t status) { std::exit(status); }

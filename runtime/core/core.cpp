@@ -44,7 +44,7 @@ void* context_get(int index, std::size_t size, ContextDestructor destructor) {
 
 void* context_require(int index, std::size_t size, ContextDestructor destructor) {
   void* data = context_get(index, size, destructor);
-  if (data == nullptr) end_on_out_of_memory();
+  if (data == nullptr) end_with_failure();
   return data;
 }
 
@@ -69,4 +69,4 @@ int32_t set_error(int32_t code) {
 
 int32_t get_error() { return *error_code(); }
 
-void end_on_out_of_memory() { std::exit(EXIT_FAILURE); }
+void end_with_failure() { std::exit(EXIT_FAILURE); }

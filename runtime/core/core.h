@@ -32,5 +32,6 @@ int32_t set_error(int32_t code);
 int32_t get_error();
 
 // Ends the process with status 1 through exit(), whose finalisers restore the
-// terminal first. Used where memory the program cannot go on without ran out.
-[[noreturn]] void end_on_out_of_memory();
+// terminal first: memory the program cannot go on without ran out, or
+// standard input or output failed.
+[[noreturn]] void end_with_failure();

@@ -1,10 +1,9 @@
 // INPUT start, the input sources and pushback.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <unistd.h>
 
-#include "app/frame.h"
+#include "runtime/core/core.h"
 #include "runtime/input/input.h"
 #include "runtime/term/term.h"
 
@@ -25,10 +24,21 @@ void replace_line_text(InputContext* context, std::string&& text) {
   *context->line_text = std::move(text);
 }
 
+// Whether standard input is a terminal, asked once: the descriptor cannot
+// change during a run, and the answer decides every INPUT statement's path.
+enum class StdinKind { Unknown, Terminal, Redirected };
+constinit StdinKind stdin_kind = StdinKind::Unknown;
+
+bool stdin_is_terminal() {
+  if (stdin_kind == StdinKind::Unknown)
+    stdin_kind = not_a_terminal(1) == 0 ? StdinKind::Terminal : StdinKind::Redirected;
+  return stdin_kind == StdinKind::Terminal;
+}
+
 void install_console_read() {
   console_setup();
   OperationTable* table = console_operations();
-  if (table->read == nullptr && not_a_terminal(1) != 0) table->read = stream_read;
+  if (table->read == nullptr && !stdin_is_terminal()) table->read = stream_read;
 }
 
 // An open record serves as the source; a record that is not open counts as none.
@@ -46,30 +56,27 @@ InputContext* input_context() {
   return context;
 }
 
-int not_a_terminal(int selector) {
-  std::FILE* stream = selector != 0 ? stdin : stdout;
-  return isatty(fileno(stream)) ? 0 : -1;
-}
+int not_a_terminal(int selector) { return isatty(selector != 0 ? STDIN_FILENO : STDOUT_FILENO) ? 0 : -1; }
 
-int32_t input_start(std::optional<std::string_view> prompt, int32_t question, int32_t newline) {
+int32_t input_start(std::optional<std::string_view> prompt, Question question, LineEnd line_end) {
   install_console_read();
   InputContext* context = input_context();
   context->read_position = 0;
   context->line_ended_input = false;
   replace_line_text(context, std::string());
-  if (not_a_terminal(1) != 0) {
+  if (!stdin_is_terminal()) {
     context->source = console_record();
     return set_error(ERROR_NONE);
   }
   context->source = nullptr;
-  term_write(nullptr, 0);  // applies a pending window-size change and flushes
+  term_refresh();
   if (prompt) {
-    print_string(0, *prompt, 0);
-    if (question != 0) print_text(0, "? ", 0);
+    print_string(CONSOLE, *prompt, PRINT_LINE_OPEN);
+    if (question == Question::Ask) print_text(CONSOLE, "? ", PRINT_LINE_OPEN);
   }
   bool ended = false;
-  std::string line = line_edit(0, &ended);
-  if (newline != 0) print_line_end(0, PRINT_NEWLINE);
+  std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ended);
+  if (line_end == LineEnd::Print) print_line_end(CONSOLE, PRINT_NEWLINE);
   context->line_ended_input = ended;
   replace_line_text(context, std::move(line));
   return set_error(ERROR_NONE);
@@ -78,29 +85,19 @@ int32_t input_start(std::optional<std::string_view> prompt, int32_t question, in
 bool input_reached_end() { return input_context()->reached_end; }
 
 int32_t stream_read(FileRecord*, void* destination, std::size_t* length) {
-  auto* bytes = static_cast<unsigned char*>(destination);
   const std::size_t wanted = *length;
   std::size_t delivered = 0;
   if (wanted == 1) {
-    // The field scanner's one-byte reads: the cheapest way through the stream buffer.
-    const int ch = getc_unlocked(stdin);
-    if (ch != EOF) {
-      bytes[0] = static_cast<unsigned char>(ch);
+    // The field scanner's one-byte reads: straight from the input block.
+    const int byte = term_input_byte();
+    if (byte >= 0) {
+      *static_cast<uint8_t*>(destination) = static_cast<uint8_t>(byte);
       delivered = 1;
     }
-  } else if (wanted <= STDIN_CHUNK) {
-    delivered = fread_unlocked(bytes, 1, wanted, stdin);
   } else {
-    // Whole chunks while they come back full, then the remainder.
-    bool short_chunk = false;
-    while (!short_chunk && wanted - delivered > STDIN_CHUNK) {
-      const std::size_t got = fread_unlocked(bytes + delivered, 1, STDIN_CHUNK, stdin);
-      delivered += got;
-      short_chunk = got != STDIN_CHUNK;
-    }
-    if (!short_chunk) delivered += fread_unlocked(bytes + delivered, 1, wanted - delivered, stdin);
+    delivered = term_input(destination, wanted);
   }
-  if (delivered < wanted) std::memset(bytes + delivered, 0, wanted - delivered);
+  if (delivered < wanted) std::memset(static_cast<uint8_t*>(destination) + delivered, 0, wanted - delivered);
   *length = delivered;
   return set_error(ERROR_NONE);
 }

@@ -1,10 +1,11 @@
 // Console input: the INPUT statement, its field scanner and numeric field
 // reads, the text-to-number routines, and the interactive line editor.
 //
-// INPUT chooses its path at every start: with standard input redirected it
-// prints nothing and scans fields byte by byte from the console record
-// (pushback bytes first, then standard input); on a terminal it prints the
-// prompt, lets the user edit a line (line_edit) and scans that line.
+// INPUT's path is chosen by whether standard input is a terminal (asked once,
+// at the first statement): redirected, it prints nothing and scans fields
+// byte by byte from the console record (pushback bytes first, then standard
+// input); on a terminal it prints the prompt, lets the user edit a line
+// (line_edit) and scans that line.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +18,6 @@
 
 inline constexpr int32_t FIELD_LIMIT = 67;
 inline constexpr std::size_t FIELD_BUFFER = FIELD_LIMIT + 1;
-inline constexpr std::size_t STDIN_CHUNK = 0x100000;
 inline constexpr int END_OF_INPUT = -1;
 
 // The record of context slot 2, shared by every INPUT statement.
@@ -29,9 +29,11 @@ struct InputContext {
   bool reached_end;         // the last field read found no byte at all left
 };
 
-// INPUT start. prompt nullopt means no prompt; question non-zero prints "? "
-// after the prompt; newline non-zero ends the line after editing.
-int32_t input_start(std::optional<std::string_view> prompt, int32_t question, int32_t newline);
+// INPUT start. On a terminal: the prompt (nullopt: none), then "? " if asked,
+// the edited line, then a line end if asked. Redirected: none of them.
+enum class Question { Omit, Ask };
+enum class LineEnd { Keep, Print };
+int32_t input_start(std::optional<std::string_view> prompt, Question question, LineEnd line_end);
 void read_int64_field(int64_t* out);
 void read_double_field(double* out);
 // True when the last field read found the input exhausted before any byte.
@@ -75,5 +77,8 @@ ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width);
 bool redraw_scrolled(ScreenCell end_cell, int32_t height);
 
 // Line editor. Returns the edited line (never fails); *input_ended, when given,
-// tells whether the keyboard reached its end instead of Enter.
+// tells whether the keyboard reached its end instead of Enter. The mode picks
+// the cursor shown while waiting: the terminal's own, or a drawn byte 0xFF.
+inline constexpr int32_t EDIT_WITH_TERMINAL_CURSOR = 0;
+inline constexpr int32_t EDIT_WITH_SOFT_CURSOR = 1;
 std::string line_edit(int32_t mode, bool* input_ended = nullptr);

@@ -5,7 +5,6 @@
 // the terminal before every key, so the terminal's own wrapping and scrolling
 // correct it. Keys come from the key queue; echo goes to the terminal writer.
 #include <algorithm>
-#include <cstdio>
 
 #include "runtime/input/input.h"
 #include "runtime/print/print.h"
@@ -17,29 +16,13 @@ constexpr int kKeyWaitMs = 25;
 constexpr int kTabStop = 8;
 constexpr uint8_t kSoftCursor = 0xFF;
 
-// Key codes the editor acts on.
-enum Key : int32_t {
-  KEY_BACKSPACE = 8,
-  KEY_TAB = 9,
-  KEY_LINE_FEED = 10,
-  KEY_ENTER = 13,
-  KEY_ESCAPE = 27,
-  KEY_HOME = 0x47FF,
-  KEY_UP = 0x48FF,
-  KEY_LEFT = 0x4BFF,
-  KEY_RIGHT = 0x4DFF,
-  KEY_END = 0x4FFF,
-  KEY_DOWN = 0x50FF,
-  KEY_DELETE = 0x53FF,
-};
-
 // Standard input is a terminal the program does not drive: the terminal's own
 // line discipline edits and echoes; read up to the line feed.
 std::string read_plain_line(bool* input_ended) {
   std::string line;
   int ch;
-  while ((ch = std::getc(stdin)) != EOF && ch != '\n') line.push_back(static_cast<char>(ch));
-  if (input_ended != nullptr) *input_ended = ch == EOF && line.empty();
+  while ((ch = term_input_byte()) >= 0 && ch != '\n') line.push_back(static_cast<char>(ch));
+  if (input_ended != nullptr) *input_ended = ch < 0 && line.empty();
   return line;
 }
 
@@ -65,38 +48,42 @@ namespace {
 
 class LineEditor {
  public:
-  explicit LineEditor(int32_t mode) : mode_(mode) {}
+  explicit LineEditor(int32_t mode) : soft_cursor_(mode != EDIT_WITH_TERMINAL_CURSOR) {}
 
   // Runs the key loop until Enter; false when the keyboard went away first.
   bool run() {
     start();
-    for (;;) {
+    while (!line_ended_) {
       term_cursor_position(&column_, &row_);
-      if (mode_ != 0) draw_soft_cursor(kSoftCursor);
+      if (soft_cursor_) draw_soft_cursor(kSoftCursor);
       if (!wait_for_key()) return false;
-      const std::string key = next_key_string();
-      if (key.empty()) continue;
-      const int32_t code = key.size() == 2 ? static_cast<uint8_t>(key[1]) * 256 + 255 : static_cast<uint8_t>(key[0]);
-      if (mode_ != 0) draw_soft_cursor(position_ < line_.size() ? static_cast<uint8_t>(line_[position_]) : ' ');
+      const int32_t code = key_code_of(next_key_string());
+      if (code < 0) continue;
+      if (soft_cursor_) draw_soft_cursor(position_ < line_.size() ? static_cast<uint8_t>(line_[position_]) : ' ');
       apply(code);
       place_cursor(0, 0, idle_visibility_);
-      if (code == KEY_ENTER || code == KEY_LINE_FEED) {
-        finish();
-        return true;
-      }
     }
+    finish();
+    return true;
   }
 
   std::string take_line() { return std::move(line_); }
 
  private:
+  using Action = void (LineEditor::*)();
+
+  struct Binding {
+    int32_t key;
+    Action action;
+  };
+
   void start() {
     term_window_size(&width_, &height_);
     if (width_ < 1) width_ = 1;
-    initial_visibility_ = (place_cursor(0, 0, -1) >> 16) & 1;
-    place_cursor(0, 0, 0);
-    term_write(nullptr, 0);
-    idle_visibility_ = mode_ == 0 ? 1 : 0;
+    initial_visibility_ = unpack_cursor(place_cursor(0, 0, CURSOR_KEEP)).visible ? CURSOR_SHOW : CURSOR_HIDE;
+    place_cursor(0, 0, CURSOR_HIDE);
+    term_refresh();
+    idle_visibility_ = soft_cursor_ ? CURSOR_HIDE : CURSOR_SHOW;
     place_cursor(0, 0, idle_visibility_);
   }
 
@@ -116,49 +103,61 @@ class LineEditor {
   }
 
   void apply(int32_t code) {
-    switch (code) {
-      case KEY_BACKSPACE:
-        if (position_ == 0) return;
-        move_by(-1);
-        --position_;
-        delete_at_cursor();
-        return;
-      case KEY_TAB:
-        insert(std::string(kTabStop - position_ % kTabStop, ' '));
-        return;
-      case KEY_ESCAPE:
-        clear();
-        return;
-      case KEY_HOME:
-        move_to(0);
-        return;
-      case KEY_UP:
-        if (position_ >= static_cast<std::size_t>(width_)) move_to(position_ - width_);
-        return;
-      case KEY_LEFT:
-        if (position_ > 0) move_to(position_ - 1);
-        return;
-      case KEY_RIGHT:
-        if (position_ < line_.size()) move_to(position_ + 1);
-        return;
-      case KEY_END:
-        move_to(line_.size());
-        return;
-      case KEY_DOWN:
-        if (position_ + width_ <= line_.size()) move_to(position_ + width_);
-        return;
-      case KEY_DELETE:
-        if (position_ < line_.size()) {
-          delete_at_cursor();
-        } else {
-          term_emit(CAP_BELL, 0, 0);
-        }
-        return;
-      default:
-        if (code >= 32 && code <= 255) insert(std::string(1, static_cast<char>(code)));
-        return;  // other control bytes and extended keys are ignored
+    // What each key does; bytes 32 to 255 without a row are inserted, every other key is ignored.
+    static constexpr Binding kBindings[] = {
+        {KEY_BACKSPACE, &LineEditor::delete_before},
+        {KEY_TAB, &LineEditor::insert_tab},
+        {KEY_LINE_FEED, &LineEditor::end_line},
+        {KEY_ENTER, &LineEditor::end_line},
+        {KEY_ESCAPE, &LineEditor::clear},
+        {KEY_HOME, &LineEditor::move_home},
+        {KEY_UP, &LineEditor::move_up},
+        {KEY_LEFT, &LineEditor::move_left},
+        {KEY_RIGHT, &LineEditor::move_right},
+        {KEY_END, &LineEditor::move_end},
+        {KEY_DOWN, &LineEditor::move_down},
+        {KEY_DELETE, &LineEditor::delete_under},
+    };
+    for (const Binding& binding : kBindings) {
+      if (binding.key == code) return (this->*binding.action)();
+    }
+    if (code >= 32 && code <= 255) insert(std::string(1, static_cast<char>(code)));
+  }
+
+  // --- Edit operations, one per key ---------------------------------------
+
+  void end_line() { line_ended_ = true; }
+  void insert_tab() { insert(std::string(kTabStop - position_ % kTabStop, ' ')); }
+  void move_home() { move_to(0); }
+  void move_end() { move_to(line_.size()); }
+  void move_left() {
+    if (position_ > 0) move_to(position_ - 1);
+  }
+  void move_right() {
+    if (position_ < line_.size()) move_to(position_ + 1);
+  }
+  // Up and down move one screen row within a wrapped line.
+  void move_up() {
+    if (position_ >= static_cast<std::size_t>(width_)) move_to(position_ - width_);
+  }
+  void move_down() {
+    if (position_ + width_ <= line_.size()) move_to(position_ + width_);
+  }
+  void delete_before() {
+    if (position_ == 0) return;
+    move_by(-1);
+    --position_;
+    delete_at_cursor();
+  }
+  void delete_under() {
+    if (position_ < line_.size()) {
+      delete_at_cursor();
+    } else {
+      term_emit(CAP_BELL, 0, 0);
     }
   }
+
+  // --- Cursor moves and redraws ------------------------------------------
 
   void move_to(std::size_t position) {
     move_by(static_cast<int64_t>(position) - static_cast<int64_t>(position_));
@@ -172,15 +171,15 @@ class LineEditor {
     column_ = to.column;
     row_ = to.row;
     if (row_ == height_ + 1 && column_ == 1) {
-      place_cursor(height_, width_, -1);
+      place_cursor(height_, width_, CURSOR_KEEP);
       term_write("\n", 1);
     } else {
-      place_cursor(row_, column_, -1);  // a cell off the view or window is refused
+      place_cursor(row_, column_, CURSOR_KEEP);  // a cell off the view or window is refused
     }
   }
 
   void insert(const std::string& bytes) {
-    place_cursor(0, 0, 0);
+    place_cursor(0, 0, CURSOR_HIDE);
     const ScreenCell start{column_, row_};
     const bool at_end = position_ == line_.size();
     line_.insert(position_, bytes);
@@ -199,23 +198,23 @@ class LineEditor {
   }
 
   void delete_at_cursor() {
-    place_cursor(0, 0, 0);
+    place_cursor(0, 0, CURSOR_HIDE);
     line_.erase(position_, 1);
     term_write(line_.data() + position_, line_.size() - position_);
     term_write(" ", 1);  // blanks the cell of the old last byte
-    place_cursor(row_, column_, -1);
+    place_cursor(row_, column_, CURSOR_KEEP);
   }
 
   void clear() {
     move_by(-static_cast<int64_t>(position_));
     position_ = 0;
     if (line_.empty()) return;
-    place_cursor(0, 0, 0);
+    place_cursor(0, 0, CURSOR_HIDE);
     const std::string blanks(line_.size(), ' ');
     line_.clear();
-    term_write(nullptr, 0);
+    term_refresh();
     term_write(blanks.data(), blanks.size());
-    place_cursor(row_, column_, -1);
+    place_cursor(row_, column_, CURSOR_KEEP);
   }
 
   void finish() {
@@ -226,19 +225,20 @@ class LineEditor {
 
   void draw_soft_cursor(uint8_t byte) {
     const char text[2] = {static_cast<char>(byte), '\0'};
-    print_text(0, text, 0);
-    place_cursor(row_, column_, 0);
+    print_text(CONSOLE, text, PRINT_LINE_OPEN);
+    place_cursor(row_, column_, CURSOR_HIDE);
   }
 
-  int32_t mode_;
+  bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
   std::string line_;
   std::size_t position_ = 0;   // byte index of the cursor in line_
+  bool line_ended_ = false;    // Enter was pressed
   int32_t column_ = 1;         // the cursor's cell, 1-based
   int32_t row_ = 1;
   int32_t width_ = 80;         // window size, read once at the start
   int32_t height_ = 24;
-  int32_t initial_visibility_ = 1;
-  int32_t idle_visibility_ = 1;
+  int32_t initial_visibility_ = CURSOR_SHOW;
+  int32_t idle_visibility_ = CURSOR_SHOW;
 };
 
 }  // namespace
@@ -249,7 +249,7 @@ std::string line_edit(int32_t mode, bool* input_ended) {
   LineEditor editor(mode);
   if (editor.run()) return editor.take_line();
   std::string line = editor.take_line();
-  place_cursor(0, 0, 1);
+  place_cursor(0, 0, CURSOR_SHOW);
   if (term_kind() == TERM_KIND_OFF) {
     // Terminal handling ended while editing (an ignored fatal signal restored
     // the terminal): the rest of the line comes through the terminal's own mode.

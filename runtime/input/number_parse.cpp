@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/frame.h"
+#include "runtime/core/core.h"
 #include "runtime/input/input.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/frame.h"
+#include "runtime/core/core.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term.h"
 
@@ -12,7 +12,7 @@ namespace {
 
 constexpr int32_t kFileTableSize = 255;
 
-// Part of the run-time state block: cleared at start-up.
+// Cleared at start-up.
 struct FileRecords {
   FileRecord console;                 // file number 0
   FileRecord current_device;          // file number -1; never opened here
@@ -20,8 +20,13 @@ struct FileRecords {
 };
 constinit FileRecords records{};
 
-// Static, not cleared by start-up: slots filled on first use stay filled.
+// Not cleared by start-up: slots filled on first use stay filled.
 constinit OperationTable console_table{};
+
+// The window size was read again: the console's width and column follow.
+void follow_terminal_geometry() {
+  if (console_is_set_up()) console_refresh_geometry();
+}
 
 // Column after writing data: the bytes after the last CR or LF, or the old
 // column plus the length when there is none; modulo the width if it is set.
@@ -56,7 +61,6 @@ void reset_file_records() { records = FileRecords{}; }
 int32_t file_write(FileRecord* record, const void* data, std::size_t length) {
   if (record == nullptr || record->operation_table == nullptr) return set_error(ERROR_NOT_AVAILABLE);
   set_error(ERROR_NONE);
-  record->pushback_count = 0;  // any write discards bytes pushed back on the record
   FileWriteOp write = record->operation_table->write;
   int32_t result = write != nullptr ? write(record, data, length) : set_error(ERROR_NOT_AVAILABLE);
   if (result != ERROR_NONE) return set_error(result);
@@ -76,6 +80,7 @@ void console_setup() {
   console = FileRecord{};
   console_refresh_geometry();
   console.operation_table = &console_table;
+  term_set_resize_listener(follow_terminal_geometry);
 }
 
 void console_refresh_geometry() {

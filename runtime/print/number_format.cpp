@@ -1,22 +1,156 @@
-// Double to text as print statements show it.
+// Double to text as print statements show it: "%.<digits>g", with a blank
+// where the sign of a non-negative number would be.
+//
+// printf's %g costs more than everything else a conversion does, so the
+// usual case is done here exactly, with 128-bit integers: the value is
+// m * 2^e, and its leading digits are m * 2^e * 10^p rounded to the nearest
+// integer, ties to even, for the power p that leaves that many digits. What
+// does not fit 128 bits (very large or small exponents, subnormals), and
+// infinities and NaNs, still goes to snprintf. (std::to_chars would do the
+// same, but brings in the whole maths library for two rounding-mode calls.)
+#include <array>
+#include <bit>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "runtime/print/print.h"
+
+namespace {
+
+using u128 = unsigned __int128;
+
+constexpr int kMaxFastDigits = 17;
+
+int bit_length(u128 x) {
+  const auto high = static_cast<uint64_t>(x >> 64);
+  return high != 0 ? 128 - std::countl_zero(high) : 64 - std::countl_zero(static_cast<uint64_t>(x));
+}
+
+// 10^n as 128-bit integers, for n up to 38.
+constexpr auto kPowersOfTen = [] {
+  std::array<u128, 39> powers{};
+  powers[0] = 1;
+  for (std::size_t n = 1; n < powers.size(); ++n) powers[n] = powers[n - 1] * 10;
+  return powers;
+}();
+u128 power_of_ten(int n) { return kPowersOfTen[static_cast<std::size_t>(n)]; }
+
+// round(m * 2^e * 10^p), ties to even, or false if a term does not fit 128 bits.
+bool scaled_and_rounded(uint64_t m, int e, int p, u128& result) {
+  if (p > 38 || p < -38 || e > 60 || e < -120) return false;
+  u128 numerator = m;
+  u128 denominator = 1;
+  const u128 ten_power = power_of_ten(p < 0 ? -p : p);
+  if (p >= 0) {
+    if (bit_length(numerator) + bit_length(ten_power) > 127) return false;
+    numerator *= ten_power;
+  } else {
+    denominator = ten_power;
+  }
+  if (e >= 0) {
+    if (bit_length(numerator) + e > 127) return false;
+    numerator <<= e;
+  } else {
+    if (bit_length(denominator) - e > 127) return false;
+    denominator <<= -e;
+  }
+  result = numerator / denominator;
+  const u128 remainder = numerator % denominator;
+  const u128 rest = denominator - remainder;
+  if (remainder > rest || (remainder == rest && (result & 1) != 0)) ++result;
+  return true;
+}
+
+// Writes the text of a positive finite value with the given significant
+// digits (1 to 17) exactly as %g would; false where the fast path cannot.
+bool format_general(char* out, double value, int digits) {
+  const uint64_t bits = std::bit_cast<uint64_t>(value);
+  const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  if (biased == 0 || biased == 0x7FF) return false;  // subnormal, infinity, NaN
+  const uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | (uint64_t{1} << 52);
+  const int e = biased - 1075;
+  // The decimal exponent x of the rounded value: 10^(digits-1) <= round(v * 10^(digits-1-x)) < 10^digits.
+  int x = ((e + 52) * 1233) >> 12;  // floor(log2(v) * log10(2)), give or take one
+  const u128 lowest = power_of_ten(digits - 1);
+  const u128 limit = power_of_ten(digits);
+  u128 n = 0;
+  for (int attempt = 0;; ++attempt) {
+    if (attempt == 3 || !scaled_and_rounded(m, e, digits - 1 - x, n)) return false;
+    if (n >= limit) {
+      ++x;
+    } else if (n < lowest) {
+      --x;
+    } else {
+      break;
+    }
+  }
+  char text[kMaxFastDigits];
+  for (int i = digits - 1; i >= 0; --i) {
+    text[i] = static_cast<char>('0' + static_cast<int>(n % 10));
+    n /= 10;
+  }
+  int used = digits;  // trailing zeros are never shown
+  while (used > 1 && text[used - 1] == '0') --used;
+
+  char* p = out;
+  if (x >= -4 && x < digits) {  // fixed notation
+    if (x < 0) {
+      *p++ = '0';
+      *p++ = '.';
+      for (int i = 0; i < -x - 1; ++i) *p++ = '0';
+      std::memcpy(p, text, static_cast<std::size_t>(used));
+      p += used;
+    } else {
+      for (int i = 0; i <= x; ++i) *p++ = text[i];
+      if (used > x + 1) {
+        *p++ = '.';
+        for (int i = x + 1; i < used; ++i) *p++ = text[i];
+      }
+    }
+  } else {  // exponent notation, at least two exponent digits
+    *p++ = text[0];
+    if (used > 1) {
+      *p++ = '.';
+      std::memcpy(p, text + 1, static_cast<std::size_t>(used - 1));
+      p += used - 1;
+    }
+    *p++ = 'e';
+    *p++ = x < 0 ? '-' : '+';
+    const int magnitude = x < 0 ? -x : x;
+    if (magnitude >= 100) *p++ = static_cast<char>('0' + magnitude / 100);
+    *p++ = static_cast<char>('0' + magnitude / 10 % 10);
+    *p++ = static_cast<char>('0' + magnitude % 10);
+  }
+  *p = '\0';
+  return true;
+}
+
+}  // namespace
 
 char* number_to_text(char* buffer, int32_t digits, bool sign_blank, double value) {
   if (digits < 0) digits = 0;
   char* start = sign_blank ? buffer + 1 : buffer;
-  // %g is at most digits + 7 characters: sign, digits, point and an exponent
-  // such as e-308; the caller's buffer holds digits + 9 bytes.
-  const std::size_t room = static_cast<std::size_t>(digits) + 8;
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-truncation"
-#endif
-  std::snprintf(start, room, "%.*g", static_cast<int>(digits), value);
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+  const int precision = digits == 0 ? 1 : digits;  // %g treats a precision of 0 as 1
+  const bool negative = std::signbit(value);
+  const double magnitude = negative ? -value : value;
+  bool done = false;
+  if (precision <= kMaxFastDigits) {
+    char* digits_start = start + (negative ? 1 : 0);
+    if (magnitude == 0.0) {
+      digits_start[0] = '0';
+      digits_start[1] = '\0';
+      done = true;
+    } else {
+      done = format_general(digits_start, magnitude, precision);
+    }
+    if (done && negative) start[0] = '-';
+  }
+  if (!done) {
+    // %g is at most digits + 7 characters: sign, digits, point and an exponent
+    // such as e-308; the caller's buffer holds digits + 9 bytes.
+    std::snprintf(start, static_cast<std::size_t>(digits) + 8, "%.*g", static_cast<int>(digits), value);
+  }
   if (sign_blank && start[0] != '-') {
     buffer[0] = ' ';
     return buffer;

@@ -1,7 +1,7 @@
 // Print statements and their line-end actions.
 #include <cstring>
 
-#include "app/frame.h"
+#include "runtime/core/core.h"
 #include "runtime/print/print.h"
 
 namespace {

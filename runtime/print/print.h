@@ -1,10 +1,13 @@
 // Console output: file records, print statements, line ends, print zones,
-// column tracking and number formatting.
+// column tracking, number formatting, and cursor placement through the
+// console record.
 //
 // Every statement reaches a file through its record. File number 0 is the
 // console, set up on first use; its write operation hands the bytes to the
 // terminal writer (term_write), which flushes standard output after each call.
-// Nothing here emits control sequences.
+// The console record follows the terminal's width and cursor column: it
+// listens for window-size refreshes. Control sequences are the terminal
+// layer's; nothing here emits one itself.
 #pragma once
 
 #include <cstddef>
@@ -15,18 +18,11 @@ struct FileRecord;
 
 using FileReadOp = int32_t (*)(FileRecord* record, void* destination, std::size_t* length);
 using FileWriteOp = int32_t (*)(FileRecord* record, const void* bytes, std::size_t length);
-using UnusedOp = void (*)();
 
 // A record's operations; an empty slot means the operation is not available.
 struct OperationTable {
-  UnusedOp reserved1;
-  UnusedOp close;       // never filled here
-  UnusedOp seek;        // never filled here
-  UnusedOp reserved4;
   FileReadOp read;      // filled at the first INPUT statement on redirected input
-  UnusedOp read_wide;   // never filled here
   FileWriteOp write;    // filled at the first console write
-  UnusedOp write_wide;  // never filled here
 };
 
 inline constexpr std::size_t PUSHBACK_CAPACITY = 4;
@@ -39,7 +35,12 @@ struct FileRecord {
   OperationTable* operation_table;             // nullptr: the record is not open
 };
 
-// Print flags: at most one line-end action, CRLF before NEWLINE before ZONE.
+// The console's file number.
+inline constexpr int32_t CONSOLE = 0;
+
+// Print flags: at most one line-end action, CRLF before NEWLINE before ZONE;
+// with none of them the line stays open.
+inline constexpr int32_t PRINT_LINE_OPEN = 0;
 inline constexpr int32_t PRINT_NEWLINE = 1;
 inline constexpr int32_t PRINT_ZONE = 2;
 inline constexpr int32_t PRINT_CRLF = 4;
@@ -72,3 +73,11 @@ int32_t console_write(FileRecord* record, const void* bytes, std::size_t length)
 
 // Clears every file record; part of run-time start-up.
 void reset_file_records();
+
+// Cursor placement through the console record: the row must lie in the view
+// range and the column in the window (0 keeps the current one), or nothing
+// moves and the runtime error code is 1. On success the console's column
+// follows the cursor. Returns the error code; *packed gets the packed result.
+int32_t place_cursor_validated(int32_t row, int32_t column, int32_t visibility, int32_t* packed);
+// The same, but a refused target still applies the visibility in place.
+int32_t place_cursor(int32_t row, int32_t column, int32_t visibility);

@@ -16,11 +16,11 @@ constexpr std::size_t kReadChunk = 256;
 
 // Non-blocking read of whatever the tty holds; notes a hang-up.
 void fill_from_tty() {
-  if (term_state.tty_fd < 0 || keyboard.ended) return;
+  if (term_state.tty.fd < 0 || keyboard.ended) return;
   uint8_t chunk[kReadChunk];
   ssize_t got;
   do {
-    got = read(term_state.tty_fd, chunk, sizeof chunk);
+    got = read(term_state.tty.fd, chunk, sizeof chunk);
   } while (got < 0 && errno == EINTR);
   if (got > 0) {
     keyboard_append(chunk, static_cast<std::size_t>(got));
@@ -56,8 +56,8 @@ int keyboard_read_byte() {
 }
 
 void term_wait_for_key(int milliseconds) {
-  if (keyboard_has_pending() || term_state.tty_fd < 0 || keyboard.ended) return;
-  pollfd tty{term_state.tty_fd, POLLIN, 0};
+  if (keyboard_has_pending() || term_state.tty.fd < 0 || keyboard.ended) return;
+  pollfd tty{term_state.tty.fd, POLLIN, 0};
   poll(&tty, 1, milliseconds);
 }
 

@@ -17,17 +17,17 @@ constinit KeyState key_state{};
 
 namespace {
 
-constexpr int32_t kEscape = 27;
-
 struct KeySequenceRow {
   const char* capability;
   int32_t key_code;
 };
+// The entry's key strings, in the order their sequences enter the tree.
 constexpr KeySequenceRow kKeySequences[] = {
-    {"kb", 8},      {"kT", 9},      {"k1", 0x3BFF}, {"k2", 0x3CFF}, {"k3", 0x3DFF}, {"k4", 0x3EFF},
-    {"k5", 0x3FFF}, {"k6", 0x40FF}, {"k7", 0x41FF}, {"k8", 0x42FF}, {"k9", 0x43FF}, {"k;", 0x44FF},
-    {"F1", 0x45FF}, {"F2", 0x46FF}, {"kh", 0x47FF}, {"ku", 0x48FF}, {"kP", 0x49FF}, {"kl", 0x4BFF},
-    {"kr", 0x4DFF}, {"@7", 0x4FFF}, {"kd", 0x50FF}, {"kN", 0x51FF}, {"kI", 0x52FF}, {"kD", 0x53FF},
+    {"kb", KEY_BACKSPACE}, {"kT", KEY_TAB},    {"k1", KEY_F1},     {"k2", KEY_F2},        {"k3", KEY_F3},
+    {"k4", KEY_F4},        {"k5", KEY_F5},     {"k6", KEY_F6},     {"k7", KEY_F7},        {"k8", KEY_F8},
+    {"k9", KEY_F9},        {"k;", KEY_F10},    {"F1", KEY_F11},    {"F2", KEY_F12},       {"kh", KEY_HOME},
+    {"ku", KEY_UP},        {"kP", KEY_PAGE_UP}, {"kl", KEY_LEFT},  {"kr", KEY_RIGHT},     {"@7", KEY_END},
+    {"kd", KEY_DOWN},      {"kN", KEY_PAGE_DOWN}, {"kI", KEY_INSERT}, {"kD", KEY_DELETE},
 };
 
 const char* termcap_lookup(const char* id) { return tgetstr(id, nullptr); }
@@ -85,7 +85,7 @@ void drain() {
 // After an ESC: the key of the sequence that follows, or -1 for none.
 int32_t decode_escape_sequence() {
   int b = next_byte();
-  if (b < 0) return kEscape;  // the Escape key by itself
+  if (b < 0) return KEY_ESCAPE;  // the Escape key by itself
   ensure_tree();
   KeyNode* level = key_state.tree;
   for (;;) {
@@ -110,8 +110,8 @@ int32_t decode_escape_sequence() {
 }
 
 void push_key(int32_t code) {
-  if (code == 127) code = 8;
-  if (code == 10) code = 13;
+  if (code == 127) code = KEY_BACKSPACE;
+  if (code == KEY_LINE_FEED) code = KEY_ENTER;
   key_state.slots[key_state.write_index] = code;
   const int32_t next = (key_state.write_index + 1) % KEY_QUEUE_SIZE;
   if (next == key_state.read_index) key_state.read_index = (next + 1) % KEY_QUEUE_SIZE;  // drop the oldest
@@ -148,10 +148,10 @@ bool key_tree_starts_sequence(uint8_t byte) {
 
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
 
-int32_t read_key(int32_t consume) {
+int32_t read_key(KeyRead read) {
   const int x = next_byte();
   int32_t key = -1;
-  if (x == kEscape) {
+  if (x == KEY_ESCAPE) {
     key = decode_escape_sequence();
   } else if (x >= 0) {
     key = x;
@@ -162,15 +162,15 @@ int32_t read_key(int32_t consume) {
   }
   if (key_state.read_index == key_state.write_index) return x < 0 ? x : -1;
   const int32_t head = key_state.slots[key_state.read_index];
-  if (consume != 0) key_state.read_index = (key_state.read_index + 1) % KEY_QUEUE_SIZE;
+  if (read == KeyRead::Take) key_state.read_index = (key_state.read_index + 1) % KEY_QUEUE_SIZE;
   return head;
 }
 
 bool key_queue_empty() { return key_state.read_index == key_state.write_index; }
 
 int32_t key_available() {
-  if (term_state.kind == TERM_KIND_OFF) return std::feof(stdin) ? 0 : 1;
-  read_key(0);
+  if (term_state.kind == TERM_KIND_OFF) return term_input_ended() ? 0 : 1;
+  read_key(KeyRead::Peek);
   const int32_t arrived = key_state.key_arrived;
   key_state.key_arrived = 0;
   return arrived;
@@ -178,8 +178,13 @@ int32_t key_available() {
 
 std::string next_key_string() {
   if (term_state.kind == TERM_KIND_OFF) return std::string();
-  const int32_t key = read_key(1);
+  const int32_t key = read_key(KeyRead::Take);
   if (key < 0) return std::string();
   if (key <= 255) return std::string(1, static_cast<char>(key));
   return std::string{static_cast<char>(key & 0xFF), static_cast<char>((key >> 8) & 0xFF)};
+}
+
+int32_t key_code_of(const std::string& key) {
+  if (key.size() == 2) return static_cast<uint8_t>(key[1]) * 256 + 255;  // the first byte is always 255
+  return key.empty() ? -1 : static_cast<uint8_t>(key[0]);
 }

@@ -110,14 +110,14 @@ class ReplyReader {
         if (!stopped_meanwhile_) screen_state.terminal_silent = true;
         return -1;
       }
-      pollfd input{term_state.tty_fd, POLLIN, 0};
+      pollfd input{term_state.tty.fd, POLLIN, 0};
       const timespec wait{static_cast<time_t>(left / 1000), static_cast<long>(left % 1000) * 1000000};
       const int ready = ppoll(&input, 1, &wait, &wait_mask_);
       if (ready < 0 && errno == EINTR) continue;
       if (ready <= 0) continue;
       // One byte at a time: whatever follows the reply stays queued on the terminal.
       uint8_t byte = 0;
-      const ssize_t got = ::read(term_state.tty_fd, &byte, 1);
+      const ssize_t got = ::read(term_state.tty.fd, &byte, 1);
       if (got > 0) return byte;
       if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       screen_state.terminal_silent = true;  // end of input: no reply can come

@@ -5,16 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "app/frame.h"
-#include "runtime/print/print.h"
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
 
-constinit ScreenState screen_state{-1, -1, CURSOR_VISIBLE, false};
+constinit ScreenState screen_state = SCREEN_STATE_AT_START;
 
 namespace {
 
@@ -77,8 +74,10 @@ void term_refresh_size(bool requery) {
   }
   resize_shadow(columns, rows);
   if (requery) term_query_cursor();
-  if (console_is_set_up()) console_refresh_geometry();
+  if (screen_state.on_resize != nullptr) screen_state.on_resize();
 }
+
+void term_set_resize_listener(ResizeListener listener) { screen_state.on_resize = listener; }
 
 // --- Writer ------------------------------------------------------------------
 
@@ -96,7 +95,7 @@ void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
   std::memset(term_state.attr_plane + offset, attribute, count);
 }
 
-// Collects output bytes and hands them to the stream in blocks.
+// Collects output bytes and hands them to standard output in blocks.
 class OutputBlock {
  public:
   ~OutputBlock() { flush(); }
@@ -105,7 +104,7 @@ class OutputBlock {
     bytes_[used_++] = byte;
   }
   void flush() {
-    if (used_ != 0) std::fwrite(bytes_, 1, used_, stdout);
+    if (used_ != 0) term_output(bytes_, used_);
     used_ = 0;
   }
 
@@ -135,8 +134,8 @@ void advance_cursor(uint8_t byte) {
 void term_write(const void* data, std::size_t length) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   if (!handling_active()) {
-    if (length != 0) std::fwrite(bytes, 1, length, stdout);
-    std::fflush(stdout);
+    if (length != 0) term_output(bytes, length);
+    term_output_done();
     return;
   }
   {
@@ -158,7 +157,7 @@ void term_write(const void* data, std::size_t length) {
       advance_cursor(byte);
     }
   }
-  std::fflush(stdout);
+  term_output_done();
 }
 
 void term_window_size(int32_t* columns, int32_t* rows) {
@@ -224,35 +223,12 @@ int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility) {
   term_state.cursor_column = std::min(column, term_state.window_columns);
   term_state.cursor_row = std::min(row, term_state.window_rows);
   term_emit(CAP_CURSOR_MOTION, column - 1, row - 1);
-  if (visibility == 0) {
+  if (visibility == CURSOR_HIDE) {
     term_emit(CAP_CURSOR_HIDDEN, 0, 0);
     screen_state.visibility = 0;
-  } else if (visibility == 1) {
+  } else if (visibility == CURSOR_SHOW) {
     term_emit(CAP_CURSOR_NORMAL, 0, 0);
     screen_state.visibility = CURSOR_VISIBLE;
   }
-  return (column & 0xFF) | ((row & 0xFF) << 8) | screen_state.visibility;
-}
-
-int32_t place_cursor_validated(int32_t row, int32_t column, int32_t visibility, int32_t* packed) {
-  set_error(ERROR_NONE);
-  int32_t first = 0, last = 0, columns = 0;
-  view_range(&first, &last);
-  term_window_size(&columns, nullptr);
-  if ((row != 0 && (row < first || row > last)) || (column != 0 && (column < 1 || column > columns))) {
-    if (packed != nullptr) *packed = 0;
-    return set_error(ERROR_NOT_AVAILABLE);
-  }
-  console_setup();
-  const int32_t result = term_place_cursor(row, column, visibility);
-  if (column != 0) console_record()->column = column - 1;
-  if (packed != nullptr) *packed = result;
-  return ERROR_NONE;
-}
-
-int32_t place_cursor(int32_t row, int32_t column, int32_t visibility) {
-  int32_t packed = 0;
-  if (place_cursor_validated(row, column, visibility, &packed) == ERROR_NOT_AVAILABLE)
-    place_cursor_validated(0, 0, visibility, &packed);
-  return packed;
+  return pack_cursor(column, row, screen_state.visibility);
 }

@@ -1,10 +1,12 @@
 // Terminal layer: decides at start-up whether to drive the terminal, switches
 // the keyboard to unbuffered non-echoing non-blocking input, restores it at
-// exit and on fatal signals, writes console text with a shadow copy of the
-// screen, tracks and queries the cursor position and window size, places the
-// cursor, and decodes keys into a key queue.
+// exit, on fatal signals and for a stop, writes console text with a shadow
+// copy of the screen, tracks and queries the cursor position and window size,
+// places the cursor, and decodes keys into a key queue.
 //
 // Terminal kind 0 (handling off) turns every operation into plain standard I/O.
+// Depends on nothing else in the program: what other layers need to hear
+// (a changed window size) they learn through a listener they register.
 //
 // Emits: termcap "cm", "bl", "me", "ve", "vi", "ks", "ke"; "\e(U" and "\e(B"
 // on the Linux console; the report requests "\e[6n" (cursor) and "\e[18t"
@@ -51,6 +53,42 @@ enum TermCapability : int32_t {
   SEQ_RENDITION = 107,    // "\e[%dm"
 };
 
+// Key codes, shared by the decoder and the line editor. A plain key is the
+// byte received, after two mappings: DEL (127) arrives as 8, LF (10) as 13.
+// Extended keys follow the PC scan-code numbering: scan code x 256 + 255.
+constexpr int32_t extended_key(int32_t scan_code) { return scan_code * 256 + 255; }
+enum KeyCode : int32_t {
+  KEY_BACKSPACE = 8,
+  KEY_TAB = 9,
+  KEY_LINE_FEED = 10,
+  KEY_ENTER = 13,
+  KEY_ESCAPE = 27,
+  KEY_F1 = extended_key(0x3B),
+  KEY_F2 = extended_key(0x3C),
+  KEY_F3 = extended_key(0x3D),
+  KEY_F4 = extended_key(0x3E),
+  KEY_F5 = extended_key(0x3F),
+  KEY_F6 = extended_key(0x40),
+  KEY_F7 = extended_key(0x41),
+  KEY_F8 = extended_key(0x42),
+  KEY_F9 = extended_key(0x43),
+  KEY_F10 = extended_key(0x44),
+  KEY_F11 = extended_key(0x45),
+  KEY_F12 = extended_key(0x46),
+  KEY_HOME = extended_key(0x47),
+  KEY_UP = extended_key(0x48),
+  KEY_PAGE_UP = extended_key(0x49),
+  KEY_LEFT = extended_key(0x4B),
+  KEY_RIGHT = extended_key(0x4D),
+  KEY_END = extended_key(0x4F),
+  KEY_DOWN = extended_key(0x50),
+  KEY_PAGE_DOWN = extended_key(0x51),
+  KEY_INSERT = extended_key(0x52),
+  KEY_DELETE = extended_key(0x53),
+};
+// The key code of a key string from next_key_string (1 or 2 bytes).
+int32_t key_code_of(const std::string& key);
+
 // Set-up and restoration.
 void term_init();
 int32_t term_enter_modes();
@@ -70,20 +108,62 @@ class TermLock {
   TermLock& operator=(const TermLock&) = delete;
 };
 
+// Standard output and standard input as the program's own streams.
+// Output reaches a terminal at once; into a file or pipe it collects in a
+// 64 KiB buffer, written when full, before standard input is read from its
+// descriptor, and at shut-down. A failed write or read ends the program with
+// status 1 (through exit, so shut-down still runs).
+void term_streams_init();
+void term_output(const void* bytes, std::size_t length);
+// After a complete write or control sequence: reaches the terminal now where someone is watching.
+void term_output_done();
+bool term_flush();
+// Shut-down's flush: a failure is only recorded (term_output_failed), since the process is already ending.
+bool term_flush_at_exit();
+bool term_output_failed();
+int term_input_byte();  // the next byte of standard input, or -1 at its end
+std::size_t term_input(void* destination, std::size_t wanted);
+bool term_input_ended();
+// Forgets buffered input, for a descriptor 0 that was replaced (tests).
+void term_input_forget();
+
 // Console text and screen geometry.
 void term_write(const void* bytes, std::size_t length);
+// Applies a pending window-size change and flushes output: a write of nothing.
+inline void term_refresh() { term_write(nullptr, 0); }
 void term_window_size(int32_t* columns, int32_t* rows);
 void term_cursor_position(int32_t* column, int32_t* row);
 int32_t term_cursor_column();
+// Called after every window-size refresh, with the terminal mutex held.
+using ResizeListener = void (*)();
+void term_set_resize_listener(ResizeListener listener);
+
 int32_t view_top();
 int32_t view_bottom();
 void view_range(int32_t* first, int32_t* last);
+
+// Cursor visibility requests; a placement with CURSOR_KEEP leaves it as it is.
+enum CursorVisibility : int32_t { CURSOR_HIDE = 0, CURSOR_SHOW = 1, CURSOR_KEEP = -1 };
+// Places the cursor at a 1-based cell (0 or less keeps the current row or
+// column) and returns the packed cursor result: column and row in the low
+// two bytes, bit 16 set while the cursor is visible.
 int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility);
-int32_t place_cursor_validated(int32_t row, int32_t column, int32_t visibility, int32_t* packed);
-int32_t place_cursor(int32_t row, int32_t column, int32_t visibility);
+inline constexpr int32_t CURSOR_VISIBLE = 0x10000;
+struct PackedCursor {
+  int32_t column;  // low 8 bits only
+  int32_t row;     // low 8 bits only
+  bool visible;
+};
+constexpr int32_t pack_cursor(int32_t column, int32_t row, int32_t visibility_state) {
+  return (column & 0xFF) | ((row & 0xFF) << 8) | (visibility_state & CURSOR_VISIBLE);
+}
+constexpr PackedCursor unpack_cursor(int32_t packed) {
+  return {packed & 0xFF, (packed >> 8) & 0xFF, (packed & CURSOR_VISIBLE) != 0};
+}
 
 // Keys.
-int32_t read_key(int32_t consume);
+enum class KeyRead { Peek, Take };
+int32_t read_key(KeyRead read);
 void key_queue_push_byte(int32_t byte);
 int32_t key_available();
 // True when the key queue holds no key (key_available reports arrivals, not contents).

@@ -4,6 +4,7 @@
 #include <termcap.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,36 +36,31 @@ constexpr const char* kFixedSequences[] = {
 // termcap wants a buffer of at least 2048 bytes for the entry.
 constexpr std::size_t kEntryBufferSize = 4096;
 
-int put_stdout(int c) { return std::putchar(c); }
+int put_output(int c) {
+  const auto byte = static_cast<uint8_t>(c);
+  term_output(&byte, 1);
+  return c;
+}
 
-// Undoes the steps of entering the modes that succeeded, when a later one fails.
+// Entering the modes step by step: if a step fails, what the earlier ones
+// changed is put back and the tty stream is closed.
 class ModeEntry {
  public:
   ~ModeEntry() {
     if (committed_) return;
-    if (output_modes_applied_) tcsetattr(STDOUT_FILENO, TCSANOW, &term_state.saved_output_modes);
-    if (term_state.tty_stream != nullptr) {
-      std::fclose(term_state.tty_stream);
-      term_state.tty_stream = nullptr;
-      term_state.tty_fd = -1;
+    if (applying_modes_) {
+      tcsetattr(STDOUT_FILENO, TCSANOW, &term_state.saved_output_modes);
+      tcsetattr(term_state.tty.fd, TCSANOW, &term_state.saved_input_modes);
     }
+    term_state.tty.close();
   }
-  void output_modes_applied() { output_modes_applied_ = true; }
+  void applying_modes() { applying_modes_ = true; }
   void commit() { committed_ = true; }
 
  private:
-  bool output_modes_applied_ = false;
+  bool applying_modes_ = false;
   bool committed_ = false;
 };
-
-termios working_input_modes(termios modes) {
-  modes.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | IXON | IXOFF);
-  modes.c_iflag |= BRKINT;
-  modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);  // ISIG stays: Ctrl+C still interrupts
-  modes.c_cc[VMIN] = 1;
-  modes.c_cc[VTIME] = 0;
-  return modes;
-}
 
 void fetch_capabilities() {
   for (int i = 0; i < CAP_COUNT; ++i) term_state.capabilities[i] = tgetstr(kCapabilityNames[i], nullptr);
@@ -77,6 +73,18 @@ int32_t terminal_kind_for(const char* term) {
   return TERM_KIND_OTHER;
 }
 
+bool TtyStream::open() {
+  stream = std::fopen("/dev/tty", "r+be");
+  fd = stream != nullptr ? fileno(stream) : -1;
+  return stream != nullptr;
+}
+
+void TtyStream::close() {
+  if (stream != nullptr) std::fclose(stream);
+  stream = nullptr;
+  fd = -1;
+}
+
 void term_init() {
   pthread_mutexattr_t attributes;
   pthread_mutexattr_init(&attributes);
@@ -84,7 +92,8 @@ void term_init() {
   pthread_mutex_init(&term_mutex, &attributes);
   pthread_mutexattr_destroy(&attributes);
   term_state = TermState{};
-  term_state.tty_fd = -1;
+  term_state.tty.fd = -1;
+  term_streams_init();
 
   const char* term = std::getenv("TERM");
   if (term == nullptr) return;
@@ -108,9 +117,6 @@ void term_init() {
     return;
   }
   term_state.key_reader = keyboard_read_byte;
-  term_signals_prepare();
-  term_state.char_plane = nullptr;
-  term_state.attr_plane = nullptr;
   term_state.foreground_colour = 7;
   term_state.background_colour = 0;
   term_resize_flag = 1;
@@ -122,60 +128,34 @@ void term_init() {
 int32_t term_enter_modes() {
   if (term_state.kind == TERM_KIND_OFF || !isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO)) return -1;
   ModeEntry entry;
-  term_state.tty_stream = std::fopen("/dev/tty", "r+be");
-  if (term_state.tty_stream == nullptr) return -1;
-  term_state.tty_fd = fileno(term_state.tty_stream);
+  if (!term_state.tty.open()) return -1;
   if (tcgetpgrp(STDOUT_FILENO) != getpgid(0)) return -1;  // a background job leaves the terminal alone
-
+  // Both sets of modes are read before either is changed: standard output and
+  // the tty are usually the same device, and restoring must give back what was found.
   if (tcgetattr(STDOUT_FILENO, &term_state.saved_output_modes) != 0) return -1;
-  termios output_modes = term_state.saved_output_modes;
-  output_modes.c_oflag |= OPOST;
-  if (tcsetattr(STDOUT_FILENO, TCSANOW, &output_modes) != 0) return -1;
-  entry.output_modes_applied();
-
-  if (tcgetattr(term_state.tty_fd, &term_state.saved_input_modes) != 0) return -1;
-  const termios input_modes = working_input_modes(term_state.saved_input_modes);
-  if (tcsetattr(term_state.tty_fd, TCSANOW, &input_modes) != 0) return -1;
-
-  term_state.saved_status_flags = fcntl(term_state.tty_fd, F_GETFL);
-  fcntl(term_state.tty_fd, F_SETFL, term_state.saved_status_flags | O_NONBLOCK);
+  if (tcgetattr(term_state.tty.fd, &term_state.saved_input_modes) != 0) return -1;
+  term_state.saved_status_flags = fcntl(term_state.tty.fd, F_GETFL);
+  modes_prepare();
+  entry.applying_modes();
+  if (!modes_apply()) return -1;
   entry.commit();
-
-  if (term_state.kind == TERM_KIND_LINUX_CONSOLE) term_emit(SEQ_FONT_DIRECT, 0, 0);
-  term_emit(CAP_KEYPAD_ON, 0, 0);
+  modes_write_entering_bytes();
   return 0;
 }
 
 void term_restore() {
-  struct sigaction ignore{};
-  struct sigaction previous{};
-  ignore.sa_handler = SIG_IGN;
-  sigaction(SIGTTOU, &ignore, &previous);  // a background process may still restore its modes
-
-  if (term_state.kind == TERM_KIND_LINUX_CONSOLE) term_emit(SEQ_FONT_DEFAULT, 0, 0);
-  term_emit(CAP_ATTRS_OFF, 0, 0);
-  term_emit(CAP_CURSOR_NORMAL, 0, 0);
-  term_emit(CAP_KEYPAD_OFF, 0, 0);
-  tcsetattr(STDOUT_FILENO, TCSANOW, &term_state.saved_output_modes);
-  fcntl(term_state.tty_fd, F_SETFL, term_state.saved_status_flags);
-  tcsetattr(term_state.tty_fd, TCSANOW, &term_state.saved_input_modes);
-  if (term_state.tty_stream != nullptr) {
-    std::fclose(term_state.tty_stream);
-    term_state.tty_stream = nullptr;
-    term_state.tty_fd = -1;
-  }
-  sigaction(SIGTTOU, &previous, nullptr);
+  term_flush();  // everything printed goes before the leaving bytes
+  modes_leave();
+  term_state.tty.close();
 }
 
 void term_shutdown() {
+  term_flush_at_exit();
   if (term_state.kind != TERM_KIND_OFF) term_restore();
+  term_signals_restore();
   term_state.kind = TERM_KIND_OFF;
-  // A fatal signal that was ignored may have restored the terminal already; the stream is still ours.
-  if (term_state.tty_stream != nullptr) {
-    std::fclose(term_state.tty_stream);
-    term_state.tty_stream = nullptr;
-    term_state.tty_fd = -1;
-  }
+  // A fatal signal that was ignored may have restored the modes already; the stream is still open.
+  term_state.tty.close();
   pthread_mutex_destroy(&term_mutex);
   std::free(term_state.char_plane);
   term_state.char_plane = nullptr;
@@ -195,21 +175,30 @@ bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int)) {
   return true;
 }
 
+const char* fixed_sequence(int32_t index) {
+  if (index < SEQ_FONT_DIRECT || index > SEQ_CLEAR_HOME) return "";
+  return kFixedSequences[index - SEQ_FONT_DIRECT];
+}
+
 bool term_emit(int32_t index, int32_t a, int32_t b) {
   if (term_state.kind == TERM_KIND_OFF) return false;
   if (index >= 0 && index < CAP_COUNT) {
-    if (!expand_capability(index, a, b, put_stdout)) return false;
-    std::fflush(stdout);
+    if (!expand_capability(index, a, b, put_output)) return false;
+    term_output_done();
     return true;
   }
   if (index >= SEQ_FONT_DIRECT && index <= SEQ_CLEAR_HOME) {
-    if (std::fputs(kFixedSequences[index - SEQ_FONT_DIRECT], stdout) == EOF) return false;
-    std::fflush(stdout);
-    return true;
+    const char* sequence = fixed_sequence(index);
+    term_output(sequence, std::strlen(sequence));
+    term_output_done();
+    return !term_output_failed();
   }
   if (index == SEQ_RENDITION) {
-    if (std::printf("\033[%dm", a) <= 3) return false;
-    std::fflush(stdout);
+    char sequence[24];
+    const int length = std::snprintf(sequence, sizeof sequence, "\033[%dm", a);
+    if (length <= 3) return false;
+    term_output(sequence, static_cast<std::size_t>(length));
+    term_output_done();
     return true;
   }
   return false;

@@ -16,10 +16,21 @@
 
 using KeyReader = int (*)();
 
+// "/dev/tty" opened "r+b": the one owner of the stream. Closing is
+// idempotent, so whichever of a failed set-up, restoration or shut-down
+// comes first gives it back.
+struct TtyStream {
+  std::FILE* stream;  // nullptr when closed
+  int fd;             // its descriptor; -1 when closed
+
+  bool open();
+  void close();
+  bool is_open() const { return stream != nullptr; }
+};
+
 struct TermState {
   int32_t kind;                          // 0 handling off, 1 Linux console, 2 any other terminal
-  int tty_fd;                            // descriptor of tty_stream
-  std::FILE* tty_stream;                 // "/dev/tty"; nullptr when closed
+  TtyStream tty;                         // the keyboard side, non-blocking while driven
   termios saved_output_modes;            // standard output's modes as found
   termios saved_input_modes;             // the tty's modes as found
   int saved_status_flags;                // the tty descriptor's file-status flags as found
@@ -39,15 +50,15 @@ extern TermState term_state;
 // Set to 1 when the window size must be read again: at set-up, by SIGWINCH, after SIGCONT.
 extern volatile sig_atomic_t term_resize_flag;
 
-inline constexpr int32_t CURSOR_VISIBLE = 0x10000;
-
 struct ScreenState {
   int32_t view_top;            // 0-based; -1 until first use
   int32_t view_bottom;         // 0-based; -1 until first use, then fixed
   int32_t visibility;          // CURSOR_VISIBLE or 0: what the cursor was last made
   bool terminal_silent;        // a report request went unanswered: ask no more
+  ResizeListener on_resize;    // told after every size refresh
 };
 extern ScreenState screen_state;
+inline constexpr ScreenState SCREEN_STATE_AT_START{-1, -1, CURSOR_VISIBLE, false, nullptr};
 
 inline constexpr int KEY_QUEUE_SIZE = 256;
 inline constexpr int32_t KEY_MOUSE_REPORT = 512;  // tree marker, never queued
@@ -92,12 +103,29 @@ void keyboard_append(const uint8_t* bytes, std::size_t count);
 void keyboard_append_pause();
 bool keyboard_has_pending();
 
-// Signal handling, installed by a successful set-up.
-void term_signals_prepare();
-void term_signals_install();
-
-// Writes a capability's expansion (or a fixed sequence) through fn.
+// Entering and leaving the working modes, written once for set-up,
+// restoration, fatal signals and suspend/resume (modes.cpp).
+//   modes_prepare: after the saved modes are read; computes the working modes
+//                  and expands the bytes written on entering and leaving.
+//   modes_apply:   applies the working modes; false if the terminal refuses.
+//   modes_enter:   modes_apply, then the entering bytes ("\e(U" on the
+//                  console, "ks"); what a resume does.
+//   modes_leave:   the leaving bytes ("\e(B" on the console, "me", "ve",
+//                  "ke"), then the saved modes, with SIGTTOU ignored.
+//                  Async-signal-safe.
+void modes_prepare();
+bool modes_apply();
+void modes_write_entering_bytes();
+void modes_enter();
+void modes_leave();
+// Writes a capability's expansion (or nothing) through put.
 bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int));
+// The fixed sequences 100..106.
+const char* fixed_sequence(int32_t index);
+
+// Signal handling, installed by a successful set-up and put back at shut-down.
+void term_signals_install();
+void term_signals_restore();
 
 // Report queries and the size refresh; run with the terminal mutex held.
 enum class Report { Cursor, Size };

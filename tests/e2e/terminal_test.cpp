@@ -14,6 +14,7 @@
 
 #include "tests/support/program.h"
 #include "tests/support/pty.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -191,25 +192,22 @@ TEST(TerminalSession, ABackgroundJobLeavesTheTerminalAlone) {
 class CustomEntries : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tempconv-terminfo-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    std::ofstream source(dir_ + "/entries.src");
+    ASSERT_TRUE(dir_.made()) << "cannot make a private terminfo folder";
+    std::ofstream source(dir_.path() + "/entries.src");
     source << "tc-noam|no automatic margins,\n"
               "\tcup=\\E[%i%p1%d;%p2%dH, smkx=\\E[?1h\\E=, rmkx=\\E[?1l\\E>, sgr0=\\E[0m,\n"
               "tc-noks|automatic margins but no keypad strings,\n"
               "\tam, cup=\\E[%i%p1%d;%p2%dH, sgr0=\\E[0m, cnorm=\\E[?25h,\n";
     source.close();
-    const std::string command = "tic -o " + dir_ + " " + dir_ + "/entries.src >/dev/null 2>&1";
+    const std::string command = "tic -o '" + dir_.path() + "' '" + dir_.path() + "/entries.src' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
   }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   PtyOptions with_entry(const std::string& term) {
     PtyOptions options = terminal(term);
-    options.env.push_back("TERMINFO=" + dir_);
+    options.env.push_back("TERMINFO=" + dir_.path());
     return options;
   }
-  std::string dir_;
+  TempDir dir_{"tempconv-terminfo"};
 };
 
 TEST_F(CustomEntries, WithoutAutomaticMarginsTheTerminalIsLeftAlone) {

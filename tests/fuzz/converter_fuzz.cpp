@@ -1,6 +1,7 @@
-// The whole redirected converter on arbitrary input: standard input is
-// replaced by the fuzz input, rounds run until the program would end.
+// The whole redirected converter on arbitrary input: standard input is a
+// memory file holding the fuzz input, rounds run until the program would end.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -8,8 +9,9 @@
 #include <cstdlib>
 
 #include "app/converter.h"
-#include "app/frame.h"
+#include "runtime/startup.h"
 #include "runtime/print/print.h"
+#include "runtime/term/term.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   unsetenv("TERM");
@@ -25,16 +27,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   reset_file_records();
   *console_operations() = OperationTable{};
-  std::FILE* input = size > 0 ? fmemopen(const_cast<uint8_t*>(data), size, "rb") : std::fopen("/dev/null", "rb");
-  if (input == nullptr) return 0;
-  std::FILE* saved = stdin;
-  stdin = input;
+  const int input = memfd_create("fuzz-input", 0);
+  if (input < 0) return 0;
+  if (size > 0 && write(input, data, size) != static_cast<ssize_t>(size)) std::abort();
+  lseek(input, 0, SEEK_SET);
+  dup2(input, STDIN_FILENO);
+  close(input);
+  term_input_forget();
   // Every round consumes at least one byte or ends; the bound only guards that claim.
   for (std::size_t round = 0; round <= size + 1; ++round) {
     if (!converter_round()) break;
     if (round == size + 1) std::abort();  // the converter would never end on this input
   }
-  stdin = saved;
-  std::fclose(input);
   return 0;
 }

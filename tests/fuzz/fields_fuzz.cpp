@@ -5,27 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "app/frame.h"
+#include "runtime/core/core.h"
 #include "runtime/input/input.h"
+#include "tests/support/fixtures.h"
 
 namespace {
-
-struct ByteSource {
-  FileRecord record{};
-  OperationTable table{};
-  const uint8_t* data = nullptr;
-  std::size_t size = 0;
-  std::size_t at = 0;
-};
-
-int32_t read_bytes(FileRecord* record, void* destination, std::size_t* length) {
-  auto* source = reinterpret_cast<ByteSource*>(record);
-  const std::size_t count = std::min(*length, source->size - source->at);
-  std::memcpy(destination, source->data + source->at, count);
-  source->at += count;
-  *length = count;
-  return 0;
-}
 
 // Alternates integer and double reads until the input is used up.
 void read_all_fields(InputContext* context, std::size_t size) {
@@ -47,11 +31,7 @@ void read_all_fields(InputContext* context, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   InputContext* context = input_context();
 
-  ByteSource source;
-  source.table.read = read_bytes;
-  source.record.operation_table = &source.table;
-  source.data = data;
-  source.size = size;
+  MemorySource source(std::string(reinterpret_cast<const char*>(data), size));
   context->source = &source.record;
   read_all_fields(context, size);
 

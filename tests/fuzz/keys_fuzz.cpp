@@ -7,6 +7,7 @@
 
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -58,22 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   at = 0;
   reads = 0;
 
-  const TermState saved = term_state;
-  term_state.kind = TERM_KIND_OTHER;
-  term_state.key_reader = fuzz_reader;
-  key_tree_release();
-  key_tree_build(lookup);
+  InventedTerminal terminal(fuzz_reader, lookup);
   for (std::size_t step = 0; step < 4 * size + 8 && (at < length || !key_queue_empty()); ++step) {
     switch (step % 3) {
       case 0: key_available(); break;
       case 1: next_key_string(); break;
-      default: read_key(step & 1); break;
+      default: read_key(step & 1 ? KeyRead::Take : KeyRead::Peek); break;
     }
     if (key_state.read_index < 0 || key_state.read_index >= KEY_QUEUE_SIZE || key_state.write_index < 0 ||
         key_state.write_index >= KEY_QUEUE_SIZE)
       std::abort();
   }
-  key_tree_release();
-  term_state = saved;
   return 0;
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/input/input.h"
+#include "runtime/term/term.h"
 
 namespace {
 
@@ -55,12 +56,12 @@ class PipedStdin {
     saved_ = dup(STDIN_FILENO);
     dup2(fds[0], STDIN_FILENO);
     close(fds[0]);
-    std::clearerr(stdin);
+    term_input_forget();
   }
   ~PipedStdin() {
     dup2(saved_, STDIN_FILENO);
     close(saved_);
-    std::clearerr(stdin);
+    term_input_forget();
   }
 
  private:

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/frame.h"
+#include "runtime/core/core.h"
 #include "runtime/input/input.h"
 #include "tests/support/capture.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/frame.h"
+#include "runtime/core/core.h"
 #include "runtime/print/print.h"
 #include "tests/support/capture.h"
 
@@ -101,14 +101,6 @@ TEST_F(ConsoleOutput, FilesWithoutAnOpenRecordWriteNothingAndReportCode1) {
     EXPECT_EQ(get_error(), ERROR_NOT_AVAILABLE) << file;
   }
   EXPECT_EQ(out.text(), "");
-}
-
-TEST_F(ConsoleOutput, EveryWriteDiscardsPushbackBytes) {
-  console_setup();
-  console().pushback_bytes[0] = '2';
-  console().pushback_count = 1;
-  print_string(0, "C= ", 0);
-  EXPECT_EQ(console().pushback_count, 0u);
 }
 
 TEST(FileWrite, MissingWriteOperationIsCode1AndLeavesTheColumn) {

@@ -2,44 +2,29 @@
 
 #include <unistd.h>
 
+#include "runtime/term/term.h"
+
 CapturedStdout::CapturedStdout() : file_(std::tmpfile()), saved_fd_(-1) {
-  std::fflush(stdout);
+  term_flush();
   saved_fd_ = dup(STDOUT_FILENO);
   dup2(fileno(file_), STDOUT_FILENO);
 }
 
 CapturedStdout::~CapturedStdout() {
-  std::fflush(stdout);
+  term_flush();
   dup2(saved_fd_, STDOUT_FILENO);
   close(saved_fd_);
   std::fclose(file_);
 }
 
 std::string CapturedStdout::text() {
-  std::fflush(stdout);
+  term_flush();
   std::string result;
   char buffer[4096];
   std::rewind(file_);
   std::size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, file_)) > 0) result.append(buffer, got);
   return result;
-}
-
-namespace {
-int32_t read_string(FileRecord* record, void* destination, std::size_t* length) {
-  auto* source = reinterpret_cast<StringSource*>(record);
-  const std::size_t available = source->data.size() - source->position;
-  const std::size_t count = std::min(*length, available);
-  source->data.copy(static_cast<char*>(destination), count, source->position);
-  source->position += count;
-  *length = count;
-  return 0;
-}
-}  // namespace
-
-StringSource::StringSource(std::string bytes) : data(std::move(bytes)) {
-  table.read = read_string;
-  record.operation_table = &table;
 }
 
 RedirectedInput::RedirectedInput(std::string bytes) : source(std::move(bytes)) {

@@ -6,6 +6,7 @@
 
 #include "runtime/input/input.h"
 #include "runtime/print/print.h"
+#include "tests/support/fixtures.h"
 
 // Sends standard output to a temporary file while alive; text() returns what was written.
 class CapturedStdout {
@@ -21,22 +22,10 @@ class CapturedStdout {
   int saved_fd_;
 };
 
-// A file record whose read operation serves a fixed byte string.
-struct StringSource {
-  FileRecord record{};      // first member: the read operation finds the source through it
-  OperationTable table{};
-  std::string data;
-  std::size_t position = 0;
-
-  explicit StringSource(std::string bytes);
-  StringSource(const StringSource&) = delete;
-  StringSource& operator=(const StringSource&) = delete;
-};
-
 // Points the program's INPUT context at a string source (the redirected path)
 // while alive.
 struct RedirectedInput {
-  StringSource source;
+  MemorySource source;
 
   explicit RedirectedInput(std::string bytes);
   ~RedirectedInput();

@@ -18,43 +18,25 @@ FakeTerminal::FakeTerminal(int columns, int rows) {
   tcgetattr(slave_, &raw);
   cfmakeraw(&raw);
   tcsetattr(slave_, TCSANOW, &raw);
-  std::fflush(stdout);
+  term_flush();
   saved_stdin_ = dup(STDIN_FILENO);
   saved_stdout_ = dup(STDOUT_FILENO);
   dup2(slave_, STDIN_FILENO);
   dup2(slave_, STDOUT_FILENO);
   tty_ = open(ptsname(master_), O_RDWR | O_NONBLOCK | O_NOCTTY);
 
-  saved_state_ = term_state;
-  term_state = TermState{};
-  term_state.kind = TERM_KIND_OTHER;
-  term_state.tty_fd = tty_;
-  term_state.key_reader = keyboard_read_byte;
-  term_state.foreground_colour = 7;
-  term_state.cursor_column = 1;
-  term_state.cursor_row = 1;
-  term_state.capabilities[CAP_CURSOR_MOTION] = "\033[%i%p1%d;%p2%dH";
-  term_state.capabilities[CAP_BELL] = "\007";
-  term_state.capabilities[CAP_CURSOR_NORMAL] = "\033[?25h";
-  term_state.capabilities[CAP_CURSOR_HIDDEN] = "\033[?25l";
+  invented_ = std::make_unique<InventedTerminal>(keyboard_read_byte);
+  term_state.tty.fd = tty_;
   term_resize_flag = 1;
-  screen_state = ScreenState{-1, -1, CURSOR_VISIBLE, false};
-  keyboard = Keyboard{};
-  key_state.read_index = key_state.write_index = 0;
-  key_state.key_arrived = 0;
 }
 
 FakeTerminal::~FakeTerminal() {
-  std::fflush(stdout);
+  term_flush();
   dup2(saved_stdin_, STDIN_FILENO);
   dup2(saved_stdout_, STDOUT_FILENO);
   for (int fd : {saved_stdin_, saved_stdout_, tty_, slave_, master_}) close(fd);
-  std::free(term_state.char_plane);
-  term_state = saved_state_;
+  invented_.reset();
   term_resize_flag = 0;
-  screen_state = ScreenState{-1, -1, CURSOR_VISIBLE, false};
-  keyboard = Keyboard{};
-  key_state.read_index = key_state.write_index = 0;
 }
 
 void FakeTerminal::type(std::string_view bytes) {
@@ -63,7 +45,7 @@ void FakeTerminal::type(std::string_view bytes) {
 }
 
 std::string FakeTerminal::output() {
-  std::fflush(stdout);
+  term_flush();
   std::string text;
   char buffer[4096];
   for (;;) {
@@ -85,7 +67,7 @@ void FakeTerminal::resize(int columns, int rows) {
 }
 
 void FakeTerminal::redirect_stdout_to_file() {
-  std::fflush(stdout);
+  term_flush();
   std::FILE* file = std::tmpfile();
   dup2(fileno(file), STDOUT_FILENO);
   std::fclose(file);

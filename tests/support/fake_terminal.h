@@ -7,7 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include <memory>
+
 #include "runtime/term/term_state.h"
+#include "tests/support/fixtures.h"
 
 class FakeTerminal {
  public:
@@ -28,7 +31,7 @@ class FakeTerminal {
   int tty_ = -1;
   int saved_stdin_ = -1;
   int saved_stdout_ = -1;
-  TermState saved_state_{};
+  std::unique_ptr<InventedTerminal> invented_;
 };
 
 // Drains the key queue: every key the decoder delivers now.

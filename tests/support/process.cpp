@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -26,83 +27,26 @@ struct Pipe {
   }
 };
 
-// Feeds the child's input and collects its output until both are done.
-ProcessResult run_with_feeder(const std::vector<std::string>& env,
-                              std::size_t (*generate)(char*, std::size_t, void*), void* state) {
-  signal(SIGPIPE, SIG_IGN);
-  Pipe in, out, err;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in.read_end, 0);
-  posix_spawn_file_actions_adddup2(&actions, out.write_end, 1);
-  posix_spawn_file_actions_adddup2(&actions, err.write_end, 2);
-  std::vector<std::string> env_strings = program_environment(env);
+void close_fd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+// Starts the program with the given file actions; -1 if it cannot be started.
+pid_t spawn_program(posix_spawn_file_actions_t* actions, const RunOptions& options) {
+  signal(SIGPIPE, SIG_IGN);  // inherited: a write to a closed pipe fails with EPIPE instead
+  std::vector<std::string> env_strings = program_environment(options.env);
   std::vector<char*> envp;
   for (std::string& s : env_strings) envp.push_back(s.data());
   envp.push_back(nullptr);
   std::vector<std::string> command = program_command();
+  command.insert(command.end(), options.args.begin(), options.args.end());
   std::vector<char*> argv;
   for (std::string& word : command) argv.push_back(word.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
-  ProcessResult result;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) return result;
-  posix_spawn_file_actions_destroy(&actions);
-  close(in.read_end);
-  close(out.write_end);
-  close(err.write_end);
-  fcntl(in.write_end, F_SETFL, O_NONBLOCK);
-
-  std::vector<char> pending;
-  std::size_t pending_at = 0;
-  bool input_open = true;
-  int open_outputs = 2;
-  char buffer[65536];
-  while (open_outputs > 0) {
-    if (input_open && pending_at == pending.size()) {
-      pending.resize(sizeof buffer);
-      pending.resize(generate(pending.data(), pending.size(), state));
-      pending_at = 0;
-      if (pending.empty()) {
-        close(in.write_end);
-        input_open = false;
-      }
-    }
-    pollfd fds[3] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0},
-                     {input_open ? in.write_end : -1, POLLOUT, 0}};
-    if (poll(fds, 3, 60000) <= 0) break;  // a hung child: give up, the test then fails
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-      if (got > 0) {
-        (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(got));
-      } else {
-        close(fds[i].fd);
-        (i == 0 ? out.read_end : err.read_end) = -1;
-        --open_outputs;
-      }
-    }
-    if (input_open && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
-      const ssize_t put = write(in.write_end, pending.data() + pending_at, pending.size() - pending_at);
-      if (put > 0) {
-        pending_at += static_cast<std::size_t>(put);
-      } else if (errno != EAGAIN) {
-        close(in.write_end);  // the child stopped reading
-        input_open = false;
-      }
-    }
-  }
-  if (input_open) close(in.write_end);
-  if (out.read_end >= 0) close(out.read_end);
-  if (err.read_end >= 0) close(err.read_end);
-  if (open_outputs > 0) kill(pid, SIGKILL);
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  result.max_rss_kib = usage.ru_maxrss;
-  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  return result;
+  if (posix_spawnp(&pid, argv[0], actions, nullptr, argv.data(), envp.data()) != 0) return -1;
+  return pid;
 }
 
 struct FixedInput {
@@ -120,11 +64,125 @@ std::size_t generate_fixed(char* buffer, std::size_t size, void* state) {
 
 }  // namespace
 
-ProcessResult run_program(const std::string& input, const std::vector<std::string>& env) {
-  FixedInput state{&input, 0};
-  return run_with_feeder(env, generate_fixed, &state);
+ProcessResult run_program(const std::string& input, const RunOptions& options) {
+  FixedInput fixed{&input, 0};
+  const InputGenerator generate = options.generate != nullptr ? options.generate : generate_fixed;
+  void* state = options.generate != nullptr ? options.generator_state : &fixed;
+  ProcessResult result;
+  Pipe in, out, err;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (options.stdin_path.empty()) {
+    posix_spawn_file_actions_adddup2(&actions, in.read_end, 0);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 0, options.stdin_path.c_str(), O_RDONLY, 0);
+  }
+  if (options.stdout_closed) {
+    posix_spawn_file_actions_addclose(&actions, 1);
+  } else if (!options.stdout_path.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 1, options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, out.write_end, 1);
+  }
+  posix_spawn_file_actions_adddup2(&actions, err.write_end, 2);
+  const pid_t pid = spawn_program(&actions, options);
+  posix_spawn_file_actions_destroy(&actions);
+  close_fd(in.read_end);
+  close_fd(out.write_end);
+  close_fd(err.write_end);
+  if (pid < 0) return result;
+  if (!options.stdout_path.empty() || options.stdout_closed) close_fd(out.read_end);
+  if (!options.stdin_path.empty()) close_fd(in.write_end);
+  if (in.write_end >= 0) fcntl(in.write_end, F_SETFL, O_NONBLOCK);
+
+  // Feeds standard input and collects the output until both outputs are done.
+  std::vector<char> pending;
+  std::size_t pending_at = 0;
+  char buffer[65536];
+  while (out.read_end >= 0 || err.read_end >= 0) {
+    if (in.write_end >= 0 && pending_at == pending.size()) {
+      pending.resize(sizeof buffer);
+      pending.resize(generate(pending.data(), pending.size(), state));
+      pending_at = 0;
+      if (pending.empty()) close_fd(in.write_end);
+    }
+    pollfd fds[3] = {{out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}, {in.write_end, POLLOUT, 0}};
+    if (poll(fds, 3, 60000) <= 0) break;  // a hung child: give up, the test then fails
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+      std::string& text = i == 0 ? result.out : result.err;
+      if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
+      if (got <= 0 || (i == 0 && text.size() >= options.stop_reading_after)) close_fd(i == 0 ? out.read_end : err.read_end);
+    }
+    if (in.write_end >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+      const ssize_t put = write(in.write_end, pending.data() + pending_at, pending.size() - pending_at);
+      if (put > 0) {
+        pending_at += static_cast<std::size_t>(put);
+        result.input_written += static_cast<std::size_t>(put);
+      } else if (errno != EAGAIN) {
+        close_fd(in.write_end);  // the program stopped reading
+      }
+    }
+  }
+  const bool hung = out.read_end >= 0 || err.read_end >= 0;
+  close_fd(in.write_end);
+  close_fd(out.read_end);
+  close_fd(err.read_end);
+  if (hung) kill(pid, SIGKILL);
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.max_rss_kib = usage.ru_maxrss;
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
 }
 
-ProcessResult run_program_streaming(std::size_t (*generate)(char*, std::size_t, void*), void* state) {
-  return run_with_feeder({}, generate, state);
+Coprocess::Coprocess() {
+  Pipe in, out;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in.read_end, 0);
+  posix_spawn_file_actions_adddup2(&actions, out.write_end, 1);
+  pid_ = spawn_program(&actions, RunOptions{});
+  posix_spawn_file_actions_destroy(&actions);
+  close_fd(in.read_end);
+  close_fd(out.write_end);
+  to_program_ = in.write_end;
+  from_program_ = out.read_end;
+}
+
+Coprocess::~Coprocess() {
+  close_fd(to_program_);
+  close_fd(from_program_);
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+void Coprocess::write(const std::string& text) { (void)!::write(to_program_, text.data(), text.size()); }
+
+bool Coprocess::read_until(const std::string& text, int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (output_.find(text) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd p{from_program_, POLLIN, 0};
+    if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+    char buffer[4096];
+    const ssize_t got = read(from_program_, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    output_.append(buffer, static_cast<std::size_t>(got));
+  }
+  return true;
+}
+
+int Coprocess::wait() {
+  close_fd(to_program_);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/frame.h"
+#include "runtime/startup.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "tests/support/program.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -51,10 +52,14 @@ int session_counter = 0;
 
 TmuxSession::TmuxSession(int columns, int rows, const std::string& before_program) {
   socket_ = "tempconv-test-" + std::to_string(getpid()) + "-" + std::to_string(++session_counter);
-  char pattern[] = "/tmp/tempconv-tmux-XXXXXX";
-  dir_ = mkdtemp(pattern) != nullptr ? pattern : "/tmp";
-  const std::string script = "stty -g > " + dir_ + "/before; " + before_program + program_shell_command() +
-                             "; echo $? > " + dir_ + "/status; stty -g > " + dir_ + "/after; echo DONE; sleep 600";
+  if (!dir_.made()) {
+    ADD_FAILURE() << "cannot make a private folder for the tmux session";
+    return;
+  }
+  const std::string dir = shell_quote(dir_.path());
+  const std::string script = "stty -g > " + dir + "/before; " + before_program + program_shell_command() +
+                             "; echo $? > " + dir + "/status; stty -g > " + dir + "/after; echo DONE; sleep 600";
+  started_ = true;
   tmux("new-session -d -x " + std::to_string(columns) + " -y " + std::to_string(rows) + " " +
        shell_quote("sh -c " + shell_quote(script)));
   // The program has started once its menu is on the screen.
@@ -62,8 +67,7 @@ TmuxSession::TmuxSession(int columns, int rows, const std::string& before_progra
 }
 
 TmuxSession::~TmuxSession() {
-  tmux("kill-server");
-  run("rm -rf " + dir_);
+  if (started_) tmux("kill-server");  // by our own socket; the folder goes with dir_
 }
 
 std::string TmuxSession::tmux(const std::string& arguments) {
@@ -149,18 +153,18 @@ std::pair<int, int> TmuxSession::cursor() {
 
 bool TmuxSession::wait_for_exit(int timeout_ms) {
   for (int waited = 0; waited <= timeout_ms; waited += 20) {
-    if (!read_file(dir_ + "/after").empty()) return true;
+    if (!read_file(dir_.path() + "/after").empty()) return true;
     sleep_ms(20);
   }
   return false;
 }
 
 int TmuxSession::exit_status() {
-  const std::string status = read_file(dir_ + "/status");
+  const std::string status = read_file(dir_.path() + "/status");
   return status.empty() ? -1 : std::atoi(status.c_str());
 }
 
 bool TmuxSession::modes_unchanged() {
-  const std::string before = read_file(dir_ + "/before");
-  return !before.empty() && before == read_file(dir_ + "/after");
+  const std::string before = read_file(dir_.path() + "/before");
+  return !before.empty() && before == read_file(dir_.path() + "/after");
 }

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 class TmuxSession {
  public:
+  // Fails the calling test (and starts nothing) when its private folder cannot be made.
   TmuxSession(int columns, int rows, const std::string& before_program = "");
   ~TmuxSession();
   TmuxSession(const TmuxSession&) = delete;
@@ -37,5 +40,6 @@ class TmuxSession {
  private:
   std::string tmux(const std::string& arguments);
   std::string socket_;
-  std::string dir_;
+  TempDir dir_{"tempconv-tmux"};  // the run's modes and exit status; removed with the session
+  bool started_ = false;
 };

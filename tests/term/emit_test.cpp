@@ -4,22 +4,13 @@
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
 #include "tests/support/capture.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
 class Emitter : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = term_state;
-    term_state.kind = TERM_KIND_OTHER;
-    term_state.capabilities[CAP_CURSOR_MOTION] = "\033[%i%p1%d;%p2%dH";  // as the library hands it out
-    term_state.capabilities[CAP_BELL] = "\007";
-    term_state.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
-  }
-  void TearDown() override { term_state = saved_; }
-
- private:
-  TermState saved_{};
+  InventedTerminal terminal_{nullptr};
 };
 
 TEST_F(Emitter, CapabilitiesGoThroughTgoto) {
@@ -31,6 +22,7 @@ TEST_F(Emitter, CapabilitiesGoThroughTgoto) {
 }
 
 TEST_F(Emitter, MissingCapabilityAndUnknownIndexWriteNothing) {
+  term_state.capabilities[CAP_CURSOR_HIDDEN] = nullptr;
   CapturedStdout out;
   EXPECT_FALSE(term_emit(CAP_CURSOR_HIDDEN, 0, 0));
   EXPECT_FALSE(term_emit(17, 0, 0));

@@ -9,6 +9,7 @@
 
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
+#include "tests/support/fixtures.h"
 
 namespace {
 
@@ -26,26 +27,16 @@ const char* entry_lookup(const char* id) {
 
 class KeyDecoding : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = term_state;
-    term_state.kind = TERM_KIND_OTHER;
-    term_state.key_reader = scripted_reader;
-    key_state.read_index = key_state.write_index = 0;
-    key_state.key_arrived = 0;
+  KeyDecoding() {
     entry = {{"kb", "\177"}, {"ku", "\033OA"}, {"kd", "\033OB"}, {"kl", "\033OD"}, {"kr", "\033OC"},
              {"kh", "\033OH"}, {"@7", "\033OF"}, {"kD", "\033[3~"}, {"kP", "\033[5~"}, {"k1", "\033OP"}};
     rebuild();
   }
-  void TearDown() override {
-    key_tree_release();
-    term_state = saved_;
+  ~KeyDecoding() override {
     script.clear();
     script_at = 0;
   }
-  static void rebuild() {
-    key_tree_release();
-    key_tree_build(entry_lookup);
-  }
+  static void rebuild() { InventedTerminal::use_keys(entry_lookup); }
   static void feed(std::vector<int> bytes) {
     script = std::move(bytes);
     script_at = 0;
@@ -53,15 +44,15 @@ class KeyDecoding : public ::testing::Test {
   static std::vector<int32_t> take_all() {
     std::vector<int32_t> keys;
     for (int i = 0; i < 600; ++i) {
-      const int32_t key = read_key(1);
+      const int32_t key = read_key(KeyRead::Take);
       if (key >= 0) keys.push_back(key);
-      if (script_at >= script.size() && key_state.read_index == key_state.write_index) break;
+      if (script_at >= script.size() && key_queue_empty()) break;
     }
     return keys;
   }
 
  private:
-  TermState saved_{};
+  InventedTerminal terminal_{scripted_reader};
 };
 
 using Keys = std::vector<int32_t>;
@@ -111,7 +102,7 @@ TEST_F(KeyDecoding, SingleByteCapabilityHasNoTreeEntry) {
 TEST_F(KeyDecoding, QueueKeepsTheLast255Keys) {
   for (int i = 0; i < 256; ++i) key_queue_push_byte(i % 200 + 32);
   Keys keys;
-  for (int32_t key; (key = read_key(1)) >= 0;) keys.push_back(key);
+  for (int32_t key; (key = read_key(KeyRead::Take)) >= 0;) keys.push_back(key);
   ASSERT_EQ(keys.size(), 255u);
   EXPECT_EQ(keys.front(), 1 % 200 + 32);  // the first push was dropped
   EXPECT_EQ(keys.back(), 255 % 200 + 32);
@@ -120,10 +111,10 @@ TEST_F(KeyDecoding, QueueKeepsTheLast255Keys) {
 TEST_F(KeyDecoding, ReadKeyReturnsTheOldestKeyNotTheOneJustRead) {
   key_queue_push_byte('1');
   feed({'2'});
-  EXPECT_EQ(read_key(0), '1');  // peek: '2' is read into the queue behind it
-  EXPECT_EQ(read_key(1), '1');
-  EXPECT_EQ(read_key(1), '2');
-  EXPECT_LT(read_key(1), 0);
+  EXPECT_EQ(read_key(KeyRead::Peek), '1');  // '2' is read into the queue behind it
+  EXPECT_EQ(read_key(KeyRead::Take), '1');
+  EXPECT_EQ(read_key(KeyRead::Take), '2');
+  EXPECT_LT(read_key(KeyRead::Take), 0);
 }
 
 TEST_F(KeyDecoding, KeyAvailableReportsArrivalsSinceItsLastCall) {
@@ -189,7 +180,7 @@ TEST_F(KeyDecoding, ArbitraryBytesKeepTheQueueConsistent) {
   }
   feed(bytes);
   for (int i = 0; i < 30000 && script_at < script.size(); ++i) {
-    read_key(i % 3);
+    read_key(i % 3 == 0 ? KeyRead::Peek : KeyRead::Take);
     ASSERT_GE(key_state.read_index, 0);
     ASSERT_LT(key_state.read_index, KEY_QUEUE_SIZE);
     ASSERT_GE(key_state.write_index, 0);

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/frame.h"
+#include "runtime/core/core.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
@@ -28,7 +28,7 @@ class Screen : public ::testing::Test {
   explicit Screen(int columns = 80, int rows = 25) : terminal_(columns, rows) {
     reset_console();
     terminal_.type("\033[1;1R\033[1;1R");  // the size refresh and the console set-up each ask
-    term_write(nullptr, 0);
+    term_refresh();
     console_setup();
     terminal_.output();
   }
@@ -77,7 +77,7 @@ TEST_F(Screen, LineAdvanceAsSoonAsTheColumnReachesTheWidth) {
 
 TEST_F(Screen, ShadowCopyIsOneLinearRunFromTheCursor) {
   term_write("ab\ncd", 5);
-  EXPECT_EQ(row_text(1, 1, 5), "ab\ncd");
+  EXPECT_EQ(row_text(1, 1, 5), "ab\ncd") << shadow_screen_text();
   EXPECT_EQ(term_state.cursor_row, 2);
   EXPECT_EQ(term_state.cursor_column, 3);
   at(78, 25);  // only three cells are left on the screen
@@ -102,19 +102,19 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
   }
   terminal_.resize(100, 30);
   terminal_.type("\033[1;1R\033[1;1R");
-  term_write(nullptr, 0);
+  term_refresh();
   ASSERT_EQ(term_state.window_columns, 100);
   ASSERT_EQ(term_state.window_rows, 30);
-  EXPECT_EQ(row_text(1, 1, 79), std::string(79, 'B'));
-  EXPECT_EQ(row_text(25, 1, 79), std::string(79, 'Z'));
+  EXPECT_EQ(row_text(1, 1, 79), std::string(79, 'B')) << shadow_screen_text();
+  EXPECT_EQ(row_text(25, 1, 79), std::string(79, 'Z')) << shadow_screen_text();
   EXPECT_EQ(row_text(1, 80, 21), std::string(21, '\0'));
   EXPECT_EQ(row_text(26, 1, 100), std::string(100, '\0'));
   EXPECT_EQ(term_state.attr_plane[24 * 100 + 78], 7);
   EXPECT_EQ(term_state.attr_plane[24 * 100 + 79], 0);
   terminal_.resize(10, 3);
   terminal_.type("\033[1;1R\033[1;1R");
-  term_write(nullptr, 0);
-  EXPECT_EQ(row_text(3, 1, 10), std::string(10, 'D'));
+  term_refresh();
+  EXPECT_EQ(row_text(3, 1, 10), std::string(10, 'D')) << shadow_screen_text();
   for (int size : {1, 1000}) {  // extreme windows work too
     terminal_.resize(size, size);
     terminal_.type("\033[1;1R\033[1;1R");
@@ -140,13 +140,13 @@ TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
   terminal_.redirect_stdout_to_file();  // the size ioctl fails now
   terminal_.type("\033[8;30;100t\033[1;1R\033[1;1R");
   term_resize_flag = 1;
-  term_write(nullptr, 0);
+  term_refresh();
   EXPECT_EQ(term_state.window_columns, 100);
   EXPECT_EQ(term_state.window_rows, 30);
   EXPECT_FALSE(screen_state.terminal_silent);
   screen_state.terminal_silent = true;  // and when the terminal does not answer either
   term_resize_flag = 1;
-  term_write(nullptr, 0);
+  term_refresh();
   EXPECT_EQ(term_state.window_columns, 80);
   EXPECT_EQ(term_state.window_rows, 25);
 }
