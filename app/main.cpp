@@ -1,19 +1,50 @@
 // tempconv: a console temperature converter.
+#include <cstdlib>
+#include <string_view>
+
 #include "app/converter.h"
 #include "runtime/startup.h"
+#include "runtime/term/term.h"
 
 namespace {
 
-// Start-up runs before main as a static initialiser; shut-down runs once as
-// the matching finaliser when the process exits through exit().
-struct RuntimeLifetime {
-  RuntimeLifetime() { runtime_startup(); }
-  ~RuntimeLifetime() { runtime_shutdown(); }
-  RuntimeLifetime(const RuntimeLifetime&) = delete;
-  RuntimeLifetime& operator=(const RuntimeLifetime&) = delete;
-};
-RuntimeLifetime runtime_lifetime;
+constexpr std::string_view kUsage =
+    "Usage: tempconv [--help | --version]\n"
+    "\n"
+    "Converts temperatures between Fahrenheit and Celsius. Shows a menu, reads a\n"
+    "choice (1: Fahrenheit to Celsius, 2: Celsius to Fahrenheit, 3: exit) and a\n"
+    "temperature, and prints the result with up to 16 significant digits.\n"
+    "With standard input redirected, values are read as fields separated by\n"
+    "blanks, commas or line ends, and only the menus and results are printed.\n"
+    "\n"
+    "Keys while typing an answer on a terminal:\n"
+    "  Left, Right         move over the line      Home, End     start, end\n"
+    "  Up, Down            one screen row          Tab           to the next stop of 8\n"
+    "  Backspace, Delete   delete a character      Escape        clear the line\n"
+    "  Enter               take the line           Ctrl+C        quit\n"
+    "\n"
+    "Exit status: 0 after choice 3 or at the end of the input; 1 when memory\n"
+    "runs out or standard input or output fails.\n";
+
+// Answers --help and --version, before the terminal is touched.
+int answer(std::string_view text) {
+  term_output(text.data(), text.size());
+  return term_flush() ? EXIT_SUCCESS : EXIT_FAILURE;
+}
 
 }  // namespace
 
-int main() { converter_loop(); }
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {  // any other argument is ignored
+    const std::string_view argument = argv[i];
+    if (argument == "--help") return answer(kUsage);
+    if (argument == "--version") return answer("tempconv " TEMPCONV_VERSION "\n");
+  }
+  // Shut-down runs once, at whichever exit ends the process.
+  runtime_startup();
+  if (std::atexit(runtime_shutdown) != 0) {
+    runtime_shutdown();  // the terminal must never be left as the program set it
+    return EXIT_FAILURE;
+  }
+  converter_loop();
+}

@@ -74,10 +74,10 @@ int32_t input_start(std::optional<std::string_view> prompt, Question question, L
     print_string(CONSOLE, *prompt, PRINT_LINE_OPEN);
     if (question == Question::Ask) print_text(CONSOLE, "? ", PRINT_LINE_OPEN);
   }
-  bool ended = false;
-  std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ended);
-  if (line_end == LineEnd::Print) print_line_end(CONSOLE, PRINT_NEWLINE);
-  context->line_ended_input = ended;
+  LineEnding ending = LineEnding::Enter;
+  std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending);
+  if (line_end == LineEnd::Print && ending != LineEnding::EnterEchoed) print_line_end(CONSOLE, PRINT_NEWLINE);
+  context->line_ended_input = ending == LineEnding::EndOfInput;
   replace_line_text(context, std::move(line));
   return set_error(ERROR_NONE);
 }

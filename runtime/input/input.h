@@ -76,9 +76,14 @@ ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width);
 // Whether text ending just before end_cell ran past the bottom-right corner, so the screen scrolled.
 bool redraw_scrolled(ScreenCell end_cell, int32_t height);
 
-// Line editor. Returns the edited line (never fails); *input_ended, when given,
-// tells whether the keyboard reached its end instead of Enter. The mode picks
-// the cursor shown while waiting: the terminal's own, or a drawn byte 0xFF.
+// Line editor. Returns the edited line (never fails); *ending, when given,
+// tells how the line ended. The mode picks the cursor shown while waiting:
+// the terminal's own, or a drawn byte 0xFF.
+enum class LineEnding {
+  Enter,         // the user pressed Enter; no line end is shown yet
+  EnterEchoed,   // read in the terminal's own mode, which showed the line end already
+  EndOfInput,    // the keyboard reached its end before any byte of the line
+};
 inline constexpr int32_t EDIT_WITH_TERMINAL_CURSOR = 0;
 inline constexpr int32_t EDIT_WITH_SOFT_CURSOR = 1;
-std::string line_edit(int32_t mode, bool* input_ended = nullptr);
+std::string line_edit(int32_t mode, LineEnding* ending = nullptr);

@@ -4,6 +4,8 @@
 // The editor keeps its own idea of the cursor cell but reads the real one from
 // the terminal before every key, so the terminal's own wrapping and scrolling
 // correct it. Keys come from the key queue; echo goes to the terminal writer.
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "runtime/input/input.h"
@@ -17,12 +19,17 @@ constexpr int kTabStop = 8;
 constexpr uint8_t kSoftCursor = 0xFF;
 
 // Standard input is a terminal the program does not drive: the terminal's own
-// line discipline edits and echoes; read up to the line feed.
-std::string read_plain_line(bool* input_ended) {
+// line discipline edits and echoes; read up to the line feed. The terminal has
+// echoed that line feed itself when the answer is shown on it too.
+std::string read_plain_line(LineEnding* ending) {
   std::string line;
   int ch;
   while ((ch = term_input_byte()) >= 0 && ch != '\n') line.push_back(static_cast<char>(ch));
-  if (input_ended != nullptr) *input_ended = ch < 0 && line.empty();
+  if (ch < 0) {
+    *ending = line.empty() ? LineEnding::EndOfInput : LineEnding::Enter;
+  } else {
+    *ending = isatty(STDOUT_FILENO) ? LineEnding::EnterEchoed : LineEnding::Enter;
+  }
   return line;
 }
 
@@ -243,9 +250,11 @@ class LineEditor {
 
 }  // namespace
 
-std::string line_edit(int32_t mode, bool* input_ended) {
-  if (input_ended != nullptr) *input_ended = false;
-  if (term_kind() == TERM_KIND_OFF) return read_plain_line(input_ended);
+std::string line_edit(int32_t mode, LineEnding* ending) {
+  LineEnding ignored = LineEnding::Enter;
+  if (ending == nullptr) ending = &ignored;
+  *ending = LineEnding::Enter;
+  if (term_kind() == TERM_KIND_OFF) return read_plain_line(ending);
   LineEditor editor(mode);
   if (editor.run()) return editor.take_line();
   std::string line = editor.take_line();
@@ -253,11 +262,10 @@ std::string line_edit(int32_t mode, bool* input_ended) {
   if (term_kind() == TERM_KIND_OFF) {
     // Terminal handling ended while editing (an ignored fatal signal restored
     // the terminal): the rest of the line comes through the terminal's own mode.
-    bool ended = false;
-    line += read_plain_line(&ended);
-    if (input_ended != nullptr) *input_ended = ended && line.empty();
-  } else if (input_ended != nullptr) {
-    *input_ended = line.empty();  // the keyboard went away
+    line += read_plain_line(ending);
+    if (*ending == LineEnding::EndOfInput && !line.empty()) *ending = LineEnding::Enter;
+  } else if (line.empty()) {
+    *ending = LineEnding::EndOfInput;  // the keyboard went away
   }
   return line;
 }

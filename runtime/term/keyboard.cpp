@@ -56,7 +56,7 @@ int keyboard_read_byte() {
 }
 
 void term_wait_for_key(int milliseconds) {
-  if (keyboard_has_pending() || term_state.tty.fd < 0 || keyboard.ended) return;
+  if (keyboard_has_pending() || key_state.byte_held || term_state.tty.fd < 0 || keyboard.ended) return;
   pollfd tty{term_state.tty.fd, POLLIN, 0};
   poll(&tty, 1, milliseconds);
 }

@@ -2,13 +2,16 @@
 // 256-slot queue.
 //
 // Escape sequences are recognised with a tree built from the terminal entry's
-// own key strings (the bytes after the leading ESC), so whatever the entry
-// lists is understood. A mouse report is swallowed; an unknown sequence is
-// drained with everything pending behind it.
+// own key strings (the bytes after the leading ESC), then the usual spellings
+// of the cursor and editing keys, so that they work when TERM does not quite
+// match the emulator; the entry's strings win where they differ. A mouse
+// report is swallowed; an unknown sequence is skipped by its ECMA-48 syntax
+// and the keys after it are kept.
 #include <termcap.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
@@ -18,7 +21,7 @@ constinit KeyState key_state{};
 namespace {
 
 struct KeySequenceRow {
-  const char* capability;
+  const char* sequence;  // a capability name, or the sequence itself for the usual spellings
   int32_t key_code;
 };
 // The entry's key strings, in the order their sequences enter the tree.
@@ -28,6 +31,16 @@ constexpr KeySequenceRow kKeySequences[] = {
     {"k9", KEY_F9},        {"k;", KEY_F10},    {"F1", KEY_F11},    {"F2", KEY_F12},       {"kh", KEY_HOME},
     {"ku", KEY_UP},        {"kP", KEY_PAGE_UP}, {"kl", KEY_LEFT},  {"kr", KEY_RIGHT},     {"@7", KEY_END},
     {"kd", KEY_DOWN},      {"kN", KEY_PAGE_DOWN}, {"kI", KEY_INSERT}, {"kD", KEY_DELETE},
+};
+
+// The usual spellings of the same keys, as xterm-like emulators and the
+// Linux console send them in either cursor-key mode.
+constexpr KeySequenceRow kUsualSequences[] = {
+    {"\033[A", KEY_UP},    {"\033OA", KEY_UP},    {"\033[B", KEY_DOWN},  {"\033OB", KEY_DOWN},
+    {"\033[C", KEY_RIGHT}, {"\033OC", KEY_RIGHT}, {"\033[D", KEY_LEFT},  {"\033OD", KEY_LEFT},
+    {"\033[H", KEY_HOME},  {"\033OH", KEY_HOME},  {"\033[1~", KEY_HOME}, {"\033[7~", KEY_HOME},
+    {"\033[F", KEY_END},   {"\033OF", KEY_END},   {"\033[4~", KEY_END},  {"\033[8~", KEY_END},
+    {"\033[3~", KEY_DELETE},
 };
 
 const char* termcap_lookup(const char* id) { return tgetstr(id, nullptr); }
@@ -74,11 +87,48 @@ void ensure_tree() {
   if (!key_state.tree_built) key_tree_build(termcap_lookup);
 }
 
-int next_byte() { return term_state.key_reader != nullptr ? term_state.key_reader() : -1; }
+int next_byte() {
+  if (key_state.byte_held) {
+    key_state.byte_held = false;
+    return key_state.held_byte;
+  }
+  return term_state.key_reader != nullptr ? term_state.key_reader() : -1;
+}
 
-// Throws away everything pending on the keyboard.
-void drain() {
-  while (next_byte() >= 0) {
+// Hands a byte read too far back to the decoder: it begins the next key.
+void hold_byte(int byte) {
+  key_state.held_byte = static_cast<uint8_t>(byte);
+  key_state.byte_held = true;
+}
+
+bool csi_final(int b) { return b >= 0x40 && b <= 0x7E; }
+bool csi_parameter_or_intermediate(int b) { return b >= 0x20 && b <= 0x3F; }
+bool graphic(int b) { return b >= 0x20 && b <= 0x7E; }
+
+// Consumes the rest of an unrecognised sequence by the ECMA-48 syntax, and no
+// more, so that keys typed after it are kept. introducer is the byte after
+// ESC, last the byte that matched nothing, count the bytes read after ESC.
+//   CSI  ESC [ parameters and intermediates, then one final byte
+//   SS3  ESC O and one byte
+//   ESC and one other byte (Alt+key)
+void skip_unrecognised(uint8_t introducer, int last, std::size_t count) {
+  if (introducer == '[') {
+    int b = count == 1 ? next_byte() : last;
+    while (b >= 0 && !csi_final(b)) {
+      if (!csi_parameter_or_intermediate(b)) {
+        hold_byte(b);  // not part of any sequence: a key typed after a cut-off one
+        return;
+      }
+      b = next_byte();
+    }
+    return;
+  }
+  const std::size_t length = introducer == 'O' ? 2 : 1;
+  if (count > length) {
+    hold_byte(last);  // the tree led past the sequence's end
+  } else if (count < length) {
+    const int b = next_byte();
+    if (b >= 0 && !graphic(b)) hold_byte(b);
   }
 }
 
@@ -86,12 +136,18 @@ void drain() {
 int32_t decode_escape_sequence() {
   int b = next_byte();
   if (b < 0) return KEY_ESCAPE;  // the Escape key by itself
+  if (b == KEY_ESCAPE) {
+    hold_byte(b);  // Escape pressed twice: each is the Escape key
+    return KEY_ESCAPE;
+  }
   ensure_tree();
+  const auto introducer = static_cast<uint8_t>(b);
+  std::size_t count = 1;
   KeyNode* level = key_state.tree;
   for (;;) {
     KeyNode* node = find_in_level(level, static_cast<uint8_t>(b));
     if (node == nullptr) {
-      drain();
+      skip_unrecognised(introducer, b, count);
       return -1;
     }
     if (node->key_code == KEY_MOUSE_REPORT) {
@@ -99,13 +155,14 @@ int32_t decode_escape_sequence() {
       return -1;
     }
     if (node->key_code != 0) return node->key_code;
-    b = next_byte();
-    if (b < 0) return -1;  // incomplete: what arrived of it is lost
-    level = node->first_child;
-    if (level == nullptr) {
-      drain();
+    if (node->first_child == nullptr) {  // a row left out for want of memory
+      skip_unrecognised(introducer, b, count);
       return -1;
     }
+    b = next_byte();
+    if (b < 0) return -1;  // incomplete: what arrived of it is lost
+    ++count;
+    level = node->first_child;
   }
 }
 
@@ -123,16 +180,15 @@ void push_key(int32_t code) {
 
 void key_tree_build(CapabilityLookup lookup) {
   key_state.tree_built = true;
-  for (const KeySequenceRow& row : kKeySequences) {
-    const char* sequence = lookup(row.capability);
-    if (sequence == nullptr || sequence[0] == '\0') continue;
+  auto insert = [](const char* sequence, int32_t key_code) {
+    if (sequence == nullptr || sequence[0] == '\0') return;
     const auto* bytes = reinterpret_cast<const uint8_t*>(sequence) + 1;  // after the ESC
-    std::size_t length = 0;
-    while (bytes[length] != '\0') ++length;
-    insert_sequence(bytes, length, row.key_code);
-  }
+    insert_sequence(bytes, std::strlen(sequence) - 1, key_code);
+  };
+  for (const KeySequenceRow& row : kKeySequences) insert(lookup(row.sequence), row.key_code);
   const uint8_t mouse[] = {'[', 'M'};
   insert_sequence(mouse, 2, KEY_MOUSE_REPORT);
+  for (const KeySequenceRow& row : kUsualSequences) insert(row.sequence, row.key_code);
 }
 
 void key_tree_release() {

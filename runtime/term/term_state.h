@@ -77,6 +77,8 @@ struct KeyState {
   int32_t key_arrived;            // set by every push, cleared by key_available
   KeyNode* tree;                  // escape-sequence tree after ESC; nullptr until built
   bool tree_built;
+  bool byte_held;                 // the decoder read one byte too far: held_byte comes next
+  uint8_t held_byte;
 };
 extern KeyState key_state;
 

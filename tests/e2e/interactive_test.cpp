@@ -76,6 +76,8 @@ TEST(Interactive, EditingKeysShapeTheLine) {
     const char* name;
     std::vector<std::string> keys;  // typed after the temperature prompt
     const char* echoed;             // what the line shows when Enter is pressed
+    std::string environment = "";   // assignments before the program
+    bool burst = false;             // all keys in one write, as fast typing or a paste sends them
   } cases[] = {
       {"insert in the middle", {"22", "Left", "1"}, "212"},
       {"home then end", {"12", "Home", "2", "End"}, "212"},
@@ -86,14 +88,18 @@ TEST(Interactive, EditingKeysShapeTheLine) {
       {"up and down within one row do nothing", {"212", "Up", "Down"}, "212"},
       {"tab to the next stop of eight", {"2", "Tab", "9"}, "2       9"},
       {"control keys are ignored", {"2", "C-a", "C-e", "F1", "PageUp", "IC", "12"}, "212"},
+      {"unknown keys lose nothing after them", {"2", "C-Left", "1", "BTab", "M-x", "2"}, "212", "", true},
+      {"Home and End under a TERM that does not match tmux", {"12", "Home", "2", "End"}, "212",
+       "TERM=xterm-256color "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TmuxSession tmux(80, 24);
+    TmuxSession tmux(80, 24, c.environment);
     choose_fahrenheit(tmux);
     // One key at a time, each handled before the next (an Escape followed at
-    // once by another byte would be read as one unknown sequence).
-    for (const std::string& key : c.keys) {
+    // once by another byte would be read as Alt and that byte), or in one burst.
+    if (c.burst) tmux.keys(c.keys);
+    for (const std::string& key : c.burst ? std::vector<std::string>{} : c.keys) {
       tmux.keys({key});
       tmux.settle(100);
     }
@@ -104,6 +110,19 @@ TEST(Interactive, EditingKeysShapeTheLine) {
         << tmux.screen_text();
     exit_cleanly(tmux);
   }
+}
+
+TEST(Interactive, APlainTerminalUsesItsOwnLineEditing) {
+  TmuxSession tmux(80, 24, "TERM=dumb ");  // cannot address the cursor: not driven
+  ASSERT_TRUE(tmux.wait_for("? "));
+  tmux.keys({"1", "Enter"});
+  ASSERT_TRUE(tmux.wait_for(kFahrenheitPrompt));
+  tmux.keys({"2139", "BSpace", "BSpace", "2", "Enter"});
+  ASSERT_TRUE(tmux.wait_for("C=  100")) << tmux.screen_text();
+  // The terminal echoed the Enter: no empty row follows either answer.
+  EXPECT_NE(tmux.screen_text().find("? 1\n" + kFahrenheitPrompt + "212\nC=  100\n"), std::string::npos)
+      << tmux.screen_text();
+  exit_cleanly(tmux);
 }
 
 TEST(Interactive, KeysTypedAheadAreKeptInOrder) {

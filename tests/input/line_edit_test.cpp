@@ -70,15 +70,15 @@ class PipedStdin {
 
 TEST(PlainLineEdit, ReadsUpToTheLineFeedAndReportsTheEnd) {
   PipedStdin in(std::string("12\n\nlast\0x", 10));
-  bool ended = true;
-  EXPECT_EQ(line_edit(0, &ended), "12");
-  EXPECT_FALSE(ended);
-  EXPECT_EQ(line_edit(0, &ended), "");  // an empty line is not the end
-  EXPECT_FALSE(ended);
-  EXPECT_EQ(line_edit(0, &ended), std::string("last\0x", 6));  // a last line without line feed
-  EXPECT_FALSE(ended);
-  EXPECT_EQ(line_edit(0, &ended), "");
-  EXPECT_TRUE(ended);
+  LineEnding ending = LineEnding::EndOfInput;
+  EXPECT_EQ(line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending), "12");
+  EXPECT_NE(ending, LineEnding::EndOfInput);
+  EXPECT_EQ(line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending), "");  // an empty line is not the end
+  EXPECT_NE(ending, LineEnding::EndOfInput);
+  EXPECT_EQ(line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending), std::string("last\0x", 6));  // no line feed
+  EXPECT_EQ(ending, LineEnding::Enter);
+  EXPECT_EQ(line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending), "");
+  EXPECT_EQ(ending, LineEnding::EndOfInput);
 }
 
 }  // namespace

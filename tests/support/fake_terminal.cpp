@@ -78,7 +78,7 @@ std::string queued_keys() {
   for (int i = 0; i < 1000; ++i) {
     const std::string key = next_key_string();
     if (!key.empty()) keys += key;
-    if (key.empty() && !keyboard_has_pending()) break;
+    if (key.empty() && !keyboard_has_pending() && !key_state.byte_held) break;
   }
   return keys;
 }

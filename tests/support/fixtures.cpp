@@ -9,6 +9,7 @@ namespace {
 void empty_key_queue() {
   key_state.read_index = key_state.write_index = 0;
   key_state.key_arrived = 0;
+  key_state.byte_held = false;
 }
 
 int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) {

@@ -72,13 +72,39 @@ TEST_F(KeyDecoding, EscapeAloneIsTheEscapeKey) {
   EXPECT_EQ(take_all(), (Keys{27, 'x'}));
 }
 
-TEST_F(KeyDecoding, UnknownSequenceDrainsEverythingPending) {
-  feed({27, 'z', 'a', 'b', -1, 'c'});  // Alt+z, then keys already waiting
-  EXPECT_EQ(take_all(), (Keys{'c'}));
-  feed({27, 27, 'q', -1, 'r'});        // Escape pressed twice quickly
-  EXPECT_EQ(take_all(), (Keys{'r'}));
-  feed({27, 'O', 'Z', 's', -1, 't'});  // known prefix, unknown end
-  EXPECT_EQ(take_all(), (Keys{'t'}));
+TEST_F(KeyDecoding, UnknownSequencesAreSkippedByTheirSyntaxAndTheKeysAfterThemKept) {
+  const struct {
+    const char* name;
+    std::vector<int> bytes;
+    Keys keys;
+  } cases[] = {
+      {"Ctrl+Left", {27, '[', '1', ';', '5', 'D', '3', '4', 13}, {'3', '4', 13}},
+      {"Shift+Tab", {27, '[', 'Z', 'x'}, {'x'}},
+      {"Alt+x", {27, 'x', 'y'}, {'y'}},
+      {"unknown SS3 key", {27, 'O', 'Z', 's'}, {'s'}},
+      {"SS3 not in the entry", {27, 'O', 'x'}, {}},
+      {"known prefix, unknown end", {27, '[', '9', '9', '~', 'a'}, {'a'}},
+      {"SGR mouse report", {27, '[', '<', '0', ';', '1', ';', '2', 'M', 'k'}, {'k'}},
+      {"a control byte cuts a sequence", {27, '[', '1', '2', 13, '5'}, {13, '5'}},
+      {"Escape twice, then Alt+q", {27, 27, 'q', 'r'}, {27, 'r'}},
+      {"Escape then an arrow", {27, 27, 'O', 'A'}, {27, 0x48FF}},
+  };
+  for (const auto& c : cases) {
+    feed(c.bytes);
+    EXPECT_EQ(take_all(), c.keys) << c.name;
+  }
+}
+
+TEST_F(KeyDecoding, UsualSpellingsWorkBesideTheEntrysOwn) {
+  // The entry sends application-mode arrows; the emulator may send the others.
+  feed({27, '[', 'A', 27, '[', 'D', 27, '[', 'H', 27, '[', '1', '~', 27, '[', '7', '~', 27, '[', 'F',
+        27, '[', '4', '~', 27, '[', '8', '~', 27, 'O', 'A', 27, '[', '3', '~'});
+  EXPECT_EQ(take_all(), (Keys{0x48FF, 0x4BFF, 0x47FF, 0x47FF, 0x47FF, 0x4FFF, 0x4FFF, 0x4FFF, 0x48FF, 0x53FF}));
+  entry["kh"] = "\033[1~";  // the entry's own string wins where it differs
+  entry["kI"] = "\033[4~";
+  rebuild();
+  feed({27, '[', '1', '~', 27, '[', '4', '~'});
+  EXPECT_EQ(take_all(), (Keys{0x47FF, 0x52FF}));
 }
 
 TEST_F(KeyDecoding, MouseReportIsSwallowedWithItsThreeBytes) {
@@ -149,11 +175,12 @@ TEST_F(KeyDecoding, TreeInsertionOrderAndFirstRowWins) {
   EXPECT_EQ(key_state.tree->byte, 'O');
   ASSERT_NE(key_state.tree->next_sibling, nullptr);
   EXPECT_EQ(key_state.tree->next_sibling->byte, '[');
-  // Below "[", newest first: M (mouse), B (kd, row 21), 5 (kP, row 17), A (ku, row 16), Z (kb, row 1).
+  // Below "[", newest first: the usual spellings the entry lacks, then M (mouse),
+  // B (kd, row 21), 5 (kP, row 17), A (ku, row 16), Z (kb, row 1).
   std::string level;
   for (KeyNode* n = key_state.tree->next_sibling->first_child; n != nullptr; n = n->next_sibling)
     level.push_back(static_cast<char>(n->byte));
-  EXPECT_EQ(level, "MB5AZ");
+  EXPECT_EQ(level, "384F71HDCMB5AZ");
   feed({27, 'O', 'P', 27, '[', '5', '~'});
   // F1 kept k1's code; "[5" decodes at the first node with a key, leaving "~" plain.
   EXPECT_EQ(take_all(), (Keys{0x3BFF, 0x49FF, '~'}));
