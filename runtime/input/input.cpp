@@ -70,12 +70,14 @@ int32_t input_start(std::optional<std::string_view> prompt, Question question, L
   }
   context->source = nullptr;
   term_refresh();
+  std::string shown;  // what stands before the line
   if (prompt) {
     print_string(CONSOLE, *prompt, PRINT_LINE_OPEN);
     if (question == Question::Ask) print_text(CONSOLE, "? ", PRINT_LINE_OPEN);
+    shown = std::string(*prompt) + (question == Question::Ask ? "? " : "");
   }
   LineEnding ending = LineEnding::Enter;
-  std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending);
+  std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending, shown);
   if (line_end == LineEnd::Print && ending != LineEnding::EnterEchoed) print_line_end(CONSOLE, PRINT_NEWLINE);
   context->line_ended_input = ending == LineEnding::EndOfInput;
   replace_line_text(context, std::move(line));

@@ -86,4 +86,5 @@ enum class LineEnding {
 };
 inline constexpr int32_t EDIT_WITH_TERMINAL_CURSOR = 0;
 inline constexpr int32_t EDIT_WITH_SOFT_CURSOR = 1;
-std::string line_edit(int32_t mode, LineEnding* ending = nullptr);
+// prompt is what stands before the line on its row (for drawing it again).
+std::string line_edit(int32_t mode, LineEnding* ending = nullptr, std::string_view prompt = {});

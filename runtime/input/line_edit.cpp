@@ -1,14 +1,15 @@
 // The line editor: one line typed and edited on the terminal, wrapping across
 // rows at the window width, scrolling the screen when it runs past the bottom.
 //
-// The editor keeps its own idea of the cursor cell but reads the real one from
-// the terminal before every key, so the terminal's own wrapping and scrolling
-// correct it. Keys come from the key queue; echo goes to the terminal writer.
+// Keys come from the key queue and act through one key table; where the line
+// stands on the screen, and the drawing, is the view's (line_view.h), which
+// needs no answer from the terminal to handle a key.
 #include <unistd.h>
 
 #include <algorithm>
 
 #include "runtime/input/input.h"
+#include "runtime/input/line_view.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term.h"
 
@@ -55,20 +56,20 @@ namespace {
 
 class LineEditor {
  public:
-  explicit LineEditor(int32_t mode) : soft_cursor_(mode != EDIT_WITH_TERMINAL_CURSOR) {}
+  LineEditor(int32_t mode, std::string_view prompt)
+      : soft_cursor_(mode != EDIT_WITH_TERMINAL_CURSOR), view_(prompt) {}
 
   // Runs the key loop until Enter; false when the keyboard went away first.
   bool run() {
     start();
     while (!line_ended_) {
-      term_cursor_position(&column_, &row_);
       if (soft_cursor_) draw_soft_cursor(kSoftCursor);
       if (!wait_for_key()) return false;
       const int32_t code = key_code_of(next_key_string());
       if (code < 0) continue;
       if (soft_cursor_) draw_soft_cursor(position_ < line_.size() ? static_cast<uint8_t>(line_[position_]) : ' ');
       apply(code);
-      place_cursor(0, 0, idle_visibility_);
+      show_cursor_as(idle_visibility_);
     }
     finish();
     return true;
@@ -78,31 +79,34 @@ class LineEditor {
 
  private:
   using Action = void (LineEditor::*)();
-
   struct Binding {
     int32_t key;
     Action action;
   };
 
   void start() {
-    term_window_size(&width_, &height_);
-    if (width_ < 1) width_ = 1;
-    initial_visibility_ = unpack_cursor(place_cursor(0, 0, CURSOR_KEEP)).visible ? CURSOR_SHOW : CURSOR_HIDE;
-    place_cursor(0, 0, CURSOR_HIDE);
+    initial_visibility_ = term_cursor_visible() ? CURSOR_SHOW : CURSOR_HIDE;
+    term_set_cursor_visibility(CURSOR_HIDE);
     term_refresh();
+    view_.start();
     idle_visibility_ = soft_cursor_ ? CURSOR_HIDE : CURSOR_SHOW;
-    place_cursor(0, 0, idle_visibility_);
+    show_cursor_as(idle_visibility_);
   }
 
   // Waits until a key is there to take; false if the keyboard or terminal handling ended.
   // Keys already queued come first: key_available only reports new arrivals, and
   // every call of it reads one more key into the queue, so asking it while keys
   // wait would leave them stranded until the next keypress, and a long paste
-  // would overflow the queue.
+  // would overflow the queue. A resize or a stop meanwhile is drawn at once.
   bool wait_for_key() {
     for (;;) {
       // With handling off, key_available only reports that standard input has not ended.
       if (term_kind() == TERM_KIND_OFF) return false;
+      if (view_.screen_changed()) {
+        term_set_cursor_visibility(CURSOR_HIDE);
+        view_.follow_screen_change(line_, position_);
+        show_cursor_as(idle_visibility_);
+      }
       if (!key_queue_empty() || key_available()) return true;
       if (term_keyboard_ended()) return false;
       term_wait_for_key(kKeyWaitMs);
@@ -145,15 +149,16 @@ class LineEditor {
   }
   // Up and down move one screen row within a wrapped line.
   void move_up() {
-    if (position_ >= static_cast<std::size_t>(width_)) move_to(position_ - width_);
+    const auto width = static_cast<std::size_t>(view_.width());
+    if (position_ >= width) move_to(position_ - width);
   }
   void move_down() {
-    if (position_ + width_ <= line_.size()) move_to(position_ + width_);
+    const auto width = static_cast<std::size_t>(view_.width());
+    if (position_ + width <= line_.size()) move_to(position_ + width);
   }
   void delete_before() {
     if (position_ == 0) return;
-    move_by(-1);
-    --position_;
+    move_to(position_ - 1);
     delete_at_cursor();
   }
   void delete_under() {
@@ -164,98 +169,75 @@ class LineEditor {
     }
   }
 
-  // --- Cursor moves and redraws ------------------------------------------
+  // --- Cursor moves and redraws, all from the view's model ----------------
 
   void move_to(std::size_t position) {
-    move_by(static_cast<int64_t>(position) - static_cast<int64_t>(position_));
     position_ = position;
+    view_.place_at(line_, position_);
   }
 
-  // Moves the cursor d cells along the rows of the screen. Just past the
-  // bottom-right cell the screen scrolls up by one row instead.
-  void move_by(int64_t d) {
-    const ScreenCell to = cell_after({column_, row_}, d, width_);
-    column_ = to.column;
-    row_ = to.row;
-    if (row_ == height_ + 1 && column_ == 1) {
-      place_cursor(height_, width_, CURSOR_KEEP);
-      term_write("\n", 1);
-    } else {
-      place_cursor(row_, column_, CURSOR_KEEP);  // a cell off the view or window is refused
-    }
-  }
-
+  // The cursor stands on the insertion point: the inserted bytes and the old
+  // tail are written from there, then the cursor goes after the inserted bytes.
   void insert(const std::string& bytes) {
-    place_cursor(0, 0, CURSOR_HIDE);
-    const ScreenCell start{column_, row_};
-    const bool at_end = position_ == line_.size();
+    term_set_cursor_visibility(CURSOR_HIDE);
     line_.insert(position_, bytes);
-    term_write(line_.data() + position_, line_.size() - position_);
-    term_cursor_position(&column_, &row_);
-    const ScreenCell end_cell = cell_after(start, static_cast<int64_t>(line_.size() - position_), width_);
-    if (!at_end && redraw_scrolled(end_cell, height_)) {
-      // The redraw scrolled the screen: step back over the old tail from where the terminal put the cursor.
-      move_by(static_cast<int64_t>(position_ + bytes.size()) - static_cast<int64_t>(line_.size()));
-    } else {
-      column_ = start.column;
-      row_ = start.row;
-      move_by(static_cast<int64_t>(bytes.size()));
-    }
-    position_ += bytes.size();
+    view_.write_line(line_, position_, line_.size());
+    move_to(position_ + bytes.size());
   }
 
+  // The tail moves one cell left; a blank covers the cell of the old last byte.
   void delete_at_cursor() {
-    place_cursor(0, 0, CURSOR_HIDE);
+    term_set_cursor_visibility(CURSOR_HIDE);
     line_.erase(position_, 1);
-    term_write(line_.data() + position_, line_.size() - position_);
-    term_write(" ", 1);  // blanks the cell of the old last byte
-    place_cursor(row_, column_, CURSOR_KEEP);
+    view_.write_line(line_, position_, line_.size());
+    view_.write_blanks(1, view_.cell_of(line_, line_.size()));
+    view_.place_at(line_, position_);
   }
 
   void clear() {
-    move_by(-static_cast<int64_t>(position_));
-    position_ = 0;
+    move_to(0);
     if (line_.empty()) return;
-    place_cursor(0, 0, CURSOR_HIDE);
-    const std::string blanks(line_.size(), ' ');
+    term_set_cursor_visibility(CURSOR_HIDE);
+    const std::size_t old_length = line_.size();
     line_.clear();
-    term_refresh();
-    term_write(blanks.data(), blanks.size());
-    place_cursor(row_, column_, CURSOR_KEEP);
+    view_.write_blanks(old_length, view_.cell_of(line_, 0));
+    view_.place_at(line_, 0);
   }
 
   void finish() {
-    term_cursor_position(&column_, &row_);
-    move_by(static_cast<int64_t>(line_.size()) - static_cast<int64_t>(position_));
-    place_cursor(0, 0, initial_visibility_);
+    move_to(line_.size());
+    term_set_cursor_visibility(initial_visibility_);
+  }
+
+  void show_cursor_as(int32_t visibility) {
+    if (term_cursor_visible() != (visibility == CURSOR_SHOW)) term_set_cursor_visibility(visibility);
   }
 
   void draw_soft_cursor(uint8_t byte) {
     const char text[2] = {static_cast<char>(byte), '\0'};
     print_text(CONSOLE, text, PRINT_LINE_OPEN);
-    place_cursor(row_, column_, CURSOR_HIDE);
+    view_.forget_cursor();
+    view_.place_at(line_, position_);
+    term_set_cursor_visibility(CURSOR_HIDE);
   }
 
   bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
+  LineView view_;
   std::string line_;
-  std::size_t position_ = 0;   // byte index of the cursor in line_
-  bool line_ended_ = false;    // Enter was pressed
-  int32_t column_ = 1;         // the cursor's cell, 1-based
-  int32_t row_ = 1;
-  int32_t width_ = 80;         // window size, read once at the start
-  int32_t height_ = 24;
+  std::size_t position_ = 0;    // byte index of the cursor in line_
+  bool line_ended_ = false;     // Enter was pressed
   int32_t initial_visibility_ = CURSOR_SHOW;
   int32_t idle_visibility_ = CURSOR_SHOW;
 };
 
 }  // namespace
 
-std::string line_edit(int32_t mode, LineEnding* ending) {
+std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt) {
   LineEnding ignored = LineEnding::Enter;
   if (ending == nullptr) ending = &ignored;
   *ending = LineEnding::Enter;
   if (term_kind() == TERM_KIND_OFF) return read_plain_line(ending);
-  LineEditor editor(mode);
+  LineEditor editor(mode, prompt);
   if (editor.run()) return editor.take_line();
   std::string line = editor.take_line();
   place_cursor(0, 0, CURSOR_SHOW);

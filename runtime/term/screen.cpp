@@ -73,9 +73,14 @@ void term_refresh_size(bool requery) {
     columns = kDefaultColumns;
   }
   resize_shadow(columns, rows);
+  ++screen_state.size_generation;
   if (requery) term_query_cursor();
   if (screen_state.on_resize != nullptr) screen_state.on_resize();
 }
+
+bool term_resize_pending() { return handling_active() && term_resize_flag != 0; }
+unsigned term_size_generation() { return screen_state.size_generation; }
+bool term_wraps_late() { return term_state.late_wrap; }
 
 void term_set_resize_listener(ResizeListener listener) { screen_state.on_resize = listener; }
 
@@ -223,6 +228,11 @@ int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility) {
   term_state.cursor_column = std::min(column, term_state.window_columns);
   term_state.cursor_row = std::min(row, term_state.window_rows);
   term_emit(CAP_CURSOR_MOTION, column - 1, row - 1);
+  term_set_cursor_visibility(visibility);
+  return pack_cursor(column, row, screen_state.visibility);
+}
+
+void term_set_cursor_visibility(int32_t visibility) {
   if (visibility == CURSOR_HIDE) {
     term_emit(CAP_CURSOR_HIDDEN, 0, 0);
     screen_state.visibility = 0;
@@ -230,5 +240,8 @@ int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility) {
     term_emit(CAP_CURSOR_NORMAL, 0, 0);
     screen_state.visibility = CURSOR_VISIBLE;
   }
-  return pack_cursor(column, row, screen_state.visibility);
 }
+
+bool term_cursor_visible() { return screen_state.visibility == CURSOR_VISIBLE; }
+
+bool term_clear_to_end_of_row() { return term_emit(CAP_CLEAR_EOL, 0, 0); }

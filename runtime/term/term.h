@@ -137,6 +137,15 @@ int32_t term_cursor_column();
 // Called after every window-size refresh, with the terminal mutex held.
 using ResizeListener = void (*)();
 void term_set_resize_listener(ResizeListener listener);
+// Whether the window size changed since it was last read (it is read again at the next use).
+bool term_resize_pending();
+// Counts the window-size refreshes: a change means the size was read again.
+unsigned term_size_generation();
+// How many times the process was continued after a stop: the screen may hold anything since.
+unsigned term_continue_count();
+// Whether a character written in the last column leaves the cursor there with
+// the wrap pending ("xn"), rather than moving it to the next row at once.
+bool term_wraps_late();
 
 int32_t view_top();
 int32_t view_bottom();
@@ -144,6 +153,11 @@ void view_range(int32_t* first, int32_t* last);
 
 // Cursor visibility requests; a placement with CURSOR_KEEP leaves it as it is.
 enum CursorVisibility : int32_t { CURSOR_HIDE = 0, CURSOR_SHOW = 1, CURSOR_KEEP = -1 };
+// Shows or hides the cursor where it is, without asking the terminal where that is.
+void term_set_cursor_visibility(int32_t visibility);
+bool term_cursor_visible();
+// Clears from the cursor to the end of its row ("ce"); false if the entry cannot.
+bool term_clear_to_end_of_row();
 // Places the cursor at a 1-based cell (0 or less keeps the current row or
 // column) and returns the packed cursor result: column and row in the low
 // two bytes, bit 16 set while the cursor is visible.

@@ -111,6 +111,7 @@ void term_init() {
   ospeed = static_cast<short>(cfgetospeed(&output_modes));
   if (tgetflag("am") == 0) return;  // the writer relies on automatic margins
   fetch_capabilities();
+  term_state.late_wrap = tgetflag("xn") != 0;
   // An entry that cannot address the cursor (TERM=dumb) is left to the terminal's own line editing.
   if (term_state.capabilities[CAP_CURSOR_MOTION] == nullptr) return;
   term_state.kind = terminal_kind_for(term);

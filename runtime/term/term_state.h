@@ -43,6 +43,7 @@ struct TermState {
   uint8_t* char_plane;                   // rows x columns, row-major; one block with attr_plane
   uint8_t* attr_plane;
   const char* capabilities[CAP_COUNT];   // termcap strings, owned by the library; nullptr if absent
+  bool late_wrap;                        // "xn": a character in the last column leaves the cursor there, wrap pending
   KeyReader key_reader;                  // next keyboard byte, or negative when none is pending
 };
 extern TermState term_state;
@@ -56,9 +57,10 @@ struct ScreenState {
   int32_t visibility;          // CURSOR_VISIBLE or 0: what the cursor was last made
   bool terminal_silent;        // a report request went unanswered: ask no more
   ResizeListener on_resize;    // told after every size refresh
+  unsigned size_generation;    // counts size refreshes
 };
 extern ScreenState screen_state;
-inline constexpr ScreenState SCREEN_STATE_AT_START{-1, -1, CURSOR_VISIBLE, false, nullptr};
+inline constexpr ScreenState SCREEN_STATE_AT_START{-1, -1, CURSOR_VISIBLE, false, nullptr, 0};
 
 inline constexpr int KEY_QUEUE_SIZE = 256;
 inline constexpr int32_t KEY_MOUSE_REPORT = 512;  // tree marker, never queued
@@ -138,5 +140,3 @@ void term_refresh_size(bool requery);
 // Kind 1 for "console" or a TERM beginning with "linux", else 2.
 int32_t terminal_kind_for(const char* term);
 
-// How many times the process was continued after a stop.
-unsigned term_continue_count();

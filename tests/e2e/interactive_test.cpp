@@ -2,7 +2,9 @@
 // session screen for screen, line editing checked through the echoed line and
 // the converted result, wrapped lines, the bottom-right corner, resizing, and
 // the terminal's modes before and after.
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,7 @@
 
 #include "app/converter.h"
 #include "runtime/print/print.h"
+#include "tests/support/program.h"
 #include "tests/support/tmux.h"
 
 namespace {
@@ -150,8 +153,14 @@ TEST(Interactive, APasteOfHundredsOfKeysLosesNothing) {
   exit_cleanly(tmux);
 }
 
-TEST(Interactive, WrappedLineInANarrowWindow) {
-  TmuxSession tmux(40, 20);
+// Wrapping, scrolling and redrawing, on the entries people run tmux with.
+class Geometry : public ::testing::TestWithParam<const char*> {
+ protected:
+  std::string term() const { return std::string("TERM=") + GetParam() + " "; }
+};
+
+TEST_P(Geometry, WrappedLineInANarrowWindow) {
+  TmuxSession tmux(40, 20, term());
   choose_fahrenheit(tmux);
   // The prompt leaves 7 cells on its row; the 8th byte wraps to the next row.
   tmux.type("12345678");
@@ -174,9 +183,9 @@ TEST(Interactive, WrappedLineInANarrowWindow) {
   exit_cleanly(tmux);
 }
 
-TEST(Interactive, TypingAtTheLastCellScrollsOnce) {
+TEST_P(Geometry, TypingAtTheLastCellScrollsOnce) {
   // The program starts on the last row of a 40 x 10 window.
-  TmuxSession tmux(40, 10, "printf '\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n'; ");
+  TmuxSession tmux(40, 10, "printf '\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n\\n'; " + term());
   choose_fahrenheit(tmux);
   tmux.settle();
   ASSERT_EQ(tmux.cursor(), (std::pair{34, 10}));
@@ -204,8 +213,8 @@ TEST(Interactive, TypingAtTheLastCellScrollsOnce) {
   exit_cleanly(tmux);
 }
 
-TEST(Interactive, ResizedWhileWaiting) {
-  TmuxSession tmux(80, 24);
+TEST_P(Geometry, ResizedWhileWaiting) {
+  TmuxSession tmux(80, 24, term());
   ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
   tmux.resize(30, 24);
   tmux.settle();
@@ -218,5 +227,68 @@ TEST(Interactive, ResizedWhileWaiting) {
   ASSERT_TRUE(tmux.wait_for(celsius_line(12345678901234956))) << tmux.screen_text();
   exit_cleanly(tmux);
 }
+
+
+TEST_P(Geometry, ResizedWhileEditingTheLineIsDrawnAgainAtTheNewWidth) {
+  TmuxSession tmux(80, 24, term());
+  choose_fahrenheit(tmux);
+  const std::string digits = "1234567890123456789012345678901234567890";
+  tmux.type(digits);
+  ASSERT_TRUE(tmux.wait_for(kFahrenheitPrompt + digits));
+  tmux.resize(20, 24);
+  tmux.settle();
+  tmux.keys({"Home"});
+  tmux.type("9");  // lands at the start of the line, where the model says
+  ASSERT_TRUE(tmux.wait_for_joined(kFahrenheitPrompt + "9" + digits)) << tmux.screen_text();
+  tmux.keys({"Enter"});
+  const std::string result = celsius_line(std::strtod(("9" + digits).c_str(), nullptr));  // 25 bytes: 2 rows
+  ASSERT_TRUE(tmux.wait_for_joined(result + "Choose an option:")) << tmux.screen_text();
+  // The line wrapped at 20 columns, then the result and the menu: no stale digits between.
+  const std::vector<std::string> rows = tmux.screen();
+  std::size_t at = 0;
+  while (at + 2 < rows.size() && rows[at].rfind("C= ", 0) != 0) ++at;
+  ASSERT_GT(at, 0u) << tmux.screen_text();
+  EXPECT_EQ(rows[at - 1], "78901234567890") << tmux.screen_text();  // the last 14 of 33 + 41 bytes
+  EXPECT_EQ(rows[at + 2], "Choose an option:") << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
+TEST_P(Geometry, ContinuedAfterAStopTheLineIsDrawnAgainOnAFreshRow) {
+  if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
+  TmuxSession tmux(80, 24, term(), /*job_control=*/true);
+  choose_fahrenheit(tmux);
+  tmux.type("21");
+  tmux.settle();
+  tmux.keys({"C-z"});
+  ASSERT_TRUE(tmux.wait_for("Stopped")) << tmux.screen_text();
+  tmux.type("fg");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "21")) << tmux.screen_text();
+  tmux.type("2");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for(celsius_line(212))) << tmux.screen_text();
+  // The shell's lines stay above; the line and its result follow them.
+  EXPECT_NE(tmux.screen_text().find("\n" + kFahrenheitPrompt + "212\n" + celsius_line(212) + "\n"),
+            std::string::npos)
+      << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
+TEST_P(Geometry, APromptEndingAtTheMarginStartsTheLineOnTheNextRow) {
+  const std::string prompt = "Input temperature in Celsius: ";  // 30 bytes
+  TmuxSession tmux(30, 24, term());
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.keys({"2", "Enter"});
+  ASSERT_TRUE(tmux.wait_for("Celsius"));
+  tmux.type("37");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for("F=  98.59999999999999")) << tmux.screen_text();
+  EXPECT_NE(tmux.screen_text().find("Input temperature in Celsius:\n37\nF=  98.59999999999999\n"),
+            std::string::npos)
+      << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
+INSTANTIATE_TEST_SUITE_P(Terminals, Geometry, ::testing::Values("tmux-256color", "screen", "xterm"));
 
 }  // namespace

@@ -38,6 +38,7 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term_state.kind = TERM_KIND_OTHER;
   term_state.tty.fd = -1;
   term_state.key_reader = reader;
+  term_state.late_wrap = true;
   term_state.foreground_colour = 7;
   term_state.cursor_column = 1;
   term_state.cursor_row = 1;

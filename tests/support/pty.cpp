@@ -50,6 +50,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& strings) {
     dup2(stderr_pipe, 2);
     for (int fd = 3; fd < 256; ++fd) close(fd);
     std::vector<std::string> command = program_command();
+    if (!options.program.empty()) command = {options.program};
     std::vector<char*> argv;
     for (std::string& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -135,9 +136,23 @@ void PtySession::type(std::string_view bytes) {
   }
 }
 
+bool PtySession::send_due_replies() {
+  bool sent = false;
+  while (!replies_.empty() && replies_.front().due <= Clock::now()) {
+    type(replies_.front().bytes);
+    replies_.pop_front();
+    sent = true;
+  }
+  return sent;
+}
+
+// Reads what the program wrote within timeout_ms; false when it stayed silent
+// and no reply of ours is still on its way.
 bool PtySession::read_some(int timeout_ms) {
+  if (send_due_replies()) return true;
+  if (!replies_.empty()) timeout_ms = std::min(timeout_ms, remaining_ms(replies_.front().due) + 1);
   pollfd p{master_, POLLIN, 0};
-  if (poll(&p, 1, timeout_ms) <= 0) return false;
+  if (poll(&p, 1, timeout_ms) <= 0) return send_due_replies() || !replies_.empty();
   char buffer[4096];
   const ssize_t got = read(master_, buffer, sizeof buffer);
   if (got <= 0) return false;
@@ -165,11 +180,23 @@ void PtySession::answer_requests() {
     }
     scanned_ = best + found.size();
     ++requests_seen_;
-    if (options_.answer) type(options_.answer(found));
+    if (options_.answer) {
+      replies_.push_back({Clock::now() + std::chrono::milliseconds(options_.reply_delay_ms), options_.answer(found)});
+      send_due_replies();
+    }
   }
 }
 
 bool PtySession::wait_for(std::string_view text, int timeout_ms) { return wait_for_count(text, 1, timeout_ms); }
+
+bool PtySession::wait_for_from(std::size_t offset, std::string_view text, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (output_.size() < offset || output_.find(text, offset) == std::string::npos) {
+    if (remaining_ms(deadline) == 0) return false;
+    read_some(remaining_ms(deadline));
+  }
+  return true;
+}
 
 bool PtySession::wait_for_count(std::string_view text, int count, int timeout_ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);

@@ -7,6 +7,8 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <chrono>
+#include <deque>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -24,6 +26,8 @@ struct PtyOptions {
   // Called with each cursor or size report request the program writes
   // ("\e[6n" or "\e[18t"); returns the bytes to answer with (empty: silence).
   std::function<std::string(std::string_view request)> answer;
+  int reply_delay_ms = 0;              // answers arrive this long after the request, as over a slow link
+  std::string program;                 // the binary to run instead of the one under test
 };
 
 class PtySession {
@@ -41,8 +45,12 @@ class PtySession {
   bool wait_for(std::string_view text, int timeout_ms = 5000);
   // Reads output until count occurrences of text have been seen.
   bool wait_for_count(std::string_view text, int count, int timeout_ms = 5000);
+  // Reads output until text appears at or after offset from the start of the run.
+  bool wait_for_from(std::size_t offset, std::string_view text, int timeout_ms = 5000);
   // Reads output for a while, answering requests.
   void pump(int milliseconds);
+  // Reads what arrives within timeout_ms, answering requests; false if nothing did.
+  bool read_more(int timeout_ms) { return read_some(timeout_ms); }
   // Reads output until none has come for quiet_ms (the program is waiting).
   void settle(int quiet_ms = 300);
   bool wait_for_exit(int timeout_ms = 5000);
@@ -62,6 +70,7 @@ class PtySession {
  private:
   bool read_some(int timeout_ms);
   void answer_requests();
+  bool send_due_replies();
 
   PtyOptions options_;
   termios initial_modes_{};
@@ -75,6 +84,11 @@ class PtySession {
   std::size_t scanned_ = 0;
   int requests_seen_ = 0;
   bool exited_ = false;
+  struct Reply {
+    std::chrono::steady_clock::time_point due;
+    std::string bytes;
+  };
+  std::deque<Reply> replies_;  // answers not sent yet
 };
 
 // The expansion of a termcap string capability of the given terminal entry,

@@ -50,7 +50,7 @@ int session_counter = 0;
 
 }  // namespace
 
-TmuxSession::TmuxSession(int columns, int rows, const std::string& before_program) {
+TmuxSession::TmuxSession(int columns, int rows, const std::string& before_program, bool job_control) {
   socket_ = "tempconv-test-" + std::to_string(getpid()) + "-" + std::to_string(++session_counter);
   if (!dir_.made()) {
     ADD_FAILURE() << "cannot make a private folder for the tmux session";
@@ -60,8 +60,16 @@ TmuxSession::TmuxSession(int columns, int rows, const std::string& before_progra
   const std::string script = "stty -g > " + dir + "/before; " + before_program + program_shell_command() +
                              "; echo $? > " + dir + "/status; stty -g > " + dir + "/after; echo DONE; sleep 600";
   started_ = true;
-  tmux("new-session -d -x " + std::to_string(columns) + " -y " + std::to_string(rows) + " " +
-       shell_quote("sh -c " + shell_quote(script)));
+  const std::string size = "-x " + std::to_string(columns) + " -y " + std::to_string(rows);
+  if (job_control) {
+    // One job: the script's shell and the program stop and continue together.
+    std::ofstream(dir_.path() + "/run") << script << "\n";
+    tmux("new-session -d " + size + " " + shell_quote("env PS1='$ ' bash --norc --noprofile -i"));
+    type("sh " + shell_quote(dir_.path() + "/run"));
+    keys({"Enter"});
+  } else {
+    tmux("new-session -d " + size + " " + shell_quote("sh -c " + shell_quote(script)));
+  }
   // The program has started once its menu is on the screen.
   wait_for("Choose an option:");
 }

@@ -13,7 +13,10 @@
 class TmuxSession {
  public:
   // Fails the calling test (and starts nothing) when its private folder cannot be made.
-  TmuxSession(int columns, int rows, const std::string& before_program = "");
+  // before_program is shell text run just before the program on the same command line.
+  // With job_control the program runs as a job of an interactive shell, which
+  // can stop it (C-z) and take it back ("fg").
+  TmuxSession(int columns, int rows, const std::string& before_program = "", bool job_control = false);
   ~TmuxSession();
   TmuxSession(const TmuxSession&) = delete;
   TmuxSession& operator=(const TmuxSession&) = delete;
