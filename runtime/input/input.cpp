@@ -16,6 +16,8 @@ void release_input_context(void* data) {
   auto* context = static_cast<InputContext*>(data);
   delete context->line_text;
   context->line_text = nullptr;
+  delete context->edit_memory;
+  context->edit_memory = nullptr;
 }
 
 // Stores a new line text, releasing the storage of the previous one.
@@ -53,6 +55,7 @@ InputContext* input_context() {
   auto* context = static_cast<InputContext*>(
       context_require(CONTEXT_INPUT, kInputContextSize, release_input_context));
   if (context->line_text == nullptr) context->line_text = new std::string();
+  if (context->edit_memory == nullptr) context->edit_memory = new EditMemory();
   return context;
 }
 
@@ -77,7 +80,7 @@ int32_t input_start(std::optional<std::string_view> prompt, Question question, L
     shown = std::string(*prompt) + (question == Question::Ask ? "? " : "");
   }
   LineEnding ending = LineEnding::Enter;
-  std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending, shown);
+  std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending, shown, context->edit_memory);
   if (line_end == LineEnd::Print && ending != LineEnding::EnterEchoed) print_line_end(CONSOLE, PRINT_NEWLINE);
   context->line_ended_input = ending == LineEnding::EndOfInput;
   replace_line_text(context, std::move(line));

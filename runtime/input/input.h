@@ -10,15 +10,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/print/print.h"
 
 inline constexpr int32_t FIELD_LIMIT = 67;
 inline constexpr std::size_t FIELD_BUFFER = FIELD_LIMIT + 1;
 inline constexpr int END_OF_INPUT = -1;
+
+// What the line editor keeps between lines for the run: each prompt's history
+// (oldest first, at most 100 lines, none twice in a row) and the text the
+// last kill took. Nothing is stored between runs.
+struct EditMemory {
+  std::map<std::string, std::vector<std::string>, std::less<>> histories;
+  std::string killed;
+};
 
 // The record of context slot 2, shared by every INPUT statement.
 struct InputContext {
@@ -27,6 +37,7 @@ struct InputContext {
   int32_t read_position;    // index of the next byte of line_text
   bool line_ended_input;    // the line editor met the end of the input instead of Enter
   bool reached_end;         // the last field read found no byte at all left
+  EditMemory* edit_memory;  // the line editor's histories; owned by the context
 };
 
 // INPUT start. On a terminal: the prompt (nullopt: none), then "? " if asked,
@@ -73,8 +84,6 @@ struct ScreenCell {
   int32_t row;
 };
 ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width);
-// Whether text ending just before end_cell ran past the bottom-right corner, so the screen scrolled.
-bool redraw_scrolled(ScreenCell end_cell, int32_t height);
 
 // Line editor. Returns the edited line (never fails); *ending, when given,
 // tells how the line ended. The mode picks the cursor shown while waiting:
@@ -86,5 +95,7 @@ enum class LineEnding {
 };
 inline constexpr int32_t EDIT_WITH_TERMINAL_CURSOR = 0;
 inline constexpr int32_t EDIT_WITH_SOFT_CURSOR = 1;
-// prompt is what stands before the line on its row (for drawing it again).
-std::string line_edit(int32_t mode, LineEnding* ending = nullptr, std::string_view prompt = {});
+// prompt is what stands before the line on its row (for drawing it again);
+// memory, if given, holds the histories and the kill buffer.
+std::string line_edit(int32_t mode, LineEnding* ending = nullptr, std::string_view prompt = {},
+                      EditMemory* memory = nullptr);

@@ -1,12 +1,15 @@
 // The line editor: one line typed and edited on the terminal, wrapping across
 // rows at the window width, scrolling the screen when it runs past the bottom.
 //
-// Keys come from the key queue and act through one key table; where the line
-// stands on the screen, and the drawing, is the view's (line_view.h), which
-// needs no answer from the terminal to handle a key.
+// Keys come from the key queue and act through one key table: the PC keys and
+// those of readline's default mode, with each prompt's history and one kill
+// buffer kept for the run. In a UTF-8 locale a character is one unit. Where
+// the line stands on the screen, and the drawing, is the view's
+// (line_view.h), which needs no answer from the terminal to handle a key.
 #include <unistd.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "runtime/input/input.h"
 #include "runtime/input/line_view.h"
@@ -18,6 +21,7 @@ namespace {
 constexpr int kKeyWaitMs = 25;
 constexpr int kTabStop = 8;
 constexpr uint8_t kSoftCursor = 0xFF;
+constexpr std::size_t kHistoryLines = 100;
 
 // Standard input is a terminal the program does not drive: the terminal's own
 // line discipline edits and echoes; read up to the line feed. The terminal has
@@ -48,18 +52,19 @@ ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width) {
   return {clamp32(k - row * width + 1), clamp32(row + 1)};
 }
 
-bool redraw_scrolled(ScreenCell end_cell, int32_t height) {
-  return end_cell.row > height + 1 || (end_cell.row == height + 1 && end_cell.column > 1);
-}
-
 namespace {
 
+// What a key does to the line: one table, so a binding is a row.
 class LineEditor {
  public:
-  LineEditor(int32_t mode, std::string_view prompt)
-      : soft_cursor_(mode != EDIT_WITH_TERMINAL_CURSOR), view_(prompt) {}
+  LineEditor(int32_t mode, std::string_view prompt, EditMemory* memory)
+      : soft_cursor_(mode != EDIT_WITH_TERMINAL_CURSOR),
+        view_(prompt),
+        history_(memory != nullptr ? &memory->histories[std::string(prompt)] : nullptr),
+        killed_(memory != nullptr ? &memory->killed : &own_killed_) {}
 
-  // Runs the key loop until Enter; false when the keyboard went away first.
+  // Runs the key loop until Enter or Ctrl+D on an empty line; false when the
+  // keyboard went away first.
   bool run() {
     start();
     while (!line_ended_) {
@@ -76,6 +81,7 @@ class LineEditor {
   }
 
   std::string take_line() { return std::move(line_); }
+  bool input_ended() const { return input_ended_; }
 
  private:
   using Action = void (LineEditor::*)();
@@ -83,6 +89,8 @@ class LineEditor {
     int32_t key;
     Action action;
   };
+
+  static constexpr int32_t control(char letter) { return letter - 'A' + 1; }
 
   void start() {
     initial_visibility_ = term_cursor_visible() ? CURSOR_SHOW : CURSOR_HIDE;
@@ -114,99 +122,161 @@ class LineEditor {
   }
 
   void apply(int32_t code) {
-    // What each key does; bytes 32 to 255 without a row are inserted, every other key is ignored.
+    // The keys of readline's default (emacs) mode, and the PC keys. Bytes 32
+    // to 255 without a row are typed text; every other key is ignored.
     static constexpr Binding kBindings[] = {
+        {KEY_ENTER, &LineEditor::end_line},       {KEY_LINE_FEED, &LineEditor::end_line},
+        {KEY_HOME, &LineEditor::move_home},       {control('A'), &LineEditor::move_home},
+        {KEY_END, &LineEditor::move_end},         {control('E'), &LineEditor::move_end},
+        {KEY_LEFT, &LineEditor::move_left},       {control('B'), &LineEditor::move_left},
+        {KEY_RIGHT, &LineEditor::move_right},     {control('F'), &LineEditor::move_right},
+        {KEY_UP, &LineEditor::row_up_or_older},   {control('P'), &LineEditor::recall_older},
+        {KEY_DOWN, &LineEditor::row_down_or_newer}, {control('N'), &LineEditor::recall_newer},
         {KEY_BACKSPACE, &LineEditor::delete_before},
-        {KEY_TAB, &LineEditor::insert_tab},
-        {KEY_LINE_FEED, &LineEditor::end_line},
-        {KEY_ENTER, &LineEditor::end_line},
-        {KEY_ESCAPE, &LineEditor::clear},
-        {KEY_HOME, &LineEditor::move_home},
-        {KEY_UP, &LineEditor::move_up},
-        {KEY_LEFT, &LineEditor::move_left},
-        {KEY_RIGHT, &LineEditor::move_right},
-        {KEY_END, &LineEditor::move_end},
-        {KEY_DOWN, &LineEditor::move_down},
-        {KEY_DELETE, &LineEditor::delete_under},
+        {KEY_DELETE, &LineEditor::delete_under},  {control('D'), &LineEditor::delete_under_or_end_input},
+        {control('K'), &LineEditor::kill_to_end}, {control('U'), &LineEditor::kill_to_start},
+        {control('W'), &LineEditor::kill_word_before}, {control('Y'), &LineEditor::yank},
+        {KEY_TAB, &LineEditor::insert_tab},       {KEY_ESCAPE, &LineEditor::clear},
+        {control('L'), &LineEditor::clear_screen},
     };
+    if (code >= 32 && code <= 255) return type_byte(static_cast<char>(code));
+    finish_character();  // a key that is not text ends an unfinished character
     for (const Binding& binding : kBindings) {
       if (binding.key == code) return (this->*binding.action)();
     }
-    if (code >= 32 && code <= 255) insert(std::string(1, static_cast<char>(code)));
   }
 
-  // --- Edit operations, one per key ---------------------------------------
+  // --- Moving ---------------------------------------------------------------
 
-  void end_line() { line_ended_ = true; }
-  void insert_tab() { insert(std::string(kTabStop - position_ % kTabStop, ' ')); }
   void move_home() { move_to(0); }
   void move_end() { move_to(line_.size()); }
   void move_left() {
-    if (position_ > 0) move_to(position_ - 1);
+    if (position_ > 0) move_to(text_unit_before(line_, position_));
   }
   void move_right() {
-    if (position_ < line_.size()) move_to(position_ + 1);
+    if (position_ < line_.size()) move_to(position_ + text_unit_at(line_, position_).length);
   }
-  // Up and down move one screen row within a wrapped line.
-  void move_up() {
-    const auto width = static_cast<std::size_t>(view_.width());
-    if (position_ >= width) move_to(position_ - width);
+  // Up and Down move one screen row within a wrapped line; from its first or
+  // last row they step through the history instead.
+  void row_up_or_older() {
+    if (!move_rows(-1)) recall_older();
   }
-  void move_down() {
-    const auto width = static_cast<std::size_t>(view_.width());
-    if (position_ + width <= line_.size()) move_to(position_ + width);
+  void row_down_or_newer() {
+    if (!move_rows(1)) recall_newer();
   }
-  void delete_before() {
-    if (position_ == 0) return;
-    move_to(position_ - 1);
-    delete_at_cursor();
+  bool move_rows(int32_t rows) {
+    const int64_t cells = int64_t{rows} * view_.width();
+    const ScreenCell here = view_.cell_of(line_, position_);
+    const ScreenCell target = cell_after(here, cells, view_.width());
+    const bool inside = rows < 0 ? view_.cells_between(view_.cell_of(line_, 0), target) >= 0
+                                 : view_.cells_between(target, view_.cell_of(line_, line_.size())) >= 0;
+    if (!inside) return false;
+    move_to(view_.index_at(line_, target));
+    return true;
   }
-  void delete_under() {
-    if (position_ < line_.size()) {
-      delete_at_cursor();
-    } else {
-      term_emit(CAP_BELL, 0, 0);
-    }
-  }
-
-  // --- Cursor moves and redraws, all from the view's model ----------------
-
   void move_to(std::size_t position) {
     position_ = position;
     view_.place_at(line_, position_);
   }
 
-  // The cursor stands on the insertion point: the inserted bytes and the old
-  // tail are written from there, then the cursor goes after the inserted bytes.
+  // --- Typing ---------------------------------------------------------------
+
+  // Bytes of a UTF-8 character wait until it is complete, then go in as one.
+  void type_byte(char byte) {
+    pending_.push_back(byte);
+    if (!text_incomplete_character(pending_)) finish_character();
+  }
+  void finish_character() {
+    if (pending_.empty()) return;
+    std::string bytes;
+    bytes.swap(pending_);
+    insert(bytes);
+  }
+  void insert_tab() { insert(std::string(kTabStop - position_ % kTabStop, ' ')); }
+  void yank() { insert(*killed_); }
   void insert(const std::string& bytes) {
-    term_set_cursor_visibility(CURSOR_HIDE);
-    line_.insert(position_, bytes);
-    view_.write_line(line_, position_, line_.size());
-    move_to(position_ + bytes.size());
+    if (bytes.empty()) return;
+    edit(position_, [&] { line_.insert(position_, bytes); }, position_ + bytes.size());
   }
 
-  // The tail moves one cell left; a blank covers the cell of the old last byte.
-  void delete_at_cursor() {
-    term_set_cursor_visibility(CURSOR_HIDE);
-    line_.erase(position_, 1);
-    view_.write_line(line_, position_, line_.size());
-    view_.write_blanks(1, view_.cell_of(line_, line_.size()));
-    view_.place_at(line_, position_);
-  }
+  // --- Deleting -------------------------------------------------------------
 
+  void delete_before() {
+    if (position_ == 0) return;
+    const std::size_t from = text_unit_before(line_, position_);
+    edit(from, [&] { line_.erase(from, position_ - from); }, from);
+  }
+  void delete_under() {
+    if (position_ == line_.size()) {
+      term_emit(CAP_BELL, 0, 0);
+      return;
+    }
+    const std::size_t length = text_unit_at(line_, position_).length;
+    edit(position_, [&] { line_.erase(position_, length); }, position_);
+  }
+  // Ctrl+D: Delete, and on an empty line the end of the input.
+  void delete_under_or_end_input() {
+    if (!line_.empty()) return delete_under();
+    input_ended_ = true;
+    line_ended_ = true;
+  }
+  void kill_to_end() { kill(position_, line_.size()); }
+  void kill_to_start() { kill(0, position_); }
+  // The blank-separated word before the cursor: the blanks before it, then the rest.
+  void kill_word_before() {
+    std::size_t from = position_;
+    while (from > 0 && is_blank(line_[from - 1])) --from;
+    while (from > 0 && !is_blank(line_[from - 1])) --from;
+    kill(from, position_);
+  }
+  void kill(std::size_t from, std::size_t to) {
+    if (from == to) return;
+    *killed_ = line_.substr(from, to - from);
+    edit(from, [&] { line_.erase(from, to - from); }, from);
+  }
   void clear() {
     move_to(0);
-    if (line_.empty()) return;
-    term_set_cursor_visibility(CURSOR_HIDE);
-    const std::size_t old_length = line_.size();
-    line_.clear();
-    view_.write_blanks(old_length, view_.cell_of(line_, 0));
-    view_.place_at(line_, 0);
+    edit(0, [&] { line_.clear(); }, 0);
   }
+
+  // Changes the line, then shows it again from index from, the cursor on position.
+  template <typename Change>
+  void edit(std::size_t from, Change change, std::size_t position) {
+    term_set_cursor_visibility(CURSOR_HIDE);
+    const ScreenCell old_end = view_.cell_of(line_, line_.size());
+    change();
+    position_ = position;
+    view_.show_from(line_, from, old_end, position_);
+  }
+  void replace_line(const std::string& text) {
+    edit(0, [&] { line_ = text; }, text.size());
+  }
+  static bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+  // --- History, the screen, Enter -------------------------------------------
+
+  // Older and newer lines entered at this prompt; past the newest comes the
+  // line as it was before the first step back.
+  void recall_older() {
+    if (history_ == nullptr || recalled_ == 0) return;
+    if (recalled_ == history_->size()) draft_ = line_;
+    --recalled_;
+    replace_line((*history_)[recalled_]);
+  }
+  void recall_newer() {
+    if (history_ == nullptr || recalled_ >= history_->size()) return;
+    ++recalled_;
+    replace_line(recalled_ == history_->size() ? draft_ : (*history_)[recalled_]);
+  }
+  void clear_screen() { view_.clear_screen(line_, position_); }
+  void end_line() { line_ended_ = true; }
 
   void finish() {
     move_to(line_.size());
     term_set_cursor_visibility(initial_visibility_);
+    if (history_ == nullptr || line_.empty() || input_ended_) return;
+    if (history_->empty() || history_->back() != line_) history_->push_back(line_);
+    if (history_->size() > kHistoryLines) history_->erase(history_->begin());
   }
 
   void show_cursor_as(int32_t visibility) {
@@ -223,22 +293,32 @@ class LineEditor {
 
   bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
   LineView view_;
+  std::vector<std::string>* history_;  // this prompt's lines, oldest first; none without a memory
+  std::string own_killed_;
+  std::string* killed_;         // what the last kill took, for Ctrl+Y
+  std::size_t recalled_ = history_ != nullptr ? history_->size() : 0;  // the history line shown; size: none
+  std::string draft_;           // the line as it was before the first step back
   std::string line_;
-  std::size_t position_ = 0;    // byte index of the cursor in line_
-  bool line_ended_ = false;     // Enter was pressed
+  std::string pending_;         // the first bytes of a UTF-8 character still being typed
+  std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary
+  bool line_ended_ = false;     // Enter, or Ctrl+D on an empty line
+  bool input_ended_ = false;    // Ctrl+D on an empty line
   int32_t initial_visibility_ = CURSOR_SHOW;
   int32_t idle_visibility_ = CURSOR_SHOW;
 };
 
 }  // namespace
 
-std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt) {
+std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt, EditMemory* memory) {
   LineEnding ignored = LineEnding::Enter;
   if (ending == nullptr) ending = &ignored;
   *ending = LineEnding::Enter;
   if (term_kind() == TERM_KIND_OFF) return read_plain_line(ending);
-  LineEditor editor(mode, prompt);
-  if (editor.run()) return editor.take_line();
+  LineEditor editor(mode, prompt, memory);
+  if (editor.run()) {
+    if (editor.input_ended()) *ending = LineEnding::EndOfInput;
+    return editor.take_line();
+  }
   std::string line = editor.take_line();
   place_cursor(0, 0, CURSOR_SHOW);
   if (term_kind() == TERM_KIND_OFF) {

@@ -7,9 +7,24 @@
 
 namespace {
 
-// The screen cells a text takes.
-std::size_t text_cells(const char*, std::size_t length) { return length; }
-std::size_t text_cells(std::string_view text) { return text_cells(text.data(), text.size()); }
+int64_t floor_mod(int64_t a, int64_t b) { return ((a % b) + b) % b; }
+
+// Lays text out from linear cell at, in rows of width cells: every unit takes
+// its cells, and a wide one that would cross the right margin starts on the
+// next row. Returns the cell after the text; *stop_cell gets the cell of the
+// unit that starts at byte stop (or the cell after the text for stop == size).
+int64_t lay_out(std::string_view text, int64_t at, int32_t width, std::size_t stop = std::string_view::npos,
+                int64_t* stop_cell = nullptr) {
+  for (std::size_t i = 0; i < text.size();) {
+    const TextUnit unit = text_unit_at(text, i);
+    if (unit.cells > 1 && floor_mod(at, width) + unit.cells > width) at += width - floor_mod(at, width);
+    if (i == stop && stop_cell != nullptr) *stop_cell = at;
+    at += unit.cells;
+    i += unit.length;
+  }
+  if (stop == text.size() && stop_cell != nullptr) *stop_cell = at;
+  return at;
+}
 
 }  // namespace
 
@@ -40,8 +55,30 @@ void LineView::start() {
 }
 
 ScreenCell LineView::cell_of(const std::string& line, std::size_t index) const {
-  const std::size_t cells = text_cells(prompt_) + text_cells(line.data(), index);
-  return cell_after(prompt_origin_, static_cast<int64_t>(cells), width_);
+  int64_t cell = 0;
+  lay_out(line, lay_out(prompt_, linear(prompt_origin_), width_), width_, index, &cell);
+  return cell_at(cell);
+}
+
+std::size_t LineView::index_at(const std::string& line, ScreenCell cell) const {
+  const int64_t target = linear(cell);
+  std::size_t found = 0;
+  int64_t at = lay_out(prompt_, linear(prompt_origin_), width_);
+  for (std::size_t i = 0; i <= line.size();) {
+    int64_t start = at;
+    if (i < line.size()) {
+      const TextUnit unit = text_unit_at(line, i);
+      if (unit.cells > 1 && floor_mod(at, width_) + unit.cells > width_) start += width_ - floor_mod(at, width_);
+      if (start > target) break;
+      found = i;
+      at = start + unit.cells;
+      i += unit.length;
+    } else {
+      if (start <= target) found = i;
+      break;
+    }
+  }
+  return found;
 }
 
 // The view checks cells against the window as it is now, so it places the
@@ -62,34 +99,41 @@ void LineView::place(ScreenCell cell) {
   cursor_ = cell;
 }
 
-void LineView::write_cells(const char* bytes, std::size_t length, std::size_t cells, ScreenCell from) {
-  term_write(bytes, length);
-  if (cells == 0) return;
+void LineView::write_text(std::string_view bytes, ScreenCell from) {
+  term_write(bytes.data(), bytes.size());
+  const int64_t start = linear(from);
+  const int64_t after = lay_out(bytes, start, width_);
+  if (after == start) return;
   // Text that runs past the bottom row scrolls the screen. A terminal that
   // wraps late scrolls only for a character after the bottom-right cell, and
   // leaves the cursor on the last column with the wrap pending; one that
   // wraps at once moves on as soon as the last column is written.
   const bool late = term_wraps_late();
-  const ScreenCell last = cell_after(from, static_cast<int64_t>(cells) - 1, width_);
-  ScreenCell after = cell_after(from, static_cast<int64_t>(cells), width_);
-  const int32_t lowest_row = late ? last.row : after.row;
+  const ScreenCell last = cell_at(after - 1);
+  ScreenCell end = cell_at(after);
+  const int32_t lowest_row = late ? last.row : end.row;
   const int32_t scrolled = lowest_row > height_ ? lowest_row - height_ : 0;
   prompt_origin_.row -= scrolled;
-  after.row -= scrolled;
+  end.row -= scrolled;
   if (late && last.column == width_) {
     cursor_.reset();  // wrap pending: a placement must be sent even to the cell it seems to be on
   } else {
-    cursor_ = after;
+    cursor_ = end;
   }
 }
 
-void LineView::write_line(const std::string& line, std::size_t from, std::size_t to) {
-  write_cells(line.data() + from, to - from, text_cells(line.data() + from, to - from), cell_of(line, from));
-}
-
-void LineView::write_blanks(std::size_t cells, ScreenCell from) {
-  const std::string blanks(cells, ' ');
-  write_cells(blanks.data(), blanks.size(), cells, from);
+void LineView::show_from(const std::string& line, std::size_t from, ScreenCell old_end, std::size_t position) {
+  const int64_t uncovered = cells_between(cell_of(line, line.size()), old_end);
+  const int32_t origin_row = prompt_origin_.row;
+  place_at(line, from);
+  write_text(std::string_view(line).substr(from), cell_of(line, from));
+  if (uncovered > 0) {
+    // The old end moved with any scroll the new text caused.
+    const ScreenCell new_end = cell_of(line, line.size());
+    old_end.row -= origin_row - prompt_origin_.row;
+    write_text(std::string(static_cast<std::size_t>(cells_between(new_end, old_end)), ' '), new_end);
+  }
+  place_at(line, position);
 }
 
 void LineView::redraw(const std::string& line, std::size_t position) {
@@ -103,9 +147,19 @@ void LineView::redraw(const std::string& line, std::size_t position) {
     term_clear_to_end_of_row();
   }
   place(prompt_origin_);
-  write_cells(prompt_.data(), prompt_.size(), text_cells(prompt_), prompt_origin_);
-  write_line(line, 0, line.size());
+  write_text(prompt_, prompt_origin_);
+  write_text(line, cell_of(line, 0));
   place_at(line, position);
+}
+
+bool LineView::clear_screen(const std::string& line, std::size_t position) {
+  if (!term_emit(CAP_CLEAR, 0, 0)) return false;
+  prompt_origin_ = {1, 1};
+  cursor_ = ScreenCell{1, 1};
+  write_text(prompt_, prompt_origin_);
+  write_text(line, cell_of(line, 0));
+  place_at(line, position);
+  return true;
 }
 
 bool LineView::screen_changed() const {
@@ -113,10 +167,17 @@ bool LineView::screen_changed() const {
          term_continue_count() != continue_count_;
 }
 
+int64_t LineView::offset_of(const std::string& line, std::size_t position, int32_t width) const {
+  int64_t cell = 0;
+  lay_out(line, lay_out(prompt_, prompt_origin_.column - 1, width), width, position, &cell);
+  return cell;
+}
+
 void LineView::follow_screen_change(const std::string& line, std::size_t position) {
   cursor_.reset();
   const bool continued = term_continue_count() != continue_count_;
   const int32_t old_width = width_;
+  const int64_t old_offset = offset_of(line, position, old_width);
   term_window_size(&width_, &height_);
   width_ = std::max(width_, 1);
   int32_t column = 1, row = 1;
@@ -128,13 +189,12 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
     }
     prompt_origin_ = {1, row};
   } else {
-    // The cursor stood on cell_of(position). Terminals that rewrap their rows
-    // at the new width (tmux) show it at the matching column; others keep the
-    // rows as they were.
-    const int64_t offset = prompt_origin_.column - 1 + static_cast<int64_t>(text_cells(prompt_) +
-                                                                            text_cells(line.data(), position));
-    const bool rewrapped = column == offset % width_ + 1;
-    const int64_t rows_up = offset / (rewrapped ? width_ : std::max(old_width, 1));
+    // The cursor stood on the cell of position. Terminals that rewrap their
+    // rows at the new width (tmux) show it at the matching column; others keep
+    // the rows as they were.
+    const int64_t new_offset = offset_of(line, position, width_);
+    const bool rewrapped = column == new_offset % width_ + 1;
+    const int64_t rows_up = rewrapped ? new_offset / width_ : old_offset / old_width;
     prompt_origin_.row = static_cast<int32_t>(std::max<int64_t>(1, row - rows_up));
   }
   redraw(line, position);

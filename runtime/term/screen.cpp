@@ -89,15 +89,29 @@ void term_set_resize_listener(ResizeListener listener) { screen_state.on_resize 
 namespace {
 
 // Stores the bytes as one linear run from the cursor's cell.
+// A character of several bytes fills its cells with its first byte and zeros.
 void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
   const int64_t columns = term_state.window_columns;
   const int64_t offset = (int64_t{term_state.cursor_row} - 1) * columns + (term_state.cursor_column - 1);
   const int64_t room = columns * term_state.window_rows - offset;
   if (offset < 0 || room <= 0 || term_state.char_plane == nullptr) return;
-  const auto count = static_cast<std::size_t>(std::min<uint64_t>(length, static_cast<uint64_t>(room)));
   const auto attribute = static_cast<uint8_t>((term_state.background_colour << 4) | term_state.foreground_colour);
-  std::memcpy(term_state.char_plane + offset, bytes, count);
-  std::memset(term_state.attr_plane + offset, attribute, count);
+  if (!term_text_utf8()) {
+    const auto count = static_cast<std::size_t>(std::min<uint64_t>(length, static_cast<uint64_t>(room)));
+    std::memcpy(term_state.char_plane + offset, bytes, count);
+    std::memset(term_state.attr_plane + offset, attribute, count);
+    return;
+  }
+  const std::string_view text(reinterpret_cast<const char*>(bytes), length);
+  int64_t cell = offset;
+  for (std::size_t at = 0; at < length && cell < offset + room;) {
+    const TextUnit character = text_character_at(text, at);
+    for (int i = 0; i < character.cells && cell < offset + room; ++i, ++cell) {
+      term_state.char_plane[cell] = i == 0 ? bytes[at] : 0;
+      term_state.attr_plane[cell] = attribute;
+    }
+    at += character.length;
+  }
 }
 
 // Collects output bytes and hands them to standard output in blocks.
@@ -126,9 +140,10 @@ void put_glyph(OutputBlock& out, uint8_t byte) {
   for (uint8_t b : {0x1B, 0x25, 0x40}) out.put(b);
 }
 
-void advance_cursor(uint8_t byte) {
+// One cell further; a line feed, or reaching the last column, advances a line.
+void advance_cursor(bool line_feed) {
   term_state.cursor_column += 1;
-  if (byte == '\n' || term_state.cursor_column >= term_state.window_columns) {
+  if (line_feed || term_state.cursor_column >= term_state.window_columns) {
     term_state.cursor_column = 1;
     term_state.cursor_row = std::min(term_state.cursor_row + 1, term_state.window_rows);
   }
@@ -150,6 +165,8 @@ void term_write(const void* data, std::size_t length) {
   if (length != 0) copy_to_shadow(bytes, length);
   {
     OutputBlock out;
+    const std::string_view text(static_cast<const char*>(data), length);
+    std::size_t next_character = 0;
     for (std::size_t i = 0; i < length; ++i) {
       const uint8_t byte = bytes[i];
       if (byte == 0) {
@@ -159,7 +176,12 @@ void term_write(const void* data, std::size_t length) {
       } else {
         out.put(byte);
       }
-      advance_cursor(byte);
+      // The cursor moves by the cells of each character, at its first byte.
+      if (i == next_character) {
+        const TextUnit character = text_character_at(text, i);
+        for (int cell = 0; cell < character.cells; ++cell) advance_cursor(byte == '\n');
+        next_character = i + character.length;
+      }
     }
   }
   term_output_done();

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Terminal kinds.
 inline constexpr int32_t TERM_KIND_OFF = 0;
@@ -126,6 +127,22 @@ std::size_t term_input(void* destination, std::size_t wanted);
 bool term_input_ended();
 // Forgets buffered input, for a descriptor 0 that was replaced (tests).
 void term_input_forget();
+
+// Text as the terminal shows it. In a UTF-8 locale a character (a valid
+// UTF-8 sequence) takes wcwidth cells, and a byte that begins none is a
+// character of one cell; a unit is a character with the zero-width marks
+// after it. In any other locale every byte is a unit of one cell.
+struct TextUnit {
+  std::size_t length;  // bytes
+  int cells;
+};
+bool term_text_utf8();
+TextUnit text_character_at(std::string_view text, std::size_t at);
+TextUnit text_unit_at(std::string_view text, std::size_t at);
+std::size_t text_unit_before(std::string_view text, std::size_t at);  // start of the unit that ends at at
+std::size_t text_cells(std::string_view text);
+// True while bytes are the start of a UTF-8 character still waiting for its last bytes.
+bool text_incomplete_character(std::string_view bytes);
 
 // Console text and screen geometry.
 void term_write(const void* bytes, std::size_t length);

@@ -81,6 +81,7 @@ TEST(Interactive, EditingKeysShapeTheLine) {
     const char* echoed;             // what the line shows when Enter is pressed
     std::string environment = "";   // assignments before the program
     bool burst = false;             // all keys in one write, as fast typing or a paste sends them
+    double value = 212;             // the temperature converted
   } cases[] = {
       {"insert in the middle", {"22", "Left", "1"}, "212"},
       {"home then end", {"12", "Home", "2", "End"}, "212"},
@@ -89,8 +90,16 @@ TEST(Interactive, EditingKeysShapeTheLine) {
       {"delete under the cursor and at the end", {"2212", "Home", "Delete", "End", "Delete"}, "212"},
       {"escape clears the line", {"98765", "Left", "Escape", "212"}, "212"},
       {"up and down within one row do nothing", {"212", "Up", "Down"}, "212"},
-      {"tab to the next stop of eight", {"2", "Tab", "9"}, "2       9"},
-      {"control keys are ignored", {"2", "C-a", "C-e", "F1", "PageUp", "IC", "12"}, "212"},
+      {"tab to the next stop of eight", {"2", "Tab", "9"}, "2       9", "", false, 2},
+      {"keys without an action are ignored", {"2", "C-g", "C-t", "F1", "PageUp", "IC", "12"}, "212"},
+      {"Ctrl+A, Ctrl+E, Ctrl+B and Ctrl+F move", {"12", "C-a", "2", "C-e", "C-b", "C-b", "C-f", "C-f"}, "212"},
+      {"Ctrl+K kills to the end, Ctrl+Y yanks it back", {"12", "C-a", "C-k", "2", "C-y", "9", "C-b", "C-k"}, "212"},
+      {"Ctrl+U kills to the start", {"99", "212", "C-b", "C-b", "C-b", "C-u", "C-e"}, "212"},
+      {"Ctrl+W kills the blank-separated word before", {"99 212", "C-a", "C-f", "C-f", "C-f", "C-w"}, "212"},
+      {"Ctrl+D deletes under the cursor", {"2212", "C-a", "C-d", "C-e", "C-d"}, "212"},
+      {"Ctrl+L clears the screen and draws the line at the top", {"21", "C-l", "2"}, "212"},
+      {"UTF-8: a two-byte and a wide character are one unit each", {"1°", "BSpace", "2", "中", "Left", "5"},
+       "125中", "LC_ALL=C.UTF-8 ", false, 125},
       {"unknown keys lose nothing after them", {"2", "C-Left", "1", "BTab", "M-x", "2"}, "212", "", true},
       {"Home and End under a TERM that does not match tmux", {"12", "Home", "2", "End"}, "212",
        "TERM=xterm-256color "},
@@ -107,12 +116,42 @@ TEST(Interactive, EditingKeysShapeTheLine) {
       tmux.settle(100);
     }
     tmux.keys({"Enter"});
-    const double value = std::string(c.echoed) == "2       9" ? 2 : 212;
-    ASSERT_TRUE(tmux.wait_for(celsius_line(value))) << tmux.screen_text();
-    EXPECT_NE(tmux.screen_text().find(kFahrenheitPrompt + c.echoed + "\n" + celsius_line(value)), std::string::npos)
+    ASSERT_TRUE(tmux.wait_for(celsius_line(c.value))) << tmux.screen_text();
+    EXPECT_NE(tmux.screen_text().find(kFahrenheitPrompt + c.echoed + "\n" + celsius_line(c.value)), std::string::npos)
         << tmux.screen_text();
     exit_cleanly(tmux);
   }
+}
+
+TEST(Interactive, EachPromptRecallsItsOwnHistory) {
+  TmuxSession tmux(80, 24);
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.keys({"1", "Enter", "212", "Enter", "2", "Enter", "37", "Enter"});
+  ASSERT_TRUE(tmux.wait_for("F=  98.59999999999999"));
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  // The choices were 1 and 2: up twice, down twice is back to what was typed, then up twice to 1.
+  for (const char* key : {"3", "Up", "Up", "Down", "Down", "C-p", "C-p"}) {
+    tmux.keys({key});
+    tmux.settle(100);
+  }
+  ASSERT_TRUE(tmux.wait_for_cursor_row("? 1")) << tmux.screen_text();
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for_cursor_row("Input temperature in Fahrenheit:"));
+  tmux.keys({"Up"});  // the last Fahrenheit temperature, not the choice typed a moment ago
+  ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "212"));
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for(kMenu + "? 1\n" + kFahrenheitPrompt + "212\nC=  100\n" + kMenu)) << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
+TEST(Interactive, CtrlDOnAnEmptyLineEndsTheInput) {
+  TmuxSession tmux(80, 24);
+  choose_fahrenheit(tmux);
+  tmux.keys({"C-d"});
+  ASSERT_TRUE(tmux.wait_for_exit());
+  EXPECT_EQ(tmux.exit_status(), 0);
+  EXPECT_TRUE(tmux.modes_unchanged());
+  EXPECT_NE(tmux.screen_text().find("Input temperature in Fahrenheit:\nDONE"), std::string::npos) << tmux.screen_text();
 }
 
 TEST(Interactive, APlainTerminalUsesItsOwnLineEditing) {

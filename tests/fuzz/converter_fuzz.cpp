@@ -9,18 +9,12 @@
 #include <cstdlib>
 
 #include "app/converter.h"
-#include "runtime/startup.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term.h"
+#include "tests/support/fixtures.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  unsetenv("TERM");
-  // Output goes nowhere; the real standard input is never read.
-  const int null = open("/dev/null", O_RDWR);
-  dup2(null, STDOUT_FILENO);
-  dup2(null, STDIN_FILENO);
-  close(null);
-  runtime_startup();
+  start_runtime_quietly();  // output goes nowhere
   return 0;
 }
 

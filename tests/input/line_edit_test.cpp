@@ -36,15 +36,6 @@ TEST(CellAfter, CountsCellsRowByRowWithFloorDivision) {
   }
 }
 
-TEST(RedrawScrolled, OnlyWhenTheTextRanPastTheBottomRightCorner) {
-  const int32_t height = 24;
-  EXPECT_FALSE(redraw_scrolled({80, 24}, height));
-  EXPECT_FALSE(redraw_scrolled({1, 25}, height));  // ended exactly on the last cell: no scroll yet
-  EXPECT_TRUE(redraw_scrolled({2, 25}, height));
-  EXPECT_TRUE(redraw_scrolled({1, 26}, height));
-  EXPECT_FALSE(redraw_scrolled({40, 3}, height));
-}
-
 // Standard input replaced by a pipe holding the given bytes, while alive.
 class PipedStdin {
  public:

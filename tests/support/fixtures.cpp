@@ -1,5 +1,10 @@
 #include "tests/support/fixtures.h"
 
+#include "runtime/startup.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -71,6 +76,15 @@ void InventedTerminal::use_keys(CapabilityLookup keys) {
 MemorySource::MemorySource(std::string bytes, bool repeat_bytes) : data(std::move(bytes)), repeat(repeat_bytes) {
   table.read = read_memory;
   record.operation_table = &table;
+}
+
+void start_runtime_quietly() {
+  unsetenv("TERM");
+  const int null = open("/dev/null", O_RDWR);
+  dup2(null, STDOUT_FILENO);
+  dup2(null, STDIN_FILENO);
+  close(null);
+  runtime_startup();
 }
 
 std::string shadow_screen_text() {

@@ -40,6 +40,10 @@ struct MemorySource {
   MemorySource& operator=(const MemorySource&) = delete;
 };
 
+// For fuzz targets: TERM unset, standard input and output on /dev/null, then
+// the run-time started as the program starts it.
+void start_runtime_quietly();
+
 // The character plane of the shadow screen, a line per row, with '.' for a
 // cell never written: for the message of a failing test.
 std::string shadow_screen_text();

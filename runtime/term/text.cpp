@@ -1,0 +1,117 @@
+// Text as the terminal shows it: units and their cells.
+//
+// In a UTF-8 locale a unit is one character: a valid UTF-8 sequence, with
+// the zero-width marks that follow it, taking wcwidth cells (a wide CJK
+// character two, a combining mark none); a byte that begins no valid
+// sequence is a unit of one cell of its own. In any other locale every byte
+// is a unit of one cell. The locale is the one start-up took from the
+// environment.
+#include <langinfo.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "runtime/term/term.h"
+
+namespace {
+
+enum class Encoding { Unknown, Bytes, Utf8 };
+constinit Encoding encoding = Encoding::Unknown;
+
+// The code point of a valid UTF-8 sequence at text[at], and its length; length 0 if there is none.
+struct Decoded {
+  char32_t code_point;
+  std::size_t length;
+};
+Decoded decode_utf8(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length = 0;
+  char32_t code_point = 0;
+  char32_t lowest = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code_point = lead & 0x1F, lowest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code_point = lead & 0x0F, lowest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code_point = lead & 0x07, lowest = 0x10000;
+  } else {
+    return {0, 0};
+  }
+  if (at + length > text.size()) return {0, 0};
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return {0, 0};
+    code_point = (code_point << 6) | (byte(i) & 0x3F);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not characters.
+  if (code_point < lowest || (code_point >= 0xD800 && code_point <= 0xDFFF) || code_point > 0x10FFFF) return {0, 0};
+  return {code_point, length};
+}
+
+int cells_of(char32_t code_point) {
+  if (code_point < 0x80) return 1;  // ASCII, control bytes included, as the writer counts them
+  const int width = wcwidth(static_cast<wchar_t>(code_point));
+  return width < 0 ? 1 : width;  // a character the locale cannot show still takes a cell
+}
+
+}  // namespace
+
+bool term_text_utf8() {
+  if (encoding == Encoding::Unknown) {
+    const char* codeset = nl_langinfo(CODESET);
+    encoding = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0 ? Encoding::Utf8 : Encoding::Bytes;
+  }
+  return encoding == Encoding::Utf8;
+}
+
+TextUnit text_character_at(std::string_view text, std::size_t at) {
+  if (!term_text_utf8()) return {1, 1};
+  const Decoded decoded = decode_utf8(text, at);
+  if (decoded.length == 0) return {1, 1};
+  return {decoded.length, cells_of(decoded.code_point)};
+}
+
+TextUnit text_unit_at(std::string_view text, std::size_t at) {
+  TextUnit unit = text_character_at(text, at);
+  if (!term_text_utf8()) return unit;
+  // Zero-width marks belong to the character before them.
+  while (at + unit.length < text.size()) {
+    const Decoded next = decode_utf8(text, at + unit.length);
+    if (next.length == 0 || cells_of(next.code_point) != 0) break;
+    unit.length += next.length;
+  }
+  return unit;
+}
+
+std::size_t text_unit_before(std::string_view text, std::size_t at) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < at;) {
+    start = i;
+    i += text_unit_at(text, i).length;
+  }
+  return start;
+}
+
+bool text_incomplete_character(std::string_view bytes) {
+  if (!term_text_utf8() || bytes.empty()) return false;
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  const std::size_t wanted = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4                                 ? 4
+                                                                                            : 1;
+  if (bytes.size() >= wanted) return false;
+  for (std::size_t i = 1; i < bytes.size(); ++i) {
+    if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) return false;
+  }
+  return true;
+}
+
+std::size_t text_cells(std::string_view text) {
+  std::size_t cells = 0;
+  for (std::size_t at = 0; at < text.size();) {
+    const TextUnit unit = text_unit_at(text, at);
+    cells += static_cast<std::size_t>(unit.cells);
+    at += unit.length;
+  }
+  return cells;
+}
