@@ -55,7 +55,6 @@ InputContext* input_context() {
   auto* context = static_cast<InputContext*>(
       context_require(CONTEXT_INPUT, kInputContextSize, release_input_context));
   if (context->line_text == nullptr) context->line_text = new std::string();
-  if (context->edit_memory == nullptr) context->edit_memory = new EditMemory();
   return context;
 }
 
@@ -79,6 +78,7 @@ int32_t input_start(std::optional<std::string_view> prompt, Question question, L
     if (question == Question::Ask) print_text(CONSOLE, "? ", PRINT_LINE_OPEN);
     shown = std::string(*prompt) + (question == Question::Ask ? "? " : "");
   }
+  if (context->edit_memory == nullptr) context->edit_memory = new EditMemory();  // the terminal path's alone
   LineEnding ending = LineEnding::Enter;
   std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending, shown, context->edit_memory);
   if (line_end == LineEnd::Print && ending != LineEnding::EnterEchoed) print_line_end(CONSOLE, PRINT_NEWLINE);

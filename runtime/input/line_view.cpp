@@ -11,19 +11,33 @@ int64_t floor_mod(int64_t a, int64_t b) { return ((a % b) + b) % b; }
 
 // Lays text out from linear cell at, in rows of width cells: every unit takes
 // its cells, and a wide one that would cross the right margin starts on the
-// next row. Returns the cell after the text; *stop_cell gets the cell of the
-// unit that starts at byte stop (or the cell after the text for stop == size).
-int64_t lay_out(std::string_view text, int64_t at, int32_t width, std::size_t stop = std::string_view::npos,
-                int64_t* stop_cell = nullptr) {
+// next row. visit(index, cell) is told where each unit starts, and finally
+// (index text.size()) the cell after the text; it returns false to stop.
+template <typename Visit>
+int64_t lay_out(std::string_view text, int64_t at, int32_t width, Visit visit) {
   for (std::size_t i = 0; i < text.size();) {
     const TextUnit unit = text_unit_at(text, i);
     if (unit.cells > 1 && floor_mod(at, width) + unit.cells > width) at += width - floor_mod(at, width);
-    if (i == stop && stop_cell != nullptr) *stop_cell = at;
+    if (!visit(i, at)) return at;
     at += unit.cells;
     i += unit.length;
   }
-  if (stop == text.size() && stop_cell != nullptr) *stop_cell = at;
+  visit(text.size(), at);
   return at;
+}
+
+int64_t lay_out(std::string_view text, int64_t at, int32_t width) {
+  return lay_out(text, at, width, [](std::size_t, int64_t) { return true; });
+}
+
+// The cell of the unit at byte index (the cell after the text for text.size()).
+int64_t cell_of_index(std::string_view text, int64_t at, int32_t width, std::size_t index) {
+  int64_t found = at;
+  lay_out(text, at, width, [&](std::size_t i, int64_t cell) {
+    found = cell;
+    return i < index;
+  });
+  return found;
 }
 
 }  // namespace
@@ -55,29 +69,17 @@ void LineView::start() {
 }
 
 ScreenCell LineView::cell_of(const std::string& line, std::size_t index) const {
-  int64_t cell = 0;
-  lay_out(line, lay_out(prompt_, linear(prompt_origin_), width_), width_, index, &cell);
-  return cell_at(cell);
+  return cell_at(cell_of_index(line, lay_out(prompt_, linear(prompt_origin_), width_), width_, index));
 }
 
 std::size_t LineView::index_at(const std::string& line, ScreenCell cell) const {
   const int64_t target = linear(cell);
   std::size_t found = 0;
-  int64_t at = lay_out(prompt_, linear(prompt_origin_), width_);
-  for (std::size_t i = 0; i <= line.size();) {
-    int64_t start = at;
-    if (i < line.size()) {
-      const TextUnit unit = text_unit_at(line, i);
-      if (unit.cells > 1 && floor_mod(at, width_) + unit.cells > width_) start += width_ - floor_mod(at, width_);
-      if (start > target) break;
-      found = i;
-      at = start + unit.cells;
-      i += unit.length;
-    } else {
-      if (start <= target) found = i;
-      break;
-    }
-  }
+  lay_out(line, lay_out(prompt_, linear(prompt_origin_), width_), width_, [&](std::size_t i, int64_t start) {
+    if (start > target) return false;
+    found = i;
+    return true;
+  });
   return found;
 }
 
@@ -168,9 +170,7 @@ bool LineView::screen_changed() const {
 }
 
 int64_t LineView::offset_of(const std::string& line, std::size_t position, int32_t width) const {
-  int64_t cell = 0;
-  lay_out(line, lay_out(prompt_, prompt_origin_.column - 1, width), width, position, &cell);
-  return cell;
+  return cell_of_index(line, lay_out(prompt_, prompt_origin_.column - 1, width), width, position);
 }
 
 void LineView::follow_screen_change(const std::string& line, std::size_t position) {

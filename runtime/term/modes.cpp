@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 
@@ -47,18 +46,6 @@ void prepare(PreparedBytes& target, int32_t console_sequence, std::initializer_l
   preparing = nullptr;
 }
 
-void write_all(const PreparedBytes& prepared) {
-  std::size_t done = 0;
-  while (done < prepared.length) {
-    const ssize_t put = write(STDOUT_FILENO, prepared.bytes + done, prepared.length - done);
-    if (put > 0) {
-      done += static_cast<std::size_t>(put);
-    } else if (put < 0 && errno != EINTR) {
-      return;
-    }
-  }
-}
-
 termios working_input_modes(termios modes) {
   modes.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | IXON | IXOFF);
   modes.c_iflag |= BRKINT;
@@ -86,7 +73,7 @@ bool modes_apply() {
   return true;
 }
 
-void modes_write_entering_bytes() { write_all(mode_state.entering); }
+void modes_write_entering_bytes() { term_write_fully(mode_state.entering.bytes, mode_state.entering.length); }
 
 void modes_enter() {
   modes_apply();
@@ -98,7 +85,7 @@ void modes_leave() {
   struct sigaction previous{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGTTOU, &ignore, &previous);  // a background process may still restore its modes
-  write_all(mode_state.leaving);
+  term_write_fully(mode_state.leaving.bytes, mode_state.leaving.length);
   // Each step is attempted whatever the others did.
   tcsetattr(STDOUT_FILENO, TCSANOW, &term_state.saved_output_modes);
   fcntl(term_state.tty.fd, F_SETFL, term_state.saved_status_flags);

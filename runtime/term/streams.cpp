@@ -46,8 +46,12 @@ void output_failed() {
   if (!output.ending) end_with_failure();
 }
 
-// Writes all of it, going on after interruptions and partial writes.
-bool write_fully(const uint8_t* bytes, std::size_t length) {
+}  // namespace
+
+// Writes all of it, going on after interruptions and partial writes. Only
+// write() and poll(): signal handlers use it too.
+bool term_write_fully(const void* data, std::size_t length) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
   while (length > 0) {
     const ssize_t put = write(STDOUT_FILENO, bytes, length);
     if (put > 0) {
@@ -64,6 +68,8 @@ bool write_fully(const uint8_t* bytes, std::size_t length) {
   }
   return true;
 }
+
+namespace {
 
 bool output_immediate() { return !output.buffered || term_state.kind != TERM_KIND_OFF; }
 
@@ -93,7 +99,7 @@ bool fill_input() {
 
 }  // namespace
 
-void term_streams_init() { output.buffered = !isatty(STDOUT_FILENO); }
+void term_streams_init(bool output_is_terminal) { output.buffered = !output_is_terminal; }
 
 void term_output(const void* data, std::size_t length) {
   if (output.failed) return;
@@ -102,7 +108,7 @@ void term_output(const void* data, std::size_t length) {
     // Larger than what is left: what is collected goes first, then the rest directly.
     if (!term_flush()) return;
     if (length >= sizeof output.bytes) {
-      if (!write_fully(bytes, length)) output_failed();
+      if (!term_write_fully(bytes, length)) output_failed();
       return;
     }
   }
@@ -119,7 +125,7 @@ bool term_flush() {
   if (output.used == 0) return true;
   const std::size_t used = output.used;
   output.used = 0;
-  if (!write_fully(output.bytes, used)) {
+  if (!term_write_fully(output.bytes, used)) {
     output_failed();
     return false;
   }

@@ -114,7 +114,7 @@ class TermLock {
 // 64 KiB buffer, written when full, before standard input is read from its
 // descriptor, and at shut-down. A failed write or read ends the program with
 // status 1 (through exit, so shut-down still runs).
-void term_streams_init();
+void term_streams_init(bool output_is_terminal);
 void term_output(const void* bytes, std::size_t length);
 // After a complete write or control sequence: reaches the terminal now where someone is watching.
 void term_output_done();

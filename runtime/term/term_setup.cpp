@@ -93,13 +93,14 @@ void term_init() {
   pthread_mutexattr_destroy(&attributes);
   term_state = TermState{};
   term_state.tty.fd = -1;
-  term_streams_init();
+  const bool output_is_terminal = isatty(STDOUT_FILENO);
+  term_streams_init(output_is_terminal);
 
   const char* term = std::getenv("TERM");
   if (term == nullptr) return;
   // Handling needs both ends to be terminals (term_enter_modes checks it again);
   // with either redirected the terminal database is not worth loading.
-  if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return;
+  if (!isatty(STDIN_FILENO) || !output_is_terminal) return;
   static char entry[kEntryBufferSize];
   if (tgetent(entry, term) <= 0) return;
   UP = nullptr;

@@ -118,6 +118,8 @@ bool keyboard_has_pending();
 //                  "ke"), then the saved modes, with SIGTTOU ignored.
 //                  Async-signal-safe.
 void modes_prepare();
+// Writes all the bytes to standard output, whatever interrupts; async-signal-safe.
+bool term_write_fully(const void* bytes, std::size_t length);
 bool modes_apply();
 void modes_write_entering_bytes();
 void modes_enter();

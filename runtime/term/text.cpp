@@ -18,6 +18,15 @@ namespace {
 enum class Encoding { Unknown, Bytes, Utf8 };
 constinit Encoding encoding = Encoding::Unknown;
 
+// How many bytes a UTF-8 sequence with this first byte has; 0 for a byte that begins none.
+std::size_t sequence_length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
 // The code point of a valid UTF-8 sequence at text[at], and its length; length 0 if there is none.
 struct Decoded {
   char32_t code_point;
@@ -26,20 +35,12 @@ struct Decoded {
 Decoded decode_utf8(std::string_view text, std::size_t at) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
   const unsigned char lead = byte(0);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t length = 0;
-  char32_t code_point = 0;
-  char32_t lowest = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, code_point = lead & 0x1F, lowest = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, code_point = lead & 0x0F, lowest = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, code_point = lead & 0x07, lowest = 0x10000;
-  } else {
-    return {0, 0};
-  }
-  if (at + length > text.size()) return {0, 0};
+  const std::size_t length = sequence_length(lead);
+  if (length == 1) return {lead, 1};
+  if (length == 0 || at + length > text.size()) return {0, 0};
+  constexpr char32_t kLowest[] = {0, 0, 0x80, 0x800, 0x10000};  // below these the form is overlong
+  const char32_t lowest = kLowest[length];
+  char32_t code_point = lead & (0x7F >> length);
   for (std::size_t i = 1; i < length; ++i) {
     if ((byte(i) & 0xC0) != 0x80) return {0, 0};
     code_point = (code_point << 6) | (byte(i) & 0x3F);
@@ -95,11 +96,8 @@ std::size_t text_unit_before(std::string_view text, std::size_t at) {
 
 bool text_incomplete_character(std::string_view bytes) {
   if (!term_text_utf8() || bytes.empty()) return false;
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  const std::size_t wanted = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4                                 ? 4
-                                                                                            : 1;
-  if (bytes.size() >= wanted) return false;
+  const std::size_t wanted = sequence_length(static_cast<unsigned char>(bytes[0]));
+  if (bytes.size() >= wanted) return false;  // complete, or a byte that begins no sequence (0)
   for (std::size_t i = 1; i < bytes.size(); ++i) {
     if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) return false;
   }
