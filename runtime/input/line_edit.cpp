@@ -20,7 +20,6 @@ namespace {
 
 constexpr int kKeyWaitMs = 25;
 constexpr int kTabStop = 8;
-constexpr uint8_t kSoftCursor = 0xFF;
 constexpr std::size_t kHistoryLines = 100;
 
 // Standard input is a terminal the program does not drive: the terminal's own
@@ -54,7 +53,10 @@ ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width) {
 
 namespace {
 
-// What a key does to the line: one table, so a binding is a row.
+// What a key does to the line: one table, so a binding is a row. Keys change
+// the line and the cursor's place in it; the screen is brought up to date
+// once for all the keys that are waiting (a paste, or a slow link that
+// delivers typing in bursts), from the first change on.
 class LineEditor {
  public:
   LineEditor(int32_t mode, std::string_view prompt, EditMemory* memory)
@@ -68,14 +70,16 @@ class LineEditor {
   bool run() {
     start();
     while (!line_ended_) {
-      if (soft_cursor_) draw_soft_cursor(kSoftCursor);
-      if (!wait_for_key()) return false;
-      const int32_t code = key_code_of(next_key_string());
-      if (code < 0) continue;
-      if (soft_cursor_) draw_soft_cursor(position_ < line_.size() ? static_cast<uint8_t>(line_[position_]) : ' ');
-      apply(code);
+      if (soft_cursor_) view_.show_soft_cursor(line_, position_, true);
+      if (!wait_for_input()) return false;
+      if (soft_cursor_) view_.show_soft_cursor(line_, position_, false);
+      follow_screen_change(false);
+      apply_waiting_keys();
+      if (!view_.screen_changed()) bring_screen_up_to_date();  // else drawn once the change is followed
       show_cursor_as(idle_visibility_);
     }
+    follow_screen_change(true);
+    bring_screen_up_to_date();
     finish();
     return true;
   }
@@ -101,24 +105,59 @@ class LineEditor {
     show_cursor_as(idle_visibility_);
   }
 
-  // Waits until a key is there to take; false if the keyboard or terminal handling ended.
-  // Keys already queued come first: key_available only reports new arrivals, and
-  // every call of it reads one more key into the queue, so asking it while keys
-  // wait would leave them stranded until the next keypress, and a long paste
-  // would overflow the queue. A resize or a stop meanwhile is drawn at once.
-  bool wait_for_key() {
+  // Waits until a key is there to take or a change of the screen is to be
+  // followed; false if the keyboard or terminal handling ended. Keys already
+  // queued come first: key_available only reports new arrivals.
+  bool wait_for_input() {
     for (;;) {
       // With handling off, key_available only reports that standard input has not ended.
       if (term_kind() == TERM_KIND_OFF) return false;
+      int wait_ms = kKeyWaitMs;
       if (view_.screen_changed()) {
-        term_set_cursor_visibility(CURSOR_HIDE);
-        view_.follow_screen_change(line_, position_);
-        show_cursor_as(idle_visibility_);
+        int settle_ms = kKeyWaitMs;
+        if (view_.ready_to_follow(&settle_ms)) return true;
+        wait_ms = std::min(wait_ms, settle_ms);
       }
       if (!key_queue_empty() || key_available()) return true;
       if (term_keyboard_ended()) return false;
-      term_wait_for_key(kKeyWaitMs);
+      term_wait_for_key(wait_ms);
     }
+  }
+
+  // A resize or a stop: drawn again once the window keeps its size, or at
+  // once when the line is to be left (in the foreground only).
+  void follow_screen_change(bool now) {
+    if (!view_.screen_changed()) return;
+    int ignored = 0;
+    if (!view_.ready_to_follow(&ignored) && !(now && term_in_foreground())) return;
+    term_set_cursor_visibility(CURSOR_HIDE);
+    view_.follow_screen_change(line_, position_);
+    changed_from_ = kUnchanged;
+    cursor_moved_ = clear_screen_ = false;
+  }
+
+  void apply_waiting_keys() {
+    while (!line_ended_) {
+      const std::string key = next_key_string();
+      if (key.empty()) break;
+      apply(key_code_of(key));
+    }
+  }
+
+  void bring_screen_up_to_date() {
+    if (clear_screen_ || changed_from_ != kUnchanged) term_set_cursor_visibility(CURSOR_HIDE);
+    if (clear_screen_ && view_.clear_screen(line_, position_)) {
+      changed_from_ = kUnchanged;
+      cursor_moved_ = false;
+    }
+    clear_screen_ = false;
+    if (changed_from_ != kUnchanged) {
+      view_.show(line_, changed_from_, position_);
+    } else if (cursor_moved_) {
+      view_.place_at(line_, position_);
+    }
+    changed_from_ = kUnchanged;
+    cursor_moved_ = false;
   }
 
   void apply(int32_t code) {
@@ -130,15 +169,23 @@ class LineEditor {
         {KEY_END, &LineEditor::move_end},         {control('E'), &LineEditor::move_end},
         {KEY_LEFT, &LineEditor::move_left},       {control('B'), &LineEditor::move_left},
         {KEY_RIGHT, &LineEditor::move_right},     {control('F'), &LineEditor::move_right},
+        {KEY_CTRL_LEFT, &LineEditor::word_back},  {KEY_ALT_LEFT, &LineEditor::word_back},
+        {KEY_ALT_B, &LineEditor::word_back},
+        {KEY_CTRL_RIGHT, &LineEditor::word_forward}, {KEY_ALT_RIGHT, &LineEditor::word_forward},
+        {KEY_ALT_F, &LineEditor::word_forward},
         {KEY_UP, &LineEditor::row_up_or_older},   {control('P'), &LineEditor::recall_older},
         {KEY_DOWN, &LineEditor::row_down_or_newer}, {control('N'), &LineEditor::recall_newer},
         {KEY_BACKSPACE, &LineEditor::delete_before},
         {KEY_DELETE, &LineEditor::delete_under},  {control('D'), &LineEditor::delete_under_or_end_input},
         {control('K'), &LineEditor::kill_to_end}, {control('U'), &LineEditor::kill_to_start},
-        {control('W'), &LineEditor::kill_word_before}, {control('Y'), &LineEditor::yank},
+        {control('W'), &LineEditor::kill_blank_word_before}, {KEY_ALT_BACKSPACE, &LineEditor::kill_word_before},
+        {KEY_ALT_D, &LineEditor::kill_word_after}, {control('Y'), &LineEditor::yank},
         {KEY_TAB, &LineEditor::insert_tab},       {KEY_ESCAPE, &LineEditor::clear},
         {control('L'), &LineEditor::clear_screen},
     };
+    // Consecutive kills gather into one piece; any other key ends the gathering.
+    gathering_kills_ = last_was_kill_;
+    last_was_kill_ = false;
     if (code >= 32 && code <= 255) return type_byte(static_cast<char>(code));
     finish_character();  // a key that is not text ends an unfinished character
     for (const Binding& binding : kBindings) {
@@ -151,11 +198,14 @@ class LineEditor {
   void move_home() { move_to(0); }
   void move_end() { move_to(line_.size()); }
   void move_left() {
-    if (position_ > 0) move_to(text_unit_before(line_, position_));
+    if (position_ > 0) move_to(view_.unit_before(line_, position_));
   }
   void move_right() {
-    if (position_ < line_.size()) move_to(position_ + text_unit_at(line_, position_).length);
+    if (position_ < line_.size()) move_to(next_unit(position_));
   }
+  // By words, as readline's backward-word and forward-word: words are runs of letters and digits.
+  void word_back() { move_to(word_start_before(position_)); }
+  void word_forward() { move_to(word_end_after(position_)); }
   // Up and Down move one screen row within a wrapped line; from its first or
   // last row they step through the history instead.
   void row_up_or_older() {
@@ -176,7 +226,20 @@ class LineEditor {
   }
   void move_to(std::size_t position) {
     position_ = position;
-    view_.place_at(line_, position_);
+    cursor_moved_ = true;
+  }
+
+  std::size_t next_unit(std::size_t at) const { return at + text_unit_at(line_, at).length; }
+  bool word_before(std::size_t at) { return text_word_character_at(line_, view_.unit_before(line_, at)); }
+  std::size_t word_start_before(std::size_t at) {
+    while (at > 0 && !word_before(at)) at = view_.unit_before(line_, at);
+    while (at > 0 && word_before(at)) at = view_.unit_before(line_, at);
+    return at;
+  }
+  std::size_t word_end_after(std::size_t at) const {
+    while (at < line_.size() && !text_word_character_at(line_, at)) at = next_unit(at);
+    while (at < line_.size() && text_word_character_at(line_, at)) at = next_unit(at);
+    return at;
   }
 
   // --- Typing ---------------------------------------------------------------
@@ -203,7 +266,7 @@ class LineEditor {
 
   void delete_before() {
     if (position_ == 0) return;
-    const std::size_t from = text_unit_before(line_, position_);
+    const std::size_t from = view_.unit_before(line_, position_);
     edit(from, [&] { line_.erase(from, position_ - from); }, from);
   }
   void delete_under() {
@@ -220,33 +283,46 @@ class LineEditor {
     input_ended_ = true;
     line_ended_ = true;
   }
-  void kill_to_end() { kill(position_, line_.size()); }
-  void kill_to_start() { kill(0, position_); }
-  // The blank-separated word before the cursor: the blanks before it, then the rest.
-  void kill_word_before() {
+  enum class Direction { Forward, Backward };
+  void kill_to_end() { kill(position_, line_.size(), Direction::Forward); }
+  void kill_to_start() { kill(0, position_, Direction::Backward); }
+  void kill_word_after() { kill(position_, word_end_after(position_), Direction::Forward); }
+  void kill_word_before() { kill(word_start_before(position_), position_, Direction::Backward); }
+  // Ctrl+W: the blank-separated word before the cursor, the blanks before it first.
+  void kill_blank_word_before() {
     std::size_t from = position_;
     while (from > 0 && is_blank(line_[from - 1])) --from;
     while (from > 0 && !is_blank(line_[from - 1])) --from;
-    kill(from, position_);
+    kill(from, position_, Direction::Backward);
   }
-  void kill(std::size_t from, std::size_t to) {
-    if (from == to) return;
-    *killed_ = line_.substr(from, to - from);
+  // Takes [from, to) into the kill buffer: after another kill, a forward kill
+  // appends to the piece and a backward one prepends. Nothing to take changes
+  // neither the piece nor the gathering.
+  void kill(std::size_t from, std::size_t to, Direction direction) {
+    if (from == to) {
+      last_was_kill_ = gathering_kills_;
+      return;
+    }
+    const std::string taken = line_.substr(from, to - from);
+    if (!gathering_kills_) {
+      *killed_ = taken;
+    } else if (direction == Direction::Forward) {
+      *killed_ += taken;
+    } else {
+      killed_->insert(0, taken);
+    }
+    last_was_kill_ = true;
     edit(from, [&] { line_.erase(from, to - from); }, from);
   }
-  void clear() {
-    move_to(0);
-    edit(0, [&] { line_.clear(); }, 0);
-  }
+  void clear() { edit(0, [&] { line_.clear(); }, 0); }
 
-  // Changes the line, then shows it again from index from, the cursor on position.
+  // Changes the line; the screen shows it from index from on at the next update.
   template <typename Change>
   void edit(std::size_t from, Change change, std::size_t position) {
-    term_set_cursor_visibility(CURSOR_HIDE);
-    const ScreenCell old_end = view_.cell_of(line_, line_.size());
     change();
     position_ = position;
-    view_.show_from(line_, from, old_end, position_);
+    view_.changed_from(line_, from);
+    changed_from_ = std::min(changed_from_, from);
   }
   void replace_line(const std::string& text) {
     edit(0, [&] { line_ = text; }, text.size());
@@ -268,11 +344,12 @@ class LineEditor {
     ++recalled_;
     replace_line(recalled_ == history_->size() ? draft_ : (*history_)[recalled_]);
   }
-  void clear_screen() { view_.clear_screen(line_, position_); }
+  void clear_screen() { clear_screen_ = true; }
   void end_line() { line_ended_ = true; }
 
   void finish() {
     move_to(line_.size());
+    bring_screen_up_to_date();
     term_set_cursor_visibility(initial_visibility_);
     if (history_ == nullptr || line_.empty() || input_ended_) return;
     if (history_->empty() || history_->back() != line_) history_->push_back(line_);
@@ -283,24 +360,23 @@ class LineEditor {
     if (term_cursor_visible() != (visibility == CURSOR_SHOW)) term_set_cursor_visibility(visibility);
   }
 
-  void draw_soft_cursor(uint8_t byte) {
-    const char text[2] = {static_cast<char>(byte), '\0'};
-    print_text(CONSOLE, text, PRINT_LINE_OPEN);
-    view_.forget_cursor();
-    view_.place_at(line_, position_);
-    term_set_cursor_visibility(CURSOR_HIDE);
-  }
+  static constexpr std::size_t kUnchanged = std::string::npos;
 
   bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
   LineView view_;
   std::vector<std::string>* history_;  // this prompt's lines, oldest first; none without a memory
   std::string own_killed_;
-  std::string* killed_;         // what the last kill took, for Ctrl+Y
+  std::string* killed_;         // what the last kills took, for Ctrl+Y
+  bool last_was_kill_ = false;  // the last key killed something
+  bool gathering_kills_ = false;  // ... so the key being applied adds to that piece
   std::size_t recalled_ = history_ != nullptr ? history_->size() : 0;  // the history line shown; size: none
   std::string draft_;           // the line as it was before the first step back
   std::string line_;
   std::string pending_;         // the first bytes of a UTF-8 character still being typed
   std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary
+  std::size_t changed_from_ = kUnchanged;  // the first index changed since the screen was brought up to date
+  bool cursor_moved_ = false;   // ... or only the cursor moved
+  bool clear_screen_ = false;   // Ctrl+L since
   bool line_ended_ = false;     // Enter, or Ctrl+D on an empty line
   bool input_ended_ = false;    // Ctrl+D on an empty line
   int32_t initial_visibility_ = CURSOR_SHOW;
@@ -320,7 +396,7 @@ std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt,
     return editor.take_line();
   }
   std::string line = editor.take_line();
-  place_cursor(0, 0, CURSOR_SHOW);
+  term_set_cursor_visibility(CURSOR_SHOW);
   if (term_kind() == TERM_KIND_OFF) {
     // Terminal handling ended while editing (an ignored fatal signal restored
     // the terminal): the rest of the line comes through the terminal's own mode.

@@ -1,43 +1,52 @@
 #include "runtime/input/line_view.h"
 
 #include <algorithm>
+#include <chrono>
+#include <limits>
 
 #include "runtime/print/print.h"  // the console record's column
 #include "runtime/term/term.h"
 
 namespace {
 
+constexpr int64_t kNotAStart = std::numeric_limits<int64_t>::min();
+// A window that keeps its size this long after a change is followed: a storm
+// of resizes (a window being dragged) is drawn once, at its end.
+constexpr int kResizeQuietMs = 50;
+// Leftover cells beyond this many are cleared to the end of the screen
+// rather than overwritten with blanks.
+constexpr int64_t kMostBlanks = 512;
+
 int64_t floor_mod(int64_t a, int64_t b) { return ((a % b) + b) % b; }
 
-// Lays text out from linear cell at, in rows of width cells: every unit takes
-// its cells, and a wide one that would cross the right margin starts on the
-// next row. visit(index, cell) is told where each unit starts, and finally
-// (index text.size()) the cell after the text; it returns false to stop.
-template <typename Visit>
-int64_t lay_out(std::string_view text, int64_t at, int32_t width, Visit visit) {
+int64_t now_ms() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+}
+
+// Where a unit of the given cells begins when the cells before it end at
+// offset: a wide one that would cross the right margin starts on the next row.
+int64_t unit_start(int64_t offset, int cells, int32_t width) {
+  const int64_t column = floor_mod(offset, width);
+  return cells > 1 && column + cells > width ? offset + (width - column) : offset;
+}
+
+// Lays text out from offset and collects what the terminal is sent for it:
+// each unit as it is, after a blank for each cell a wide unit leaves at the
+// end of a row (so no stale character stays there). Returns the offset after
+// the text.
+int64_t render(std::string_view text, int64_t offset, int32_t width, std::string* out) {
   for (std::size_t i = 0; i < text.size();) {
     const TextUnit unit = text_unit_at(text, i);
-    if (unit.cells > 1 && floor_mod(at, width) + unit.cells > width) at += width - floor_mod(at, width);
-    if (!visit(i, at)) return at;
-    at += unit.cells;
+    const int64_t start = unit_start(offset, unit.cells, width);
+    if (out != nullptr) {
+      out->append(static_cast<std::size_t>(start - offset), ' ');
+      out->append(text.substr(i, unit.length));
+    }
+    offset = start + unit.cells;
     i += unit.length;
   }
-  visit(text.size(), at);
-  return at;
-}
-
-int64_t lay_out(std::string_view text, int64_t at, int32_t width) {
-  return lay_out(text, at, width, [](std::size_t, int64_t) { return true; });
-}
-
-// The cell of the unit at byte index (the cell after the text for text.size()).
-int64_t cell_of_index(std::string_view text, int64_t at, int32_t width, std::size_t index) {
-  int64_t found = at;
-  lay_out(text, at, width, [&](std::size_t i, int64_t cell) {
-    found = cell;
-    return i < index;
-  });
-  return found;
+  return offset;
 }
 
 }  // namespace
@@ -45,158 +54,289 @@ int64_t cell_of_index(std::string_view text, int64_t at, int32_t width, std::siz
 void LineView::note_screen_seen() {
   size_generation_ = term_size_generation();
   continue_count_ = term_continue_count();
+  resize_count_ = noticed_resizes_ = term_resize_count();
+}
+
+void LineView::forget_layout() {
+  if (prompt_origin_.column > width_) prompt_origin_.column = 1;
+  before_.assign(1, render(prompt_, prompt_origin_.column - 1, width_, nullptr));
+  valid_ = 0;
 }
 
 void LineView::start() {
-  cursor_.reset();
   term_window_size(&width_, &height_);
   width_ = std::max(width_, 1);
-  int32_t column = 1, row = 1;
-  term_cursor_position(&column, &row);  // where the prompt left the cursor: the one question per line
+  height_ = std::max(height_, 1);
+  // Where the prompt left the cursor: the one question per line. Without an
+  // answer in time, the column printed to, on the bottom row.
+  int32_t column = 0, row = 0;
+  const bool known = term_ask_cursor(&column, &row);
+  const int32_t printed_column = console_record()->column;  // 0-based, reduced modulo the width
+  if (!known) {
+    column = std::min(printed_column + 1, width_);
+    row = height_;
+  }
   // The terminal reports the last column both for a cursor standing there and
-  // for one whose wrap is pending; the console's column, reduced modulo the
-  // width, tells them apart: 0 means the prompt filled its row.
-  const bool wrap_pending = term_wraps_late() && column == width_ && !prompt_.empty() &&
-                            console_record()->column == 0;
-  const ScreenCell line_start = wrap_pending ? ScreenCell{1, row + 1} : ScreenCell{column, row};
+  // for one whose wrap is pending; the console's column tells them apart: 0
+  // means the prompt filled its row.
+  const bool wrap_pending =
+      term_wraps_late() && !prompt_.empty() && printed_column == 0 && (!known || column == width_);
+  ScreenCell line_start = wrap_pending ? ScreenCell{1, row + 1} : ScreenCell{column, row};
   prompt_origin_ = cell_after(line_start, -static_cast<int64_t>(text_cells(prompt_)), width_);
   if (wrap_pending) {
     term_write("\n", 1);  // the line starts on the next row, which may mean a scroll
-    if (row == height_) --prompt_origin_.row;
+    if (row == height_) {
+      --prompt_origin_.row;
+      line_start.row = height_;
+    }
   }
-  cursor_ = cell_of(std::string(), 0);
+  cursor_ = line_start;
+  wrap_pending_ = false;
+  forget_layout();
+  shown_end_ = before_[0];
   note_screen_seen();
+  term_set_feeds_to_fresh_row(1);
 }
 
-ScreenCell LineView::cell_of(const std::string& line, std::size_t index) const {
-  return cell_at(cell_of_index(line, lay_out(prompt_, linear(prompt_origin_), width_), width_, index));
+ScreenCell LineView::cell_at_offset(int64_t offset) const {
+  return cell_after({1, prompt_origin_.row}, offset, width_);
 }
 
-std::size_t LineView::index_at(const std::string& line, ScreenCell cell) const {
-  const int64_t target = linear(cell);
-  std::size_t found = 0;
-  lay_out(line, lay_out(prompt_, linear(prompt_origin_), width_), width_, [&](std::size_t i, int64_t start) {
-    if (start > target) return false;
-    found = i;
-    return true;
-  });
-  return found;
-}
-
-// The view checks cells against the window as it is now, so it places the
-// cursor directly: the view range of validated placement is fixed when first
-// used and would refuse the rows of a window that has grown since.
-void LineView::place(ScreenCell cell) {
-  if (cell.row == height_ + 1 && cell.column == 1) {
-    // Just past the bottom-right corner: a line feed there scrolls the screen up a row.
-    term_place_cursor(height_, width_, CURSOR_KEEP);
-    term_write("\n", 1);
-    --prompt_origin_.row;
-    cursor_ = ScreenCell{1, height_};
-    return;
+void LineView::lay_out_to(const std::string& line, std::size_t index) {
+  const std::size_t size = line.size();
+  if (before_.size() != size + 1) before_.resize(size + 1, kNotAStart);
+  std::size_t i = valid_;
+  int64_t offset = before_[i];
+  while (i < std::min(index, size)) {
+    const TextUnit unit = text_unit_at(line, i);
+    before_[i] = offset;
+    for (std::size_t j = 1; j < unit.length; ++j) before_[i + j] = kNotAStart;
+    offset = unit_start(offset, unit.cells, width_) + unit.cells;
+    i += unit.length;
+    before_[i] = offset;
   }
-  if (cell.row < 1 || cell.row > height_ || cell.column < 1 || cell.column > width_) return;
-  if (cursor_ && cursor_->column == cell.column && cursor_->row == cell.row) return;  // already there
-  term_place_cursor(cell.row, cell.column, CURSOR_KEEP);
+  valid_ = i;
+}
+
+void LineView::changed_from(const std::string& line, std::size_t from) {
+  if (from == 0 || from - 1 >= valid_) {
+    valid_ = std::min(valid_, from);
+  } else {
+    // The unit before the change may grow by it (a combining mark joins it).
+    std::size_t start = from - 1;
+    while (start > 0 && before_[start] == kNotAStart) --start;
+    valid_ = start;
+  }
+  valid_ = std::min(valid_, line.size());
+}
+
+int64_t LineView::offset_of(const std::string& line, std::size_t index) {
+  lay_out_to(line, index);
+  if (index >= line.size()) return before_[line.size()];
+  while (index > 0 && before_[index] == kNotAStart) --index;
+  return unit_start(before_[index], text_unit_at(line, index).cells, width_);
+}
+
+ScreenCell LineView::cell_of(const std::string& line, std::size_t index) {
+  return cell_at_offset(offset_of(line, index));
+}
+
+std::size_t LineView::unit_before(const std::string& line, std::size_t index) {
+  if (index == 0) return 0;
+  lay_out_to(line, index);
+  std::size_t start = index - 1;
+  while (start > 0 && before_[start] == kNotAStart) --start;
+  return start;
+}
+
+std::size_t LineView::index_at(const std::string& line, ScreenCell cell) {
+  const int64_t target = linear(cell) - linear({1, prompt_origin_.row});
+  const std::size_t size = line.size();
+  lay_out_to(line, size);
+  if (offset_of(line, 0) > target) return 0;
+  if (offset_of(line, size) <= target) return size;
+  // offset_of(low) <= target < offset_of(high), both unit boundaries.
+  std::size_t low = 0, high = size;
+  for (;;) {
+    std::size_t middle = low + (high - low) / 2;
+    while (middle > low && before_[middle] == kNotAStart) --middle;
+    if (middle == low) middle = low + text_unit_at(line, low).length;
+    if (middle >= high) return low;
+    (offset_of(line, middle) <= target ? low : high) = middle;
+  }
+}
+
+// Moves the cursor to a cell, relative to where the model has it. A cell
+// below the bottom row scrolls the screen up; one above the top is out of
+// reach and left alone.
+void LineView::place(ScreenCell cell) {
+  if (cell.row < 1) return;
+  if (!wrap_pending_ && cursor_.column == cell.column && cursor_.row == cell.row) return;
+  term_move_cursor({cursor_.column, cursor_.row, cell.column, cell.row, wrap_pending_});
+  wrap_pending_ = false;
+  if (cell.row > height_) {
+    prompt_origin_.row -= cell.row - height_;
+    cell.row = height_;
+  }
   cursor_ = cell;
 }
 
-void LineView::write_text(std::string_view bytes, ScreenCell from) {
-  term_write(bytes.data(), bytes.size());
-  const int64_t start = linear(from);
-  const int64_t after = lay_out(bytes, start, width_);
-  if (after == start) return;
-  // Text that runs past the bottom row scrolls the screen. A terminal that
-  // wraps late scrolls only for a character after the bottom-right cell, and
-  // leaves the cursor on the last column with the wrap pending; one that
-  // wraps at once moves on as soon as the last column is written.
+void LineView::place_at(const std::string& line, std::size_t position) {
+  place(cell_of(line, position));
+  note_cursor_below(line);
+}
+
+// After text from from_offset to end_offset was written where the cursor
+// stood: text that runs past the bottom row scrolls the screen. A terminal
+// that wraps late scrolls only for a character after the bottom-right cell,
+// and leaves the cursor on the last column with the wrap pending; one that
+// wraps at once moves on as soon as the last column is written.
+void LineView::follow_written(int64_t from_offset, int64_t end_offset) {
+  if (end_offset == from_offset) return;
   const bool late = term_wraps_late();
-  const ScreenCell last = cell_at(after - 1);
-  ScreenCell end = cell_at(after);
+  ScreenCell last = cell_at_offset(end_offset - 1);
+  ScreenCell end = cell_at_offset(end_offset);
   const int32_t lowest_row = late ? last.row : end.row;
   const int32_t scrolled = lowest_row > height_ ? lowest_row - height_ : 0;
   prompt_origin_.row -= scrolled;
+  last.row -= scrolled;
   end.row -= scrolled;
-  if (late && last.column == width_) {
-    cursor_.reset();  // wrap pending: a placement must be sent even to the cell it seems to be on
-  } else {
-    cursor_ = end;
-  }
+  wrap_pending_ = late && last.column == width_;
+  cursor_ = wrap_pending_ ? last : end;
 }
 
-void LineView::show_from(const std::string& line, std::size_t from, ScreenCell old_end, std::size_t position) {
-  const int64_t uncovered = cells_between(cell_of(line, line.size()), old_end);
-  const int32_t origin_row = prompt_origin_.row;
-  place_at(line, from);
-  write_text(std::string_view(line).substr(from), cell_of(line, from));
-  if (uncovered > 0) {
-    // The old end moved with any scroll the new text caused.
-    const ScreenCell new_end = cell_of(line, line.size());
-    old_end.row -= origin_row - prompt_origin_.row;
-    write_text(std::string(static_cast<std::size_t>(cells_between(new_end, old_end)), ' '), new_end);
+void LineView::write_text(std::string_view text, int64_t offset) {
+  std::string shown;
+  const int64_t end = render(text, offset, width_, &shown);
+  term_write(shown.data(), shown.size());
+  follow_written(offset, end);
+}
+
+void LineView::note_cursor_below(const std::string& line) {
+  const int64_t end = offset_of(line, line.size());
+  const int32_t last_row = cell_at_offset(std::max<int64_t>(end, 1) - 1).row;
+  term_set_feeds_to_fresh_row(std::max(1, last_row - cursor_.row + 1));
+}
+
+void LineView::show(const std::string& line, std::size_t from, std::size_t position) {
+  from = std::min(from, line.size());
+  lay_out_to(line, line.size());
+  const int64_t start = before_[from];  // before any blank a wide unit leaves
+  place(cell_at_offset(start));
+  write_text(std::string_view(line).substr(from), start);
+  const int64_t end = before_[line.size()];
+  if (shown_end_ > end) {
+    // What the longer line showed beyond the new end.
+    if (shown_end_ - end <= kMostBlanks || !term_clear_below()) {
+      write_text(std::string(static_cast<std::size_t>(shown_end_ - end), ' '), end);
+    }
   }
+  shown_end_ = end;
   place_at(line, position);
 }
 
 void LineView::redraw(const std::string& line, std::size_t position) {
   // A prompt scrolled off the top is drawn again from the first row.
   if (prompt_origin_.row < 1) prompt_origin_ = {1, 1};
-  if (prompt_origin_.column > width_) prompt_origin_.column = 1;
+  forget_layout();
+  lay_out_to(line, line.size());
+  const int64_t prompt_start = prompt_origin_.column - 1;
   place(prompt_origin_);
-  term_clear_to_end_of_row();
-  for (int32_t row = prompt_origin_.row + 1; row <= height_; ++row) {
-    place({1, row});
-    term_clear_to_end_of_row();
+  if (!term_clear_below()) {
+    // Row by row, as far down as the line can reach at either width.
+    const int32_t last_row = std::min(height_, cell_at_offset(std::max(before_[line.size()], shown_end_)).row + 1);
+    for (int32_t row = prompt_origin_.row; row <= last_row; ++row) {
+      place({row == prompt_origin_.row ? prompt_origin_.column : 1, row});
+      term_clear_to_end_of_row();
+    }
+    place(prompt_origin_);
   }
-  place(prompt_origin_);
-  write_text(prompt_, prompt_origin_);
-  write_text(line, cell_of(line, 0));
+  write_text(prompt_, prompt_start);
+  write_text(line, before_[0]);
+  shown_end_ = before_[line.size()];
   place_at(line, position);
 }
 
 bool LineView::clear_screen(const std::string& line, std::size_t position) {
   if (!term_emit(CAP_CLEAR, 0, 0)) return false;
   prompt_origin_ = {1, 1};
-  cursor_ = ScreenCell{1, 1};
-  write_text(prompt_, prompt_origin_);
-  write_text(line, cell_of(line, 0));
-  place_at(line, position);
+  cursor_ = {1, 1};
+  wrap_pending_ = false;
+  shown_end_ = 0;
+  redraw(line, position);
   return true;
+}
+
+void LineView::show_soft_cursor(const std::string& line, std::size_t position, bool on) {
+  place_at(line, position);
+  const int64_t offset = offset_of(line, position);
+  if (on) {
+    print_text(CONSOLE, "\xff", PRINT_LINE_OPEN);
+    follow_written(offset, offset + 1);
+  } else {
+    const std::size_t length = position < line.size() ? text_unit_at(line, position).length : 0;
+    write_text(length != 0 ? std::string_view(line).substr(position, length) : " ", offset);
+  }
+  place_at(line, position);
 }
 
 bool LineView::screen_changed() const {
   return term_resize_pending() || term_size_generation() != size_generation_ ||
-         term_continue_count() != continue_count_;
+         term_continue_count() != continue_count_ || term_resize_count() != resize_count_;
 }
 
-int64_t LineView::offset_of(const std::string& line, std::size_t position, int32_t width) const {
-  return cell_of_index(line, lay_out(prompt_, prompt_origin_.column - 1, width), width, position);
+bool LineView::ready_to_follow(int* wait_ms) {
+  *wait_ms = kResizeQuietMs;
+  if (!term_in_foreground()) return false;  // brought back with fg, it is drawn then
+  const unsigned resizes = term_resize_count();
+  const int64_t now = now_ms();
+  if (resizes != noticed_resizes_) {
+    noticed_resizes_ = resizes;
+    noticed_at_ms_ = now;
+  }
+  if (resizes == resize_count_) return true;  // a stop alone: nothing to wait for
+  const int64_t quiet = now - noticed_at_ms_;
+  if (quiet >= kResizeQuietMs) return true;
+  *wait_ms = static_cast<int>(kResizeQuietMs - quiet);
+  return false;
 }
 
 void LineView::follow_screen_change(const std::string& line, std::size_t position) {
-  cursor_.reset();
   const bool continued = term_continue_count() != continue_count_;
   const int32_t old_width = width_;
-  const int64_t old_offset = offset_of(line, position, old_width);
+  const int64_t old_offset = offset_of(line, position);
   term_window_size(&width_, &height_);
   width_ = std::max(width_, 1);
-  int32_t column = 1, row = 1;
-  term_cursor_position(&column, &row);
+  height_ = std::max(height_, 1);
+  forget_layout();
+  int32_t column = 0, row = 0;
+  const bool known = term_ask_cursor(&column, &row);
+  if (!known) {
+    column = width_;  // unknown: every move from here begins with a carriage return
+    row = height_;
+  }
+  cursor_ = {column, row};
+  wrap_pending_ = false;
   if (continued) {
-    if (column != 1) {  // a fresh row, as shells do
+    if (!known || column != 1) {  // a fresh row, as shells do
       term_write("\n", 1);
       row = std::min(row + 1, height_);
     }
     prompt_origin_ = {1, row};
+    cursor_ = {1, row};
   } else {
     // The cursor stood on the cell of position. Terminals that rewrap their
     // rows at the new width (tmux) show it at the matching column; others keep
-    // the rows as they were.
-    const int64_t new_offset = offset_of(line, position, width_);
-    const bool rewrapped = column == new_offset % width_ + 1;
-    const int64_t rows_up = rewrapped ? new_offset / width_ : old_offset / old_width;
+    // the rows as they were. Not told which, the view goes up no further than
+    // either would have it, so nothing above the prompt is cleared.
+    const int64_t new_offset = offset_of(line, position);
+    const int64_t rewrapped_rows = new_offset / width_;
+    const int64_t kept_rows = old_offset / old_width;
+    int64_t rows_up = std::min(rewrapped_rows, kept_rows);
+    if (known) rows_up = column == new_offset % width_ + 1 ? rewrapped_rows : kept_rows;
     prompt_origin_.row = static_cast<int32_t>(std::max<int64_t>(1, row - rows_up));
   }
+  shown_end_ = std::max<int64_t>(shown_end_, 0);
   redraw(line, position);
   note_screen_seen();
 }

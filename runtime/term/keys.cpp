@@ -1,15 +1,19 @@
-// Key decoding: plain bytes and escape sequences into key codes, through a
-// 256-slot queue.
+// Key decoding: the bytes the terminal sends, assembled into keys however
+// they were split across reads, through a 256-slot queue.
 //
-// Escape sequences are recognised with a tree built from the terminal entry's
-// own key strings (the bytes after the leading ESC), then the usual spellings
-// of the cursor and editing keys, so that they work when TERM does not quite
-// match the emulator; the entry's strings win where they differ. A mouse
-// report is swallowed; an unknown sequence is skipped by its ECMA-48 syntax
-// and the keys after it are kept.
+// A key is a plain byte or an escape sequence. Sequences are recognised with
+// a tree built from the terminal entry's own key strings (the bytes after the
+// leading ESC), then the usual spellings, so that keys work when TERM does not
+// quite match the emulator; the entry's strings win where they differ. Any
+// other sequence is skipped by its ECMA-48 syntax and the keys after it are
+// kept: CSI runs to its final byte, SS3 takes one byte, and ESC with any other
+// byte is that byte with Alt. ESC before a whole sequence is that key with
+// Alt (urxvt and macOS terminals send Alt+Left as ESC ESC [ D). A mouse
+// report is swallowed. Cursor and size reports are recognised here too,
+// wherever they arrive, and handed to the report queries: a reply is never a
+// key.
 #include <termcap.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +23,8 @@
 constinit KeyState key_state{};
 
 namespace {
+
+constexpr uint8_t ESC = 27;
 
 struct KeySequenceRow {
   const char* sequence;  // a capability name, or the sequence itself for the usual spellings
@@ -33,15 +39,26 @@ constexpr KeySequenceRow kKeySequences[] = {
     {"kd", KEY_DOWN},      {"kN", KEY_PAGE_DOWN}, {"kI", KEY_INSERT}, {"kD", KEY_DELETE},
 };
 
-// The usual spellings of the same keys, as xterm-like emulators and the
-// Linux console send them in either cursor-key mode.
+// The usual spellings of the same keys, as xterm-like emulators, rxvt and the
+// Linux console send them in either cursor-key mode, and of the word keys.
 constexpr KeySequenceRow kUsualSequences[] = {
     {"\033[A", KEY_UP},    {"\033OA", KEY_UP},    {"\033[B", KEY_DOWN},  {"\033OB", KEY_DOWN},
     {"\033[C", KEY_RIGHT}, {"\033OC", KEY_RIGHT}, {"\033[D", KEY_LEFT},  {"\033OD", KEY_LEFT},
     {"\033[H", KEY_HOME},  {"\033OH", KEY_HOME},  {"\033[1~", KEY_HOME}, {"\033[7~", KEY_HOME},
     {"\033[F", KEY_END},   {"\033OF", KEY_END},   {"\033[4~", KEY_END},  {"\033[8~", KEY_END},
     {"\033[3~", KEY_DELETE},
+    // The Linux console's F1 to F5.
+    {"\033[[A", KEY_F1},   {"\033[[B", KEY_F2},   {"\033[[C", KEY_F3},   {"\033[[D", KEY_F4},  {"\033[[E", KEY_F5},
+    // Ctrl and Alt with the arrows: xterm's modifier parameter (5 Ctrl, 3
+    // Alt), and rxvt's Ctrl spellings.
+    {"\033[1;5D", KEY_CTRL_LEFT}, {"\033[1;5C", KEY_CTRL_RIGHT}, {"\033[5D", KEY_CTRL_LEFT},
+    {"\033[5C", KEY_CTRL_RIGHT},  {"\033Od", KEY_CTRL_LEFT},     {"\033Oc", KEY_CTRL_RIGHT},
+    {"\033[1;3D", KEY_ALT_LEFT},  {"\033[1;3C", KEY_ALT_RIGHT},
 };
+
+// Alt with a letter, by the PC scan codes of the letter rows.
+constexpr const char* kLetterRows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+constexpr int32_t kLetterRowScanCodes[] = {0x10, 0x1E, 0x2C};
 
 const char* termcap_lookup(const char* id) { return tgetstr(id, nullptr); }
 
@@ -67,7 +84,7 @@ void insert_sequence(const uint8_t* bytes, std::size_t length, int32_t key_code)
       *level = node;
     }
     if (i + 1 == length) {
-      if (created) node->key_code = static_cast<int16_t>(key_code);
+      if (created) node->key_code = static_cast<uint16_t>(key_code);
       return;
     }
     level = &node->first_child;
@@ -87,81 +104,94 @@ void ensure_tree() {
   if (!key_state.tree_built) key_tree_build(termcap_lookup);
 }
 
-int next_byte() {
-  if (key_state.byte_held) {
-    key_state.byte_held = false;
-    return key_state.held_byte;
+DecodedUnit ignored(std::size_t length) { return {Unit::Ignored, -1, 0, 0, length}; }
+// A key, or nothing for a code of -1 (an Alt combination without a key).
+DecodedUnit key(int32_t code, std::size_t length) {
+  return code >= 0 ? DecodedUnit{Unit::Key, code, 0, 0, length} : ignored(length);
+}
+constexpr DecodedUnit kIncomplete{Unit::Incomplete, -1, 0, 0, 0};
+
+bool csi_final(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
+bool csi_parameter_or_intermediate(uint8_t b) { return b >= 0x20 && b <= 0x3F; }
+bool graphic(uint8_t b) { return b >= 0x20 && b <= 0x7E; }
+
+// Reads "n;m" (or "8;n;m" for the size report) from the parameters of a CSI sequence.
+bool parse_numbers(const uint8_t* p, const uint8_t* end, int32_t* values, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (p == end || *p < '0' || *p > '9') return false;
+    int64_t n = 0;
+    while (p < end && *p >= '0' && *p <= '9') n = std::min<int64_t>(n * 10 + (*p++ - '0'), 1 << 24);
+    values[i] = static_cast<int32_t>(n);
+    if (i + 1 < count && (p == end || *p++ != ';')) return false;
   }
-  return term_state.key_reader != nullptr ? term_state.key_reader() : -1;
+  return p == end;
 }
 
-// Hands a byte read too far back to the decoder: it begins the next key.
-void hold_byte(int byte) {
-  key_state.held_byte = static_cast<uint8_t>(byte);
-  key_state.byte_held = true;
+// A whole CSI sequence of the given length that is a cursor report
+// (ESC [ row ; column R) or a size report (ESC [ 8 ; rows ; columns t).
+DecodedUnit report_in(const uint8_t* bytes, std::size_t length) {
+  const uint8_t* parameters = bytes + 2;
+  const uint8_t* end = bytes + length - 1;
+  int32_t values[3] = {0, 0, 0};
+  if (bytes[length - 1] == 'R' && parse_numbers(parameters, end, values, 2))
+    return {Unit::CursorReport, -1, values[0], values[1], length};
+  if (bytes[length - 1] == 't' && parse_numbers(parameters, end, values, 3) && values[0] == 8)
+    return {Unit::SizeReport, -1, values[1], values[2], length};
+  return ignored(length);
 }
 
-bool csi_final(int b) { return b >= 0x40 && b <= 0x7E; }
-bool csi_parameter_or_intermediate(int b) { return b >= 0x20 && b <= 0x3F; }
-bool graphic(int b) { return b >= 0x20 && b <= 0x7E; }
+// The extent of a CSI sequence: its length when whole, 0 while it may go on,
+// or the length before a byte that cannot belong to it (cut off: that byte
+// begins the next key).
+struct Extent {
+  std::size_t length;
+  bool whole;
+};
+Extent csi_extent(const uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 2; i < count; ++i) {
+    if (csi_final(bytes[i])) return {i + 1, true};
+    if (!csi_parameter_or_intermediate(bytes[i])) return {i, false};
+  }
+  return {0, false};
+}
 
-// Consumes the rest of an unrecognised sequence by the ECMA-48 syntax, and no
-// more, so that keys typed after it are kept. introducer is the byte after
-// ESC, last the byte that matched nothing, count the bytes read after ESC.
-//   CSI  ESC [ parameters and intermediates, then one final byte
-//   SS3  ESC O and one byte
-//   ESC and one other byte (Alt+key)
-void skip_unrecognised(uint8_t introducer, int last, std::size_t count) {
-  if (introducer == '[') {
-    int b = count == 1 ? next_byte() : last;
-    while (b >= 0 && !csi_final(b)) {
-      if (!csi_parameter_or_intermediate(b)) {
-        hold_byte(b);  // not part of any sequence: a key typed after a cut-off one
-        return;
-      }
-      b = next_byte();
+// An unrecognised sequence after ESC, skipped by its ECMA-48 syntax.
+DecodedUnit skip_by_syntax(const uint8_t* bytes, std::size_t count, bool complete) {
+  if (bytes[1] == '[') {
+    const Extent extent = csi_extent(bytes, count);
+    if (extent.length == 0) return complete ? ignored(count) : kIncomplete;
+    return extent.whole ? report_in(bytes, extent.length) : ignored(extent.length);
+  }
+  if (bytes[1] == 'O') {
+    if (count < 3) return complete ? ignored(count) : kIncomplete;
+    return ignored(graphic(bytes[2]) ? 3 : 2);
+  }
+  return key(alt_key(bytes[1]), 2);  // ESC and one byte: Alt with it
+}
+
+// A sequence after ESC: the tree first, then the syntax. Cursor and size
+// reports come before the tree, so that no key string can hide one.
+DecodedUnit decode_sequence(const uint8_t* bytes, std::size_t count, bool complete) {
+  if (bytes[1] == '[') {
+    const Extent extent = csi_extent(bytes, count);
+    if (extent.whole) {
+      const DecodedUnit report = report_in(bytes, extent.length);
+      if (report.kind != Unit::Ignored) return report;
     }
-    return;
-  }
-  const std::size_t length = introducer == 'O' ? 2 : 1;
-  if (count > length) {
-    hold_byte(last);  // the tree led past the sequence's end
-  } else if (count < length) {
-    const int b = next_byte();
-    if (b >= 0 && !graphic(b)) hold_byte(b);
-  }
-}
-
-// After an ESC: the key of the sequence that follows, or -1 for none.
-int32_t decode_escape_sequence() {
-  int b = next_byte();
-  if (b < 0) return KEY_ESCAPE;  // the Escape key by itself
-  if (b == KEY_ESCAPE) {
-    hold_byte(b);  // Escape pressed twice: each is the Escape key
-    return KEY_ESCAPE;
   }
   ensure_tree();
-  const auto introducer = static_cast<uint8_t>(b);
-  std::size_t count = 1;
   KeyNode* level = key_state.tree;
-  for (;;) {
-    KeyNode* node = find_in_level(level, static_cast<uint8_t>(b));
-    if (node == nullptr) {
-      skip_unrecognised(introducer, b, count);
-      return -1;
+  for (std::size_t i = 1;; ++i) {
+    if (i == count) return complete ? skip_by_syntax(bytes, count, true) : kIncomplete;
+    KeyNode* node = find_in_level(level, bytes[i]);
+    if (node == nullptr) return skip_by_syntax(bytes, count, complete);
+    if (node->key_code == KEY_MOUSE_REPORT) {  // button and position bytes follow
+      if (count >= i + 4) return ignored(i + 4);
+      return complete ? ignored(count) : kIncomplete;
     }
-    if (node->key_code == KEY_MOUSE_REPORT) {
-      for (int i = 0; i < 3; ++i) next_byte();  // button and position bytes
-      return -1;
-    }
-    if (node->key_code != 0) return node->key_code;
-    if (node->first_child == nullptr) {  // a row left out for want of memory
-      skip_unrecognised(introducer, b, count);
-      return -1;
-    }
-    b = next_byte();
-    if (b < 0) return -1;  // incomplete: what arrived of it is lost
-    ++count;
+    // Decoding stops at the first node with a key, even where longer sequences go on.
+    if (node->key_code != 0) return key(node->key_code, i + 1);
+    if (node->first_child == nullptr) return skip_by_syntax(bytes, count, complete);  // a row left out
     level = node->first_child;
   }
 }
@@ -177,6 +207,36 @@ void push_key(int32_t code) {
 }
 
 }  // namespace
+
+int32_t alt_key(int32_t code) {
+  if (code == KEY_LEFT) return KEY_ALT_LEFT;
+  if (code == KEY_RIGHT) return KEY_ALT_RIGHT;
+  if (code == KEY_BACKSPACE || code == 127) return KEY_ALT_BACKSPACE;
+  if (code >= 'A' && code <= 'Z') code += 'a' - 'A';  // Alt+Shift+letter is Alt+letter, as in readline
+  for (int row = 0; row < 3; ++row) {
+    if (const char* at = code > 0 && code < 128 ? std::strchr(kLetterRows[row], code) : nullptr)
+      return extended_key(kLetterRowScanCodes[row] + static_cast<int32_t>(at - kLetterRows[row]));
+  }
+  return -1;
+}
+
+DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete) {
+  if (count == 0) return kIncomplete;
+  if (bytes[0] != ESC) return key(bytes[0], 1);
+  if (count == 1) return complete ? key(KEY_ESCAPE, 1) : kIncomplete;
+  if (bytes[1] == ESC) {
+    // ESC before a whole sequence: that key with Alt. Otherwise the first ESC
+    // is the Escape key by itself, and the second begins what follows.
+    if (count == 2) return complete ? key(KEY_ESCAPE, 1) : kIncomplete;
+    if (bytes[2] != '[' && bytes[2] != 'O') return key(KEY_ESCAPE, 1);
+    const DecodedUnit inner = decode_sequence(bytes + 1, count - 1, complete);
+    if (inner.kind == Unit::Incomplete) return inner;
+    if (inner.kind == Unit::Key) return key(alt_key(inner.key), inner.length + 1);
+    if (inner.kind == Unit::Ignored) return ignored(inner.length + 1);
+    return key(KEY_ESCAPE, 1);  // Escape, then a reply
+  }
+  return decode_sequence(bytes, count, complete);
+}
 
 void key_tree_build(CapabilityLookup lookup) {
   key_state.tree_built = true;
@@ -197,26 +257,30 @@ void key_tree_release() {
   key_state.tree_built = false;
 }
 
-bool key_tree_starts_sequence(uint8_t byte) {
-  ensure_tree();
-  return find_in_level(key_state.tree, byte) != nullptr;
-}
-
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
 
+// Decodes what has arrived, up to one key: replies met on the way go to the
+// report queries, ignored sequences are dropped, and a sequence still
+// arriving stays for a later call.
 int32_t read_key(KeyRead read) {
-  const int x = next_byte();
-  int32_t key = -1;
-  if (x == KEY_ESCAPE) {
-    key = decode_escape_sequence();
-  } else if (x >= 0) {
-    key = x;
+  keyboard_fill();
+  int32_t code = -1;
+  while (keyboard_has_pending()) {
+    const DecodedUnit unit = keyboard_front_unit();
+    if (unit.kind == Unit::Incomplete) break;
+    keyboard_consume(unit.length);
+    if (unit.kind == Unit::CursorReport) reports_receive(Report::Cursor, unit.a, unit.b);
+    if (unit.kind == Unit::SizeReport) reports_receive(Report::Size, unit.a, unit.b);
+    if (unit.kind == Unit::Key) {
+      code = unit.key;
+      break;
+    }
   }
-  if (key >= 0) {
+  if (code >= 0) {
     TermLock lock;
-    push_key(key);
+    push_key(code);
   }
-  if (key_state.read_index == key_state.write_index) return x < 0 ? x : -1;
+  if (key_state.read_index == key_state.write_index) return -1;
   const int32_t head = key_state.slots[key_state.read_index];
   if (read == KeyRead::Take) key_state.read_index = (key_state.read_index + 1) % KEY_QUEUE_SIZE;
   return head;

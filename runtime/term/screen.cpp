@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
@@ -158,6 +159,7 @@ void term_write(const void* data, std::size_t length) {
     term_output_done();
     return;
   }
+  if (length != 0) term_set_feeds_to_fresh_row(bytes[length - 1] == '\n' ? 0 : 1);
   {
     TermLock lock;
     term_refresh_size(true);
@@ -267,3 +269,67 @@ void term_set_cursor_visibility(int32_t visibility) {
 bool term_cursor_visible() { return screen_state.visibility == CURSOR_VISIBLE; }
 
 bool term_clear_to_end_of_row() { return term_emit(CAP_CLEAR_EOL, 0, 0); }
+
+namespace {
+
+std::string* collecting = nullptr;
+int collect(int c) {
+  collecting->push_back(static_cast<char>(c));
+  return c;
+}
+
+// Appends count steps: the counted form where the entry has one (its count is
+// the row argument of tgoto), else the single step count times.
+bool append_steps(std::string& out, Motion counted, Motion step, int32_t count) {
+  if (count <= 0) return true;
+  collecting = &out;
+  bool done = expand_string(term_state.motions[counted], 0, count, collect);
+  for (int32_t i = 0; !done && i < count; ++i) {
+    if (!expand_string(term_state.motions[step], 0, 0, collect)) break;
+    done = i + 1 == count;
+  }
+  collecting = nullptr;
+  return done;
+}
+
+}  // namespace
+
+void term_move_cursor(const CursorMove& move) {
+  if (!handling_active()) return;
+  std::string out;
+  int32_t column = move.from_column;
+  const int32_t rows = move.to_row - move.from_row;
+  // A carriage return starts every move but one along the row to the right:
+  // it also ends a pending wrap.
+  if (rows != 0 || move.wrap_pending || move.to_column < column) {
+    out.push_back('\r');
+    column = 1;
+  }
+  bool stepped = true;
+  if (rows > 0) out.append(static_cast<std::size_t>(rows), '\n');  // scrolls at the bottom row
+  if (rows < 0) stepped = append_steps(out, MOTION_UP_BY, MOTION_UP, -rows);
+  if (stepped) stepped = append_steps(out, MOTION_RIGHT_BY, MOTION_RIGHT, move.to_column - column);
+  TermLock lock;
+  term_refresh_size(true);
+  const int32_t row = std::clamp(move.to_row, 1, std::max(term_state.window_rows, 1));
+  if (stepped) {
+    term_output(out.data(), out.size());
+    term_output_done();
+  } else {
+    term_emit(CAP_CURSOR_MOTION, move.to_column - 1, row - 1);  // an entry without the steps
+  }
+  term_state.cursor_column = std::min(move.to_column, term_state.window_columns);
+  term_state.cursor_row = row;
+}
+
+bool term_clear_below() {
+  if (!handling_active() || term_state.motions[MOTION_CLEAR_BELOW] == nullptr) return false;
+  collecting = nullptr;
+  std::string out;
+  collecting = &out;
+  expand_string(term_state.motions[MOTION_CLEAR_BELOW], 0, 0, collect);
+  collecting = nullptr;
+  term_output(out.data(), out.size());
+  term_output_done();
+  return true;
+}

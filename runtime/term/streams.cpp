@@ -29,6 +29,7 @@ struct OutputStream {
   bool buffered;       // standard output is not a terminal: collect, write in blocks
   bool failed;         // a write failed for good; nothing more is written
   bool ending;         // shut-down's own flush: a failure must not exit again
+  uint64_t generation; // counts the writes
 };
 constinit OutputStream output{};
 
@@ -71,7 +72,12 @@ bool term_write_fully(const void* data, std::size_t length) {
 
 namespace {
 
-bool output_immediate() { return !output.buffered || term_state.kind != TERM_KIND_OFF; }
+// A terminal gets every write at once, except while the process is in the
+// background: then what is written waits for the foreground.
+bool output_immediate() {
+  if (term_state.kind != TERM_KIND_OFF) return term_in_foreground();
+  return !output.buffered;
+}
 
 // Reads the next block of standard input; false at its end.
 bool fill_input() {
@@ -103,6 +109,7 @@ void term_streams_init(bool output_is_terminal) { output.buffered = !output_is_t
 
 void term_output(const void* data, std::size_t length) {
   if (output.failed) return;
+  if (length != 0) ++output.generation;
   const auto* bytes = static_cast<const uint8_t*>(data);
   if (length >= sizeof output.bytes - output.used) {
     // Larger than what is left: what is collected goes first, then the rest directly.
@@ -138,6 +145,7 @@ bool term_flush_at_exit() {
 }
 
 bool term_output_failed() { return output.failed; }
+uint64_t term_output_generation() { return output.generation; }
 
 int term_input_byte() {
   if (input.next == input.end && (input.ended || !fill_input())) return -1;

@@ -8,10 +8,11 @@
 // Depends on nothing else in the program: what other layers need to hear
 // (a changed window size) they learn through a listener they register.
 //
-// Emits: termcap "cm", "bl", "me", "ve", "vi", "ks", "ke"; "\e(U" and "\e(B"
-// on the Linux console; the report requests "\e[6n" (cursor) and "\e[18t"
-// (window size); control bytes 8, 12, 14, 15 and 27 as font glyphs
-// ("\e%G", U+F000 + byte, "\e%@").
+// Emits: termcap "cm", "bl", "me", "ve", "vi", "ks", "ke", "cl", "ce", and
+// for moving relative to the cursor "up", "UP", "nd", "RI", "cd" (with CR and
+// LF); "\e(U" and "\e(B" on the Linux console; the report requests "\e[6n"
+// (cursor) and "\e[18t" (window size); control bytes 8, 12, 14, 15 and 27 as
+// font glyphs ("\e%G", U+F000 + byte, "\e%@").
 #pragma once
 
 #include <cstddef>
@@ -86,7 +87,20 @@ enum KeyCode : int32_t {
   KEY_PAGE_DOWN = extended_key(0x51),
   KEY_INSERT = extended_key(0x52),
   KEY_DELETE = extended_key(0x53),
+  // Word keys, by their PC scan codes: Ctrl and Alt with the arrows, Alt with
+  // a letter (Alt+B, Alt+F, Alt+D, ...) and Alt+Backspace.
+  KEY_CTRL_LEFT = extended_key(0x73),
+  KEY_CTRL_RIGHT = extended_key(0x74),
+  KEY_ALT_LEFT = extended_key(0x9B),
+  KEY_ALT_RIGHT = extended_key(0x9D),
+  KEY_ALT_BACKSPACE = extended_key(0x0E),
+  KEY_ALT_D = extended_key(0x20),
+  KEY_ALT_F = extended_key(0x21),
+  KEY_ALT_B = extended_key(0x30),
 };
+// The key that ESC followed by key stands for (Alt held), or -1 for none:
+// Alt with a letter, Backspace, Left or Right.
+int32_t alt_key(int32_t key);
 // The key code of a key string from next_key_string (1 or 2 bytes).
 int32_t key_code_of(const std::string& key);
 
@@ -122,6 +136,8 @@ bool term_flush();
 // Shut-down's flush: a failure is only recorded (term_output_failed), since the process is already ending.
 bool term_flush_at_exit();
 bool term_output_failed();
+// Counts the writes to standard output: a change means something was written.
+uint64_t term_output_generation();
 int term_input_byte();  // the next byte of standard input, or -1 at its end
 std::size_t term_input(void* destination, std::size_t wanted);
 bool term_input_ended();
@@ -139,8 +155,9 @@ struct TextUnit {
 bool term_text_utf8();
 TextUnit text_character_at(std::string_view text, std::size_t at);
 TextUnit text_unit_at(std::string_view text, std::size_t at);
-std::size_t text_unit_before(std::string_view text, std::size_t at);  // start of the unit that ends at at
 std::size_t text_cells(std::string_view text);
+// Whether the unit at at is a letter or a digit: words are runs of them.
+bool text_word_character_at(std::string_view text, std::size_t at);
 // True while bytes are the start of a UTF-8 character still waiting for its last bytes.
 bool text_incomplete_character(std::string_view bytes);
 
@@ -150,6 +167,9 @@ void term_write(const void* bytes, std::size_t length);
 inline void term_refresh() { term_write(nullptr, 0); }
 void term_window_size(int32_t* columns, int32_t* rows);
 void term_cursor_position(int32_t* column, int32_t* row);
+// Asks the terminal where the cursor is (1-based); false when it did not
+// answer in time, is asked from the background, or is not driven.
+bool term_ask_cursor(int32_t* column, int32_t* row);
 int32_t term_cursor_column();
 // Called after every window-size refresh, with the terminal mutex held.
 using ResizeListener = void (*)();
@@ -160,6 +180,11 @@ bool term_resize_pending();
 unsigned term_size_generation();
 // How many times the process was continued after a stop: the screen may hold anything since.
 unsigned term_continue_count();
+// How many window-size changes were signalled.
+unsigned term_resize_count();
+// Whether the process is in the terminal's foreground process group (true
+// when that cannot be told). In the background nothing is drawn or asked.
+bool term_in_foreground();
 // Whether a character written in the last column leaves the cursor there with
 // the wrap pending ("xn"), rather than moving it to the next row at once.
 bool term_wraps_late();
@@ -175,6 +200,22 @@ void term_set_cursor_visibility(int32_t visibility);
 bool term_cursor_visible();
 // Clears from the cursor to the end of its row ("ce"); false if the entry cannot.
 bool term_clear_to_end_of_row();
+// Clears from the cursor to the end of the screen ("cd"); false if the entry cannot.
+bool term_clear_below();
+// Moves the cursor from one cell to another (1-based) relative to where it
+// is, asking the terminal nothing: down by line feeds, which scroll at the
+// bottom row; up with "UP" or "up"; along the row with "RI" or "nd" after a
+// carriage return. So a row that is only assumed still draws where the
+// cursor really is. An entry without the steps gets "cm".
+struct CursorMove {
+  int32_t from_column, from_row;
+  int32_t to_column, to_row;
+  bool wrap_pending;  // the cursor stands on the last column, its wrap not yet done
+};
+void term_move_cursor(const CursorMove& move);
+// Tells a fatal-signal handler how many line feeds, after a carriage return,
+// put the cursor on a fresh row below what is shown (0: it is at one).
+void term_set_feeds_to_fresh_row(int feeds);
 // Places the cursor at a 1-based cell (0 or less keeps the current row or
 // column) and returns the packed cursor result: column and row in the low
 // two bytes, bit 16 set while the cursor is visible.

@@ -4,6 +4,7 @@
 #include <termcap.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,9 @@ pthread_mutex_t term_mutex;
 constexpr const char* kCapabilityNames[CAP_COUNT] = {
     "cm", "ho", "cs", "cl", "ce", "WS", "bl", "AF", "AB",
     "me", "md", "SF", "ve", "vi", "dc", "ks", "ke"};
+
+// The cursor steps, in Motion order.
+constexpr const char* kMotionNames[MOTION_COUNT] = {"up", "UP", "nd", "RI", "cd"};
 
 constexpr const char* kFixedSequences[] = {
     "\033(U",                    // 100 Linux console: direct font mapping
@@ -64,6 +68,20 @@ class ModeEntry {
 
 void fetch_capabilities() {
   for (int i = 0; i < CAP_COUNT; ++i) term_state.capabilities[i] = tgetstr(kCapabilityNames[i], nullptr);
+  for (int i = 0; i < MOTION_COUNT; ++i) term_state.motions[i] = tgetstr(kMotionNames[i], nullptr);
+}
+
+// ESCDELAY, in milliseconds as ncurses reads it: how long a lone ESC waits for
+// the rest of a sequence before it is the Escape key.
+void read_escape_delay() {
+  const char* text = std::getenv("ESCDELAY");
+  if (text == nullptr || *text == '\0') return;
+  long value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return;  // not a number: the default stays
+    value = std::min(value * 10 + (*c - '0'), 10000L);
+  }
+  keyboard.escape_delay_ms = static_cast<int>(value);
 }
 
 }  // namespace
@@ -121,6 +139,7 @@ void term_init() {
     return;
   }
   term_state.key_reader = keyboard_read_byte;
+  read_escape_delay();
   term_state.foreground_colour = 7;
   term_state.background_colour = 0;
   term_resize_flag = 1;
@@ -149,6 +168,7 @@ int32_t term_enter_modes() {
 
 void term_restore() {
   term_flush();  // everything printed goes before the leaving bytes
+  reports_await_late_replies();
   modes_leave();
   term_state.tty.close();
 }
@@ -168,9 +188,18 @@ void term_shutdown() {
 
 int32_t term_kind() { return term_state.kind; }
 
+bool term_in_foreground() {
+  if (term_state.tty.fd < 0) return true;
+  const pid_t foreground = tcgetpgrp(term_state.tty.fd);
+  return foreground < 0 || foreground == getpgrp();
+}
+
 bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int)) {
   if (index < 0 || index >= CAP_COUNT) return false;
-  const char* capability = term_state.capabilities[index];
+  return expand_string(term_state.capabilities[index], a, b, put);
+}
+
+bool expand_string(const char* capability, int32_t a, int32_t b, int (*put)(int)) {
   if (capability == nullptr) return false;
   // Every capability goes through tgoto, parameterless ones with a = b = 0.
   char* expansion = tgoto(capability, a, b);

@@ -22,6 +22,8 @@ struct SignalState {
   volatile sig_atomic_t fatal_in_progress;
   volatile sig_atomic_t modes_left;    // restored for a stop; enter again on continue
   volatile sig_atomic_t continued;     // counts SIGCONTs, so a waiting query can ask again
+  volatile sig_atomic_t resized;       // counts SIGWINCHs
+  volatile sig_atomic_t feeds_to_fresh_row;  // line feeds after a carriage return that leave the line behind
 };
 constinit SignalState signal_state{};
 
@@ -34,12 +36,26 @@ void resume_modes() {
   term_resize_flag = 1;
 }
 
+// Puts the cursor at the start of a fresh row below the line being edited or
+// printed, so that whatever the shell writes next stands on its own row.
+void leave_line() {
+  static constexpr char kFeeds[] = "\r\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n";
+  int feeds = signal_state.feeds_to_fresh_row;
+  if (feeds <= 0) return;
+  term_write_fully(kFeeds, 1);
+  for (constexpr int kMost = sizeof kFeeds - 2; feeds > 0; feeds -= kMost)
+    term_write_fully(kFeeds + 1, static_cast<std::size_t>(feeds < kMost ? feeds : kMost));
+}
+
 void on_fatal_signal(int signal) {
   const int saved_errno = errno;
   sigaction(signal, &signal_state.saved[signal], nullptr);
   if (!signal_state.fatal_in_progress) {
     signal_state.fatal_in_progress = 1;
-    if (term_state.kind != TERM_KIND_OFF && !signal_state.modes_left) modes_leave();
+    if (term_state.kind != TERM_KIND_OFF && !signal_state.modes_left) {
+      leave_line();
+      modes_leave();
+    }
     term_state.kind = TERM_KIND_OFF;
     signal_state.fatal_in_progress = 0;
   }
@@ -76,7 +92,10 @@ void on_continue_signal(int) {
   errno = saved_errno;
 }
 
-void on_window_change(int) { term_resize_flag = 1; }
+void on_window_change(int) {
+  signal_state.resized = signal_state.resized + 1;
+  term_resize_flag = 1;
+}
 
 void install(int signal, void (*handler)(int)) {
   struct sigaction action{};
@@ -112,3 +131,6 @@ void term_signals_restore() {
 }
 
 unsigned term_continue_count() { return static_cast<unsigned>(signal_state.continued); }
+unsigned term_resize_count() { return static_cast<unsigned>(signal_state.resized); }
+
+void term_set_feeds_to_fresh_row(int feeds) { signal_state.feeds_to_fresh_row = feeds; }

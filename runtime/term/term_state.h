@@ -28,6 +28,17 @@ struct TtyStream {
   bool is_open() const { return stream != nullptr; }
 };
 
+// Cursor steps beyond the emitter's table, for moving relative to where the
+// cursor is, and clearing below it.
+enum Motion : int32_t {
+  MOTION_UP = 0,       // "up"
+  MOTION_UP_BY,        // "UP", a count
+  MOTION_RIGHT,        // "nd"
+  MOTION_RIGHT_BY,     // "RI", a count
+  MOTION_CLEAR_BELOW,  // "cd"
+  MOTION_COUNT,
+};
+
 struct TermState {
   int32_t kind;                          // 0 handling off, 1 Linux console, 2 any other terminal
   TtyStream tty;                         // the keyboard side, non-blocking while driven
@@ -43,6 +54,7 @@ struct TermState {
   uint8_t* char_plane;                   // rows x columns, row-major; one block with attr_plane
   uint8_t* attr_plane;
   const char* capabilities[CAP_COUNT];   // termcap strings, owned by the library; nullptr if absent
+  const char* motions[MOTION_COUNT];     // the same for the cursor steps
   bool late_wrap;                        // "xn": a character in the last column leaves the cursor there, wrap pending
   KeyReader key_reader;                  // next keyboard byte, or negative when none is pending
 };
@@ -55,19 +67,18 @@ struct ScreenState {
   int32_t view_top;            // 0-based; -1 until first use
   int32_t view_bottom;         // 0-based; -1 until first use, then fixed
   int32_t visibility;          // CURSOR_VISIBLE or 0: what the cursor was last made
-  bool terminal_silent;        // a report request went unanswered: ask no more
   ResizeListener on_resize;    // told after every size refresh
   unsigned size_generation;    // counts size refreshes
 };
 extern ScreenState screen_state;
-inline constexpr ScreenState SCREEN_STATE_AT_START{-1, -1, CURSOR_VISIBLE, false, nullptr, 0};
+inline constexpr ScreenState SCREEN_STATE_AT_START{-1, -1, CURSOR_VISIBLE, nullptr, 0};
 
 inline constexpr int KEY_QUEUE_SIZE = 256;
 inline constexpr int32_t KEY_MOUSE_REPORT = 512;  // tree marker, never queued
 
 struct KeyNode {
   uint8_t byte;           // the sequence byte this node matches
-  int16_t key_code;       // the key whose sequence ends here; 0 if none
+  uint16_t key_code;      // the key whose sequence ends here; 0 if none (scan codes reach 0x9D)
   KeyNode* next_sibling;  // same level
   KeyNode* first_child;   // next level
 };
@@ -79,33 +90,73 @@ struct KeyState {
   int32_t key_arrived;            // set by every push, cleared by key_available
   KeyNode* tree;                  // escape-sequence tree after ESC; nullptr until built
   bool tree_built;
-  bool byte_held;                 // the decoder read one byte too far: held_byte comes next
-  uint8_t held_byte;
 };
 extern KeyState key_state;
 
-// Bytes from the keyboard not yet decoded, oldest first: filled from the tty by
-// the key reader and by report queries that met typed bytes.
+// Milliseconds on a clock that only goes forward; replaceable so that tests
+// can let time pass between the pieces of a key.
+using MillisecondClock = int64_t (*)();
+
+// Bytes from the keyboard not yet decoded, oldest first, pulled from the key
+// reader. A sequence that has begun but not ended waits here for its other
+// bytes: a lone ESC for the escape delay, a longer one for the sequence limit.
 struct Keyboard {
-  std::vector<uint8_t> pending;
-  std::size_t next = 0;              // index of the oldest pending byte
-  std::vector<std::size_t> pauses;   // indices before which the reader reports "nothing yet" once
-  bool ended = false;                // the tty hung up or failed
+  std::vector<uint8_t> bytes;
+  std::size_t next = 0;              // the oldest byte not yet decoded
+  std::size_t scanned = 0;           // bytes from next to here are whole keys, replies already taken out
+  std::vector<std::size_t> breaks;   // where replies were taken out: no key spans one
+  int64_t last_arrival_ms = 0;       // when bytes last came
+  int escape_delay_ms = 100;         // how long a lone ESC waits for more (ESCDELAY)
+  MillisecondClock clock = nullptr;  // the steady clock when none is set
+  bool ended = false;                // the tty reached its end
 };
 extern Keyboard keyboard;
+
+// How long the rest of a begun sequence (ESC [ or ESC O and more) is awaited.
+inline constexpr int KEY_SEQUENCE_LIMIT_MS = 1000;
+
+// What the bytes at the front of the keyboard are. complete: no more bytes
+// will join them (the wait for them is over).
+enum class Unit { Key, Ignored, CursorReport, SizeReport, Incomplete };
+struct DecodedUnit {
+  Unit kind;
+  int32_t key;          // Unit::Key
+  int32_t a, b;         // reports: row and column, or rows and columns
+  std::size_t length;   // bytes it takes (0 when incomplete)
+};
+DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete);
 
 // Capability lookup used to build the escape-sequence tree (tgetstr by default).
 using CapabilityLookup = const char* (*)(const char* id);
 void key_tree_build(CapabilityLookup lookup);
 void key_tree_release();
-bool key_tree_starts_sequence(uint8_t byte);
 
-// Keyboard buffer: the default key reader, and appending bytes met elsewhere.
-int keyboard_read_byte();
-void keyboard_append(const uint8_t* bytes, std::size_t count);
-// Marks a gap after the bytes appended so far: a lone ESC stays the Escape key.
-void keyboard_append_pause();
+// The keyboard: pulling bytes from the key reader, the decoder's view of
+// what has arrived, and taking out replies without touching the keys.
+int keyboard_read_byte();          // the default key reader: the tty, without waiting
+int64_t keyboard_now_ms();
+void keyboard_fill();
 bool keyboard_has_pending();
+// The unit at the front of the pending bytes; Incomplete while it may still grow.
+DecodedUnit keyboard_front_unit();
+void keyboard_consume(std::size_t length);
+// Takes every reply out of the bytes that have arrived, leaving the keys in order.
+void keyboard_take_replies();
+// Waits up to the given time for more keyboard bytes.
+void keyboard_wait(int milliseconds);
+
+// Report queries and the size refresh; run with the terminal mutex held.
+enum class Report { Cursor, Size };
+bool term_query(Report report, int32_t* a, int32_t* b);
+void term_query_cursor();
+void term_refresh_size(bool requery);
+// A reply the decoder met; used if a request for it is outstanding.
+void reports_receive(Report report, int32_t a, int32_t b);
+// Forgets requests and answers (tests start each terminal afresh).
+void reports_reset();
+// At exit: waits a while for a reply still on its way (a terminal that
+// answers late), so that it does not land in the shell's input.
+void reports_await_late_replies();
 
 // Entering and leaving the working modes, written once for set-up,
 // restoration, fatal signals and suspend/resume (modes.cpp).
@@ -126,18 +177,13 @@ void modes_enter();
 void modes_leave();
 // Writes a capability's expansion (or nothing) through put.
 bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int));
+bool expand_string(const char* capability, int32_t a, int32_t b, int (*put)(int));
 // The fixed sequences 100..106.
 const char* fixed_sequence(int32_t index);
 
 // Signal handling, installed by a successful set-up and put back at shut-down.
 void term_signals_install();
 void term_signals_restore();
-
-// Report queries and the size refresh; run with the terminal mutex held.
-enum class Report { Cursor, Size };
-bool term_query(Report report, int32_t* a, int32_t* b);
-void term_query_cursor();
-void term_refresh_size(bool requery);
 
 // Kind 1 for "console" or a TERM beginning with "linux", else 2.
 int32_t terminal_kind_for(const char* term);

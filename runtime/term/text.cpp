@@ -8,8 +8,10 @@
 // environment.
 #include <langinfo.h>
 
+#include <cctype>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 
 #include "runtime/term/term.h"
 
@@ -85,15 +87,6 @@ TextUnit text_unit_at(std::string_view text, std::size_t at) {
   return unit;
 }
 
-std::size_t text_unit_before(std::string_view text, std::size_t at) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < at;) {
-    start = i;
-    i += text_unit_at(text, i).length;
-  }
-  return start;
-}
-
 bool text_incomplete_character(std::string_view bytes) {
   if (!term_text_utf8() || bytes.empty()) return false;
   const std::size_t wanted = sequence_length(static_cast<unsigned char>(bytes[0]));
@@ -112,4 +105,11 @@ std::size_t text_cells(std::string_view text) {
     at += unit.length;
   }
   return cells;
+}
+
+bool text_word_character_at(std::string_view text, std::size_t at) {
+  const auto byte = static_cast<unsigned char>(text[at]);
+  if (!term_text_utf8()) return std::isalnum(byte) != 0;
+  const Decoded decoded = decode_utf8(text, at);
+  return decoded.length != 0 && std::iswalnum(static_cast<wint_t>(decoded.code_point)) != 0;
 }

@@ -82,6 +82,7 @@ TEST(Interactive, EditingKeysShapeTheLine) {
     std::string environment = "";   // assignments before the program
     bool burst = false;             // all keys in one write, as fast typing or a paste sends them
     double value = 212;             // the temperature converted
+    int columns = 80;
   } cases[] = {
       {"insert in the middle", {"22", "Left", "1"}, "212"},
       {"home then end", {"12", "Home", "2", "End"}, "212"},
@@ -91,7 +92,7 @@ TEST(Interactive, EditingKeysShapeTheLine) {
       {"escape clears the line", {"98765", "Left", "Escape", "212"}, "212"},
       {"up and down within one row do nothing", {"212", "Up", "Down"}, "212"},
       {"tab to the next stop of eight", {"2", "Tab", "9"}, "2       9", "", false, 2},
-      {"keys without an action are ignored", {"2", "C-g", "C-t", "F1", "PageUp", "IC", "12"}, "212"},
+      {"keys without an action are ignored", {"2", "C-g", "C-t", "F1", "PageUp", "IC", "M-Up", "12"}, "212"},
       {"Ctrl+A, Ctrl+E, Ctrl+B and Ctrl+F move", {"12", "C-a", "2", "C-e", "C-b", "C-b", "C-f", "C-f"}, "212"},
       {"Ctrl+K kills to the end, Ctrl+Y yanks it back", {"12", "C-a", "C-k", "2", "C-y", "9", "C-b", "C-k"}, "212"},
       {"Ctrl+U kills to the start", {"99", "212", "C-b", "C-b", "C-b", "C-u", "C-e"}, "212"},
@@ -100,13 +101,21 @@ TEST(Interactive, EditingKeysShapeTheLine) {
       {"Ctrl+L clears the screen and draws the line at the top", {"21", "C-l", "2"}, "212"},
       {"UTF-8: a two-byte and a wide character are one unit each", {"1°", "BSpace", "2", "中", "Left", "5"},
        "125中", "LC_ALL=C.UTF-8 ", false, 125},
-      {"unknown keys lose nothing after them", {"2", "C-Left", "1", "BTab", "M-x", "2"}, "212", "", true},
+      {"unknown keys lose nothing after them", {"2", "C-Up", "1", "BTab", "M-x", "\033[[A", "2"}, "212", "", true},
+      {"Ctrl+Left and Ctrl+Right move by words", {"2 99", "C-Left", "C-Left", "C-Right", "12"}, "212 99"},
+      {"Alt+B and Alt+F move by words", {"2 99", "M-b", "M-b", "M-f", "12"}, "212 99"},
+      {"Alt+Left as urxvt sends it moves by a word", {"12", "\033\033[D", "2"}, "212"},
+      {"Alt+D kills words after, gathered for Ctrl+Y", {"2 12", "C-a", "M-d", "M-d", "C-y"}, "2 12", "", false, 2},
+      {"Alt+Backspace kills words before, gathered", {"12 2", "M-BSpace", "M-BSpace", "C-y"}, "12 2", "", false, 12},
+      {"a wide character moving up a row leaves no stale cell behind",
+       {"XY123456中7", "Home", "Right", "Right", "BSpace", "BSpace"}, "123456\n中7", "LC_ALL=C.UTF-8 ", false, 123456,
+       40},
       {"Home and End under a TERM that does not match tmux", {"12", "Home", "2", "End"}, "212",
        "TERM=xterm-256color "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TmuxSession tmux(80, 24, c.environment);
+    TmuxSession tmux(c.columns, 24, c.environment);
     choose_fahrenheit(tmux);
     // One key at a time, each handled before the next (an Escape followed at
     // once by another byte would be read as Alt and that byte), or in one burst.
@@ -185,10 +194,35 @@ TEST(Interactive, APasteOfHundredsOfKeysLosesNothing) {
   tmux.type(pasted);  // 600 bytes at once: wider than the screen, longer than the key queue
   EXPECT_TRUE(tmux.wait_for_joined(kFahrenheitPrompt + pasted)) << tmux.screen_text();
   tmux.keys({"Escape"});  // clears all of it
-  tmux.type("212");
+  ASSERT_TRUE(tmux.wait_for_cursor_row("Input temperature in Fahrenheit:")) << tmux.screen_text();
+  tmux.type("212");  // apart from the Escape: at once after it, a key would be read with Alt
   tmux.keys({"Enter"});
   ASSERT_TRUE(tmux.wait_for("C=  100")) << tmux.screen_text();
   EXPECT_EQ(tmux.screen_text().find("1234567890"), std::string::npos);
+  exit_cleanly(tmux);
+}
+
+TEST(Interactive, InTheBackgroundItDrawsAndAsksNothingUntilBroughtBack) {
+  if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
+  TmuxSession tmux(80, 24, "", /*job_control=*/true);
+  choose_fahrenheit(tmux);
+  tmux.type("21");
+  tmux.settle();
+  tmux.keys({"C-z"});
+  ASSERT_TRUE(tmux.wait_for("Stopped")) << tmux.screen_text();
+  tmux.type("bg");
+  tmux.keys({"Enter"});
+  tmux.settle(300);
+  // A reply to a request from the background would be the shell's input.
+  tmux.type("echo ok-$((6*7))");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for("\nok-42\n")) << tmux.screen_text();
+  tmux.type("fg");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "21")) << tmux.screen_text();
+  tmux.type("2");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for(celsius_line(212))) << tmux.screen_text();
   exit_cleanly(tmux);
 }
 

@@ -10,6 +10,7 @@
 
 #include "app/converter.h"
 #include "runtime/print/print.h"
+#include "tests/e2e/menu.h"
 #include "tests/support/pty.h"
 
 namespace {
@@ -38,9 +39,8 @@ TEST(CursorReplies, KeysTypedAroundRepliesArriveAsKeysInOrder) {
   Interleaved keys;
   // Each reply comes with keys typed just before and after it, in this order:
   // the choice 1; "22", the left arrow (ESC O D on this terminal), "1" and
-  // Enter for 212; then ESC followed by a byte that starts no key sequence,
-  // which gives that byte: the choice 3.
-  keys.around = {{"1", "\r"}, {"22\033OD", "1\r"}, {"\0333", "\r"}};
+  // Enter for 212; then a key without an action (Shift+Tab) and the choice 3.
+  keys.around = {{"1", "\r"}, {"22\033OD", "1\r"}, {"\033[Z3", "\r"}};
   PtySession session(xterm_answering(&keys));
   ASSERT_TRUE(session.wait_for_exit());
   EXPECT_NE(session.output().find("C=  100"), std::string::npos) << session.output();
@@ -103,13 +103,62 @@ TEST(CursorReplies, EachLineAsksOnceAndAResizeIsDrawnAtOnce) {
   size.ws_row = 30;
   ioctl(session.master(), TIOCSWINSZ, &size);  // the kernel sends SIGWINCH
   session.settle();
-  // Drawn again while waiting: the size refresh, the console's column and the
-  // editor each ask once; then nothing more until the next line.
-  EXPECT_EQ(session.requests_seen() - before, 4);
+  // Drawn again while waiting: the size refresh asks once, and the console's
+  // column and the editor take its answer; then nothing more until the next line.
+  EXPECT_EQ(session.requests_seen() - before, 2);
   session.type("3\r");
   ASSERT_TRUE(session.wait_for_exit());
   EXPECT_EQ(session.exit_status, 0);
-  EXPECT_EQ(session.requests_seen() - before, 4);
+  EXPECT_EQ(session.requests_seen() - before, 2);
+}
+
+// Replies later than the program's wait (a satellite or congested link): the
+// emulated screen answers truthfully, 1.5 s late and in two pieces. The tail
+// of a late reply is never typed into an answer, and the editing (a left
+// arrow moves the cursor) draws nothing over the older output above.
+TEST(CursorReplies, RepliesLaterThanTheWaitAreNeverTextAndNothingIsDrawnAbove) {
+  PtyOptions options;
+  options.env = {"TERM=xterm"};
+  options.emulate = true;
+  options.reply_delay_ms = 1500;
+  options.reply_split_ms = 30;
+  std::string older;
+  for (int i = 1; i <= 12; ++i) {
+    older += "older output " + std::to_string(i) + "\n";
+    options.screen_before += "older output " + std::to_string(i) + "\r\n";
+  }
+  PtySession session(options);
+  const struct {
+    const char* choice;
+    const char* prompt;
+    const char* value;
+    const char* result;
+    const char* typed;
+  } steps[] = {{"1", "Fahrenheit: ", "212", "C=  100", "22\033[D1"},
+               {"2", "Celsius: ", "37", "F=  98.59999999999999", "7\033[D3"}};
+  std::string transcript = older + kMenu;
+  int prompts = 0;
+  for (const auto& step : steps) {
+    ASSERT_TRUE(session.wait_for_count("? ", ++prompts, 15000));
+    session.type(std::string(step.choice) + "\r");
+    ASSERT_TRUE(session.wait_for(step.prompt, 15000));
+    session.type(std::string(step.typed) + "\r");
+    ASSERT_TRUE(session.wait_for(step.result, 15000)) << session.screen().text();
+    transcript += std::string("? ") + step.choice + "\nInput temperature in " + step.prompt + step.value + "\n" +
+                  step.result + "\n" + kMenu;
+  }
+  session.type("3\r");
+  ASSERT_TRUE(session.wait_for_exit(15000));
+  EXPECT_EQ(session.exit_status, 0);
+  transcript += "? 3\n";
+  // The screen shows the last 24 rows of it, the cursor on an empty row below.
+  std::vector<std::string> rows;
+  for (std::size_t at = 0, end; (end = transcript.find('\n', at)) != std::string::npos; at = end + 1)
+    rows.push_back(transcript.substr(at, end - at));
+  rows.push_back("");
+  std::string expected;
+  for (std::size_t r = rows.size() - 24; r + 1 < rows.size(); ++r) expected += rows[r] + "\n";
+  EXPECT_EQ(session.screen().text(), expected);
 }
 
 }  // namespace

@@ -129,6 +129,9 @@ TEST(TerminalSession, FatalSignalsRestoreTheTerminalAndEndTheProcess) {
     PtySession session(options);
     const termios before = session.initial_modes();
     ASSERT_TRUE(session.wait_for("? "));
+    session.type("12");
+    ASSERT_TRUE(session.wait_for("12"));
+    session.settle(100);
     if (signal == SIGINT) {
       session.type("\003");  // Ctrl+C still raises SIGINT
     } else {
@@ -137,7 +140,9 @@ TEST(TerminalSession, FatalSignalsRestoreTheTerminalAndEndTheProcess) {
     ASSERT_TRUE(session.wait_for_exit());
     EXPECT_EQ(session.exit_signal, signal);
     EXPECT_TRUE(same_modes(before, session.modes()));
-    EXPECT_NE(session.output().find(exit_sequence("xterm")), std::string::npos);
+    // Restored from a fresh row below the line, where the shell's message goes.
+    EXPECT_NE(session.output().find("\r\r\n" + exit_sequence("xterm")), std::string::npos)
+        << ::testing::PrintToString(session.output());
   }
 }
 
@@ -166,6 +171,7 @@ TEST(TerminalSession, AnIgnoredFatalSignalRestoresAndTheProgramGoesOnPlain) {
   PtySession session(options);
   const termios before = session.initial_modes();
   ASSERT_TRUE(session.wait_for("? "));
+  session.settle();  // the line's cursor request answered: a reply after the restoration would be typed input
   kill(session.program_pid(), SIGQUIT);
   ASSERT_TRUE(session.wait_for(exit_sequence("xterm")));
   session.settle();

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   InventedTerminal terminal(fuzz_reader, xterm_keys);
-  screen_state.terminal_silent = true;  // no answers: the model alone
+  // No tty to answer: every question fails at once and the model works alone.
   term_resize_flag = 0;
   term_state.window_columns = 1 + data[0] % 90;
   term_state.window_rows = 1 + data[1] % 30;

@@ -75,10 +75,13 @@ void FakeTerminal::redirect_stdout_to_file() {
 
 std::string queued_keys() {
   std::string keys;
-  for (int i = 0; i < 1000; ++i) {
+  for (int waits = 0; waits < 10;) {
     const std::string key = next_key_string();
-    if (!key.empty()) keys += key;
-    if (key.empty() && !keyboard_has_pending() && !key_state.byte_held) break;
+    keys += key;
+    if (!key.empty()) continue;
+    if (!keyboard_has_pending()) break;
+    term_wait_for_key(20);  // a lone Escape is decided once its wait is over; a longer sequence stays
+    ++waits;
   }
   return keys;
 }

@@ -34,5 +34,6 @@ class FakeTerminal {
   std::unique_ptr<InventedTerminal> invented_;
 };
 
-// Drains the key queue: every key the decoder delivers now.
+// Drains the key queue: every key the decoder delivers within 200 ms (a lone
+// Escape is decided; the start of a longer sequence waits for its rest).
 std::string queued_keys();

@@ -14,7 +14,6 @@ namespace {
 void empty_key_queue() {
   key_state.read_index = key_state.write_index = 0;
   key_state.key_arrived = 0;
-  key_state.byte_held = false;
 }
 
 int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) {
@@ -54,6 +53,7 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term_state.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
   screen_state = SCREEN_STATE_AT_START;
   keyboard = Keyboard{};
+  reports_reset();
   empty_key_queue();
   key_tree_release();
   if (keys != nullptr) key_tree_build(keys);
@@ -64,6 +64,7 @@ InventedTerminal::~InventedTerminal() {
   term_state = saved_term_;
   screen_state = saved_screen_;
   keyboard = Keyboard{};
+  reports_reset();
   empty_key_queue();
   key_tree_release();
 }

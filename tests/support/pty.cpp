@@ -85,6 +85,10 @@ std::string read_all(int fd) {
 }  // namespace
 
 PtySession::PtySession(PtyOptions options) : options_(std::move(options)) {
+  if (options_.emulate) {
+    screen_ = std::make_unique<VtScreen>(options_.columns, options_.rows);
+    screen_->feed(options_.screen_before);
+  }
   winsize size{};
   size.ws_col = static_cast<unsigned short>(options_.columns);
   size.ws_row = static_cast<unsigned short>(options_.rows);
@@ -138,7 +142,7 @@ void PtySession::type(std::string_view bytes) {
 
 bool PtySession::send_due_replies() {
   bool sent = false;
-  while (!replies_.empty() && replies_.front().due <= Clock::now()) {
+  while (!replies_held_ && !replies_.empty() && replies_.front().due <= Clock::now()) {
     type(replies_.front().bytes);
     replies_.pop_front();
     sent = true;
@@ -176,15 +180,45 @@ void PtySession::answer_requests() {
     if (best == std::string::npos) {
       // Keep the tail that could be the start of a request split across reads.
       if (output_.size() > scanned_ + 5) scanned_ = output_.size() - 5;
+      show_output(output_.size());
       return;
     }
     scanned_ = best + found.size();
     ++requests_seen_;
+    show_output(scanned_);  // the screen as it is when the terminal reads the request
+    std::string reply;
     if (options_.answer) {
-      replies_.push_back({Clock::now() + std::chrono::milliseconds(options_.reply_delay_ms), options_.answer(found)});
+      reply = options_.answer(found);
+    } else if (screen_ && found == "\033[6n") {
+      reply = "\033[" + std::to_string(screen_->row()) + ";" + std::to_string(screen_->column()) + "R";
+    } else if (screen_) {
+      reply = "\033[8;" + std::to_string(screen_->rows()) + ";" + std::to_string(screen_->columns()) + "t";
+    }
+    if (options_.answer || screen_) {
+      const auto due = Clock::now() + std::chrono::milliseconds(options_.reply_delay_ms);
+      if (options_.reply_split_ms > 0 && reply.size() > 1) {
+        replies_.push_back({due, reply.substr(0, 1)});
+        replies_.push_back({due + std::chrono::milliseconds(options_.reply_split_ms), reply.substr(1)});
+      } else {
+        replies_.push_back({due, reply});
+      }
       send_due_replies();
     }
   }
+}
+
+void PtySession::show_output(std::size_t up_to) {
+  if (!screen_ || up_to <= shown_) return;
+  screen_->feed(std::string_view(output_).substr(shown_, up_to - shown_));
+  shown_ = up_to;
+}
+
+void PtySession::resize(int columns, int rows) {
+  if (screen_) screen_->resize(columns, rows);
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(columns);
+  size.ws_row = static_cast<unsigned short>(rows);
+  ioctl(master_, TIOCSWINSZ, &size);  // the kernel sends SIGWINCH
 }
 
 bool PtySession::wait_for(std::string_view text, int timeout_ms) { return wait_for_count(text, 1, timeout_ms); }

@@ -10,9 +10,12 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tests/support/vt_screen.h"
 
 struct PtyOptions {
   std::vector<std::string> env;        // "NAME=value"; TERM is absent unless given here
@@ -26,7 +29,12 @@ struct PtyOptions {
   // Called with each cursor or size report request the program writes
   // ("\e[6n" or "\e[18t"); returns the bytes to answer with (empty: silence).
   std::function<std::string(std::string_view request)> answer;
+  // The output is shown on an emulated screen, which answers the requests
+  // (where answer is not given) with where its cursor is and its size.
+  bool emulate = false;
+  std::string screen_before;           // what the emulated screen shows before the program starts
   int reply_delay_ms = 0;              // answers arrive this long after the request, as over a slow link
+  int reply_split_ms = 0;              // ... their first byte this long before the rest
   std::string program;                 // the binary to run instead of the one under test
 };
 
@@ -55,6 +63,10 @@ class PtySession {
   void settle(int quiet_ms = 300);
   bool wait_for_exit(int timeout_ms = 5000);
   bool wait_until_stopped(bool stopped, int timeout_ms = 5000);
+  void resize(int columns, int rows);  // the window, and the emulated screen (its rows kept as xterm keeps them)
+  // While held, replies wait: a terminal sends a reply between keys, never
+  // inside the bytes of one, whatever the link between does to them.
+  void hold_replies(bool held) { replies_held_ = held; }
 
   const std::string& output() const { return output_; }  // everything written to the terminal
   std::string stdout_pipe_text();                         // with stdout_to_pipe
@@ -62,6 +74,7 @@ class PtySession {
   termios modes() const;                                  // the terminal's modes now
   const termios& initial_modes() const { return initial_modes_; }  // before the program started
   int requests_seen() const { return requests_seen_; }
+  const VtScreen& screen() const { return *screen_; }     // with emulate
   int master() const { return master_; }
 
   int exit_status = -1;  // exit code when the job exited
@@ -70,6 +83,7 @@ class PtySession {
  private:
   bool read_some(int timeout_ms);
   void answer_requests();
+  void show_output(std::size_t up_to);
   bool send_due_replies();
 
   PtyOptions options_;
@@ -82,6 +96,8 @@ class PtySession {
   pid_t program_pid_ = -1;
   std::string output_;
   std::size_t scanned_ = 0;
+  std::unique_ptr<VtScreen> screen_;
+  std::size_t shown_ = 0;  // output the screen has been fed
   int requests_seen_ = 0;
   bool exited_ = false;
   struct Reply {
@@ -89,6 +105,7 @@ class PtySession {
     std::string bytes;
   };
   std::deque<Reply> replies_;  // answers not sent yet
+  bool replies_held_ = false;
 };
 
 // The expansion of a termcap string capability of the given terminal entry,

@@ -1,6 +1,7 @@
 // Key decoding fed from a byte script: plain bytes and their mapping, escape
-// sequences through the tree, the mouse report, partial and unknown
-// sequences, the queue's capacity, and the key-arrived flag.
+// sequences through the tree, sequences split across reads, Alt, replies
+// among keys, the mouse report, partial and unknown sequences, the queue's
+// capacity, and the key-arrived flag.
 #include <map>
 #include <string>
 #include <vector>
@@ -13,10 +14,22 @@
 
 namespace {
 
-// The keyboard as a script: -1 entries mean "nothing pending at this moment".
+// The keyboard as a script of bytes and gaps: GAP is a moment with nothing
+// pending (2 ms pass, as between two reads of one key over a slow link),
+// PAUSE a long one (every wait for the rest of a sequence runs out). After
+// the script, time runs on as after a pause.
+constexpr int GAP = -1;
+constexpr int PAUSE = -2;
 std::vector<int> script;
 std::size_t script_at = 0;
-int scripted_reader() { return script_at < script.size() ? script[script_at++] : -1; }
+int64_t now_ms = 0;
+int64_t fake_clock() { return now_ms; }
+int scripted_reader() {
+  const int entry = script_at < script.size() ? script[script_at++] : PAUSE;
+  if (entry >= 0) return entry;
+  now_ms += entry == GAP ? 2 : 10000;
+  return -1;
+}
 
 // An invented terminal entry: xterm-like application keys plus a few oddities.
 std::map<std::string, std::string> entry;
@@ -40,13 +53,14 @@ class KeyDecoding : public ::testing::Test {
   static void feed(std::vector<int> bytes) {
     script = std::move(bytes);
     script_at = 0;
+    keyboard.clock = fake_clock;
   }
   static std::vector<int32_t> take_all() {
     std::vector<int32_t> keys;
     for (int i = 0; i < 600; ++i) {
       const int32_t key = read_key(KeyRead::Take);
       if (key >= 0) keys.push_back(key);
-      if (script_at >= script.size() && key_queue_empty()) break;
+      if (script_at >= script.size() && key_queue_empty() && !keyboard_has_pending()) break;
     }
     return keys;
   }
@@ -67,9 +81,61 @@ TEST_F(KeyDecoding, SequencesOfTheEntryBecomeExtendedKeys) {
   EXPECT_EQ(take_all(), (Keys{0x48FF, 0x4BFF, 0x53FF, 0x47FF, 0x4FFF, 0x3BFF}));
 }
 
-TEST_F(KeyDecoding, EscapeAloneIsTheEscapeKey) {
-  feed({27, -1, 'x'});
+TEST_F(KeyDecoding, EscapeAloneIsTheEscapeKeyAndEscapeBeforeAKeyIsAlt) {
+  feed({27, PAUSE, 'x'});
   EXPECT_EQ(take_all(), (Keys{27, 'x'}));
+  feed({27, GAP, 'x', 27, 'B', 27, 'd', 27, 127, 27, 8, 27, 27, '[', 'D', 27, 27, 'O', 'C', 27, '[', '1', ';', '3', 'D'});
+  EXPECT_EQ(take_all(), (Keys{extended_key(0x2D), KEY_ALT_B, KEY_ALT_D, KEY_ALT_BACKSPACE, KEY_ALT_BACKSPACE,
+                              KEY_ALT_LEFT, KEY_ALT_RIGHT, KEY_ALT_LEFT}));
+}
+
+// Every cut point of each key, the two pieces arriving in two reads.
+TEST_F(KeyDecoding, AKeySplitAcrossReadsIsTheWholeKey) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t key;
+  } cases[] = {
+      {"Left", "\033OD", KEY_LEFT},          {"Delete", "\033[3~", KEY_DELETE},
+      {"Home", "\033OH", KEY_HOME},          {"End", "\033[4~", KEY_END},
+      {"Ctrl+Left", "\033[1;5D", KEY_CTRL_LEFT}, {"F5", "\033[15~", KEY_F5},
+      {"Shift+Tab (unknown)", "\033[Z", -1}, {"Alt+x", "\033x", extended_key(0x2D)},
+      {"Alt+Left as urxvt sends it", "\033\033[D", KEY_ALT_LEFT},
+  };
+  entry["k5"] = "\033[15~";
+  rebuild();
+  for (const auto& c : cases) {
+    for (std::size_t cut = 1; cut < c.bytes.size(); ++cut) {
+      std::vector<int> bytes{'1'};
+      for (std::size_t i = 0; i < c.bytes.size(); ++i) {
+        if (i == cut) bytes.insert(bytes.end(), 30, GAP);  // 60 ms between the pieces
+        bytes.push_back(static_cast<uint8_t>(c.bytes[i]));
+      }
+      bytes.push_back('2');
+      Keys expected{'1', c.key, '2'};
+      if (c.key < 0) expected = {'1', '2'};
+      feed(bytes);
+      EXPECT_EQ(take_all(), expected) << c.name << " cut after " << cut;
+    }
+  }
+}
+
+TEST_F(KeyDecoding, RepliesAmongKeysAreNeverKeys) {
+  const struct {
+    const char* name;
+    std::vector<int> bytes;
+  } cases[] = {
+      {"cursor report", {'1', 27, '[', '2', '4', ';', '8', '0', 'R', '2'}},
+      {"split and late", {'1', 27, '[', '2', '4', GAP, GAP, ';', '8', GAP, '0', 'R', '2'}},
+      {"size report", {'1', 27, '[', '8', ';', '2', '4', ';', '8', '0', 't', '2'}},
+      {"after an Escape", {'1', 27, 27, '[', '5', ';', '1', 'R', '2'}},
+  };
+  for (const auto& c : cases) {
+    feed(c.bytes);
+    Keys keys = take_all();
+    if (c.bytes[2] == 27) keys.erase(keys.begin() + 1);  // the Escape key before it
+    EXPECT_EQ(keys, (Keys{'1', '2'})) << c.name;
+  }
 }
 
 TEST_F(KeyDecoding, UnknownSequencesAreSkippedByTheirSyntaxAndTheKeysAfterThemKept) {
@@ -78,16 +144,19 @@ TEST_F(KeyDecoding, UnknownSequencesAreSkippedByTheirSyntaxAndTheKeysAfterThemKe
     std::vector<int> bytes;
     Keys keys;
   } cases[] = {
-      {"Ctrl+Left", {27, '[', '1', ';', '5', 'D', '3', '4', 13}, {'3', '4', 13}},
+      {"Ctrl+Up", {27, '[', '1', ';', '5', 'A', '3', '4', 13}, {'3', '4', 13}},
       {"Shift+Tab", {27, '[', 'Z', 'x'}, {'x'}},
-      {"Alt+x", {27, 'x', 'y'}, {'y'}},
+      {"Alt+x", {27, 'x', 'y'}, {extended_key(0x2D), 'y'}},
+      {"Alt with a digit", {27, '5', 'y'}, {'y'}},
       {"unknown SS3 key", {27, 'O', 'Z', 's'}, {'s'}},
       {"SS3 not in the entry", {27, 'O', 'x'}, {}},
       {"known prefix, unknown end", {27, '[', '9', '9', '~', 'a'}, {'a'}},
       {"SGR mouse report", {27, '[', '<', '0', ';', '1', ';', '2', 'M', 'k'}, {'k'}},
       {"a control byte cuts a sequence", {27, '[', '1', '2', 13, '5'}, {13, '5'}},
-      {"Escape twice, then Alt+q", {27, 27, 'q', 'r'}, {27, 'r'}},
-      {"Escape then an arrow", {27, 27, 'O', 'A'}, {27, 0x48FF}},
+      {"Escape twice, then Alt+q", {27, 27, 'q', 'r'}, {27, extended_key(0x10), 'r'}},
+      {"Escape and at once an arrow: Alt+Up", {27, 27, 'O', 'A', 'r'}, {'r'}},
+      {"Escape, then later an arrow", {27, PAUSE, 27, 'O', 'A'}, {27, 0x48FF}},
+      {"Escape twice, nothing after", {27, 27, PAUSE, 'r'}, {27, 27, 'r'}},
   };
   for (const auto& c : cases) {
     feed(c.bytes);
@@ -100,6 +169,9 @@ TEST_F(KeyDecoding, UsualSpellingsWorkBesideTheEntrysOwn) {
   feed({27, '[', 'A', 27, '[', 'D', 27, '[', 'H', 27, '[', '1', '~', 27, '[', '7', '~', 27, '[', 'F',
         27, '[', '4', '~', 27, '[', '8', '~', 27, 'O', 'A', 27, '[', '3', '~'});
   EXPECT_EQ(take_all(), (Keys{0x48FF, 0x4BFF, 0x47FF, 0x47FF, 0x47FF, 0x4FFF, 0x4FFF, 0x4FFF, 0x48FF, 0x53FF}));
+  // The Linux console's F1 to F5, and Ctrl with the arrows as xterm and rxvt send them.
+  feed({27, '[', '[', 'A', 27, '[', '[', 'E', 27, '[', '1', ';', '5', 'C', 27, 'O', 'd', 27, '[', '5', 'D'});
+  EXPECT_EQ(take_all(), (Keys{KEY_F1, KEY_F5, KEY_CTRL_RIGHT, KEY_CTRL_LEFT, KEY_CTRL_LEFT}));
   entry["kh"] = "\033[1~";  // the entry's own string wins where it differs
   entry["kI"] = "\033[4~";
   rebuild();
@@ -112,15 +184,13 @@ TEST_F(KeyDecoding, MouseReportIsSwallowedWithItsThreeBytes) {
   EXPECT_EQ(take_all(), (Keys{'k'}));
 }
 
-TEST_F(KeyDecoding, PartialSequenceGivesNoKeyAndTheRestArrivesPlain) {
-  feed({27, '[', -1, 'A'});
+TEST_F(KeyDecoding, APrefixLeftLongerThanTheLimitIsDroppedAndTheRestArrivesPlain) {
+  feed({27, '[', PAUSE, 'A'});
   EXPECT_EQ(take_all(), (Keys{'A'}));
 }
 
 TEST_F(KeyDecoding, SingleByteCapabilityHasNoTreeEntry) {
-  EXPECT_FALSE(key_tree_starts_sequence(127));
-  EXPECT_TRUE(key_tree_starts_sequence('O'));
-  EXPECT_TRUE(key_tree_starts_sequence('['));  // "[3~", "[5~" and the mouse report
+  for (KeyNode* node = key_state.tree; node != nullptr; node = node->next_sibling) EXPECT_NE(node->byte, 127);
   feed({127});
   EXPECT_EQ(take_all(), (Keys{8}));
 }
@@ -180,7 +250,7 @@ TEST_F(KeyDecoding, TreeInsertionOrderAndFirstRowWins) {
   std::string level;
   for (KeyNode* n = key_state.tree->next_sibling->first_child; n != nullptr; n = n->next_sibling)
     level.push_back(static_cast<char>(n->byte));
-  EXPECT_EQ(level, "384F71HDCMB5AZ");
+  EXPECT_EQ(level, "[384F71HDCMB5AZ");
   feed({27, 'O', 'P', 27, '[', '5', '~'});
   // F1 kept k1's code; "[5" decodes at the first node with a key, leaving "~" plain.
   EXPECT_EQ(take_all(), (Keys{0x3BFF, 0x49FF, '~'}));
@@ -193,7 +263,7 @@ TEST_F(KeyDecoding, LongerSequenceInsertedFirstKeepsItsPrefixUnclaimed) {
   rebuild();
   feed({27, '[', '5', '~'});
   EXPECT_EQ(take_all(), (Keys{0x49FF}));
-  feed({27, '[', '5', -1, 'x'});
+  feed({27, '[', '5', PAUSE, 'x'});
   EXPECT_EQ(take_all(), (Keys{'x'}));  // "[5" carries no key of its own
 }
 
@@ -203,7 +273,7 @@ TEST_F(KeyDecoding, ArbitraryBytesKeepTheQueueConsistent) {
   for (int i = 0; i < 20000; ++i) {
     seed = seed * 1103515245 + 12345;
     const int b = static_cast<int>((seed >> 16) % 300);
-    bytes.push_back(b < 256 ? b : (b < 280 ? 27 : -1));
+    bytes.push_back(b < 256 ? b : (b < 280 ? 27 : (b < 290 ? GAP : PAUSE)));
   }
   feed(bytes);
   for (int i = 0; i < 30000 && script_at < script.size(); ++i) {

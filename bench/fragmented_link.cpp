@@ -1,0 +1,196 @@
+// Editing over a link that fragments and delays, as a serial line or a busy
+// network delivers typing: the converter on a pseudo-terminal whose screen is
+// emulated (tests/support/vt_screen) and answers cursor requests truthfully,
+// but late.
+//
+// For each reply delay (0, 0.5, 1.2 and 2.5 s) it runs trials: choose
+// Fahrenheit, type a random edit of a number (digits, Left, Right, Home, End,
+// Backspace, Delete) with every write split into random pieces 1 to 60 ms
+// apart, then Enter; then it checks the result line against the line the
+// keys should have made, and the echoed line on the screen. It reports the
+// wrong results, wrong echoed lines and requests, and the time from a lone
+// Escape to the cleared line.
+//
+//   build/bench/fragmented_link [trials per delay] [seed] [program]
+//   (defaults: 20 trials, seed 1, build/tempconv)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/converter.h"
+#include "runtime/print/print.h"
+#include "tests/support/pty.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kPrompt = "Input temperature in Fahrenheit:";
+
+struct Edit {
+  std::vector<std::string> keys;  // what each key sends (xterm, keypad mode)
+  std::string line;               // the line they should leave
+};
+
+// A random edit: keys applied to a model of the line.
+Edit random_edit(std::mt19937& random) {
+  Edit edit;
+  std::size_t position = 0;
+  const int keys = 6 + static_cast<int>(random() % 14);
+  for (int k = 0; k < keys; ++k) {
+    const unsigned choice = random() % 10;
+    if (choice < 4 && edit.line.size() < 15) {
+      const char digit = static_cast<char>('0' + random() % 10);
+      edit.line.insert(position++, 1, digit);
+      edit.keys.emplace_back(1, digit);
+    } else if (choice == 4) {
+      edit.keys.emplace_back("\033OD");
+      if (position > 0) --position;
+    } else if (choice == 5) {
+      edit.keys.emplace_back("\033OC");
+      if (position < edit.line.size()) ++position;
+    } else if (choice == 6) {
+      edit.keys.emplace_back("\033OH");
+      position = 0;
+    } else if (choice == 7) {
+      edit.keys.emplace_back("\033OF");
+      position = edit.line.size();
+    } else if (choice == 8) {
+      edit.keys.emplace_back("\177");
+      if (position > 0) edit.line.erase(--position, 1);
+    } else {
+      edit.keys.emplace_back("\033[3~");
+      if (position < edit.line.size()) edit.line.erase(position, 1);
+    }
+  }
+  edit.keys.emplace_back("\r");
+  return edit;
+}
+
+// Sends the keys through the link: the stream of their bytes in random
+// pieces, 1 to 60 ms apart, reading what comes meanwhile. A reply the
+// terminal makes meanwhile joins the stream between two keys.
+void type_in_pieces(PtySession& session, const std::vector<std::string>& keys, std::mt19937& random) {
+  std::string stream;
+  std::vector<std::size_t> key_ends;
+  for (const std::string& key : keys) key_ends.push_back((stream += key).size());
+  for (std::size_t at = 0; at < stream.size();) {
+    const std::size_t piece = std::min<std::size_t>(1 + random() % 4, stream.size() - at);
+    session.type(stream.substr(at, piece));
+    at += piece;
+    session.hold_replies(std::find(key_ends.begin(), key_ends.end(), at) == key_ends.end());
+    session.pump(1 + static_cast<int>(random() % 60));
+  }
+  session.hold_replies(false);
+}
+
+std::string cursor_row(const PtySession& session) { return session.screen().row_text(session.screen().row()); }
+
+bool wait_until(PtySession& session, int timeout_ms, auto done) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (Clock::now() > deadline) return false;
+    session.read_more(10);
+  }
+  return true;
+}
+
+std::string expected_result(const std::string& line) {
+  char buffer[DOUBLE_TEXT_BUFFER];
+  return std::string("C= ") + number_to_text(buffer, 16, true, fahrenheit_to_celsius(std::strtod(line.c_str(), nullptr)));
+}
+
+struct Counts {
+  int trials = 0, wrong_results = 0, wrong_echoes = 0, requests = 0, lost = 0;
+};
+
+Counts run_trials(int delay_ms, int trials, unsigned seed, const std::string& program) {
+  PtyOptions options;
+  options.env = {"TERM=xterm"};
+  options.emulate = true;
+  options.reply_delay_ms = delay_ms;
+  options.program = program;
+  PtySession session(options);
+  Counts counts;
+  std::mt19937 random(seed);
+  if (!wait_until(session, 15000, [&] { return cursor_row(session) == "?"; })) return counts;
+  for (int trial = 0; trial < trials; ++trial) {
+    type_in_pieces(session, {"1", "\r"}, random);
+    if (!wait_until(session, 15000, [&] { return cursor_row(session).rfind(kPrompt, 0) == 0; })) {
+      ++counts.lost;
+      break;
+    }
+    const Edit edit = random_edit(random);
+    type_in_pieces(session, edit.keys, random);
+    if (!wait_until(session, 15000, [&] { return cursor_row(session) == "?"; })) {
+      ++counts.lost;
+      break;
+    }
+    ++counts.trials;
+    // The screen: ..., the echoed line, the result, the menu, "?".
+    const VtScreen& screen = session.screen();
+    const int result_row = screen.row() - 5;
+    const bool right_result = screen.row_text(result_row) == expected_result(edit.line);
+    const bool right_echo = screen.row_text(result_row - 1) == kPrompt + " " + edit.line ||
+                            (edit.line.empty() && screen.row_text(result_row - 1) == kPrompt);
+    counts.wrong_results += right_result ? 0 : 1;
+    counts.wrong_echoes += right_echo ? 0 : 1;
+    if ((!right_result || !right_echo) && std::getenv("FRAGMENTED_LINK_SHOW") != nullptr) {
+      std::string keys;
+      for (const std::string& key : edit.keys) keys += key;
+      for (char& c : keys) c = c == '\033' ? '~' : (c == '\177' ? '<' : c);
+      std::fprintf(stderr, "expected \"%s\" from %s; the screen:\n%s\n", edit.line.c_str(), keys.c_str(),
+                   screen.text().c_str());
+    }
+  }
+  counts.requests = session.requests_seen();
+  session.type("3\r");
+  session.wait_for_exit(10000);
+  return counts;
+}
+
+// The time from a lone Escape to the line cleared on the screen.
+double escape_echo_ms(const std::string& program) {
+  PtyOptions options;
+  options.env = {"TERM=xterm"};
+  options.emulate = true;
+  options.program = program;
+  PtySession session(options);
+  std::vector<double> times;
+  if (!wait_until(session, 10000, [&] { return cursor_row(session) == "?"; })) return -1;
+  session.type("1\r");
+  if (!wait_until(session, 10000, [&] { return cursor_row(session) == kPrompt; })) return -1;
+  for (int i = 0; i < 7; ++i) {
+    session.type("123");
+    if (!wait_until(session, 5000, [&] { return cursor_row(session) == kPrompt + " 123"; })) return -1;
+    session.settle(150);
+    const auto start = Clock::now();
+    session.type("\033");
+    if (!wait_until(session, 5000, [&] { return cursor_row(session) == kPrompt; })) return -1;
+    times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  }
+  std::sort(times.begin(), times.end());
+  session.type("\r3\r");
+  session.wait_for_exit(5000);
+  return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int trials = argc > 1 ? std::atoi(argv[1]) : 20;
+  const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1;
+  const std::string program = argc > 3 ? argv[3] : "";
+  std::printf("reply delay | trials | wrong results | wrong echoed lines | requests\n");
+  for (int delay : {0, 500, 1200, 2500}) {
+    const Counts c = run_trials(delay, trials, seed, program);
+    std::printf("%8d ms | %6d | %13d | %18d | %8d%s\n", delay, c.trials, c.wrong_results, c.wrong_echoes,
+                c.requests, c.lost != 0 ? "  (the program stopped answering)" : "");
+  }
+  std::printf("a lone Escape clears the line after %.1f ms (median of 7)\n", escape_echo_ms(program));
+  return 0;
+}
