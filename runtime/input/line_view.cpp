@@ -32,16 +32,17 @@ int64_t unit_start(int64_t offset, int cells, int32_t width) {
 }
 
 // Lays text out from offset and collects what the terminal is sent for it:
-// each unit as it is, after a blank for each cell a wide unit leaves at the
-// end of a row (so no stale character stays there). Returns the offset after
-// the text.
+// each unit as it is, or its stand-in where it must not be sent (a control
+// character typed or pasted would act on the terminal), after a blank for
+// each cell a wide unit leaves at the end of a row (so no stale character
+// stays there). Returns the offset after the text.
 int64_t render(std::string_view text, int64_t offset, int32_t width, std::string* out) {
   for (std::size_t i = 0; i < text.size();) {
     const TextUnit unit = text_unit_at(text, i);
     const int64_t start = unit_start(offset, unit.cells, width);
     if (out != nullptr) {
       out->append(static_cast<std::size_t>(start - offset), ' ');
-      out->append(text.substr(i, unit.length));
+      out->append(text_showable_at(text, i) ? text.substr(i, unit.length) : text_stand_in());
     }
     offset = start + unit.cells;
     i += unit.length;

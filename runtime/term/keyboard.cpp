@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "runtime/core/core.h"
 #include "runtime/term/term.h"
 #include "runtime/term/term_state.h"
 
@@ -20,6 +21,9 @@ namespace {
 
 constexpr std::size_t kReadChunk = 4096;
 constexpr std::size_t kFillLimit = 64 * 1024;  // bytes taken per fill: a long paste is decoded in slices
+// No key or reply is longer: a sequence that runs on past this is thrown
+// away as it comes, however long it goes on (a terminal gone wrong).
+constexpr std::size_t kLongestSequence = 256;
 
 // What was read from the tty and not yet handed to the keyboard.
 struct TtyChunk {
@@ -32,12 +36,14 @@ constinit TtyChunk chunk{};
 // Reads whatever the tty holds, without waiting; notes its end. Only while
 // the terminal is driven: a fatal signal that was ignored restores the modes
 // (and the blocking descriptor), and the terminal's own line editing then
-// delivers the rest through standard input. The descriptor is polled first,
-// so a read cannot block even when the modes were just restored.
+// delivers the rest through standard input. In the foreground the descriptor
+// is polled first, so a read cannot block even when the modes were just
+// restored. From the background the read is made, so that job control acts
+// as it does for any program: SIGTTIN stops it, or, ignored, the read fails.
 bool read_tty_chunk() {
   if (term_state.tty.fd < 0 || keyboard.ended || term_state.kind == TERM_KIND_OFF) return false;
   pollfd tty{term_state.tty.fd, POLLIN, 0};
-  if (poll(&tty, 1, 0) <= 0) return false;
+  if (term_in_foreground() && poll(&tty, 1, 0) <= 0) return false;
   ssize_t got;
   do {
     got = read(term_state.tty.fd, chunk.bytes, sizeof chunk.bytes);
@@ -47,7 +53,11 @@ bool read_tty_chunk() {
     chunk.end = static_cast<std::size_t>(got);
     return true;
   }
-  if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) keyboard.ended = true;
+  if (got == 0) {
+    keyboard.ended = true;
+  } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    end_with_failure();  // EIO, EBADF: reading the terminal failed, which is not the end of the input
+  }
   return false;
 }
 
@@ -148,7 +158,24 @@ bool keyboard_has_pending() { return keyboard.next < keyboard.bytes.size(); }
 
 DecodedUnit keyboard_front_unit() {
   if (!keyboard_has_pending()) return {Unit::Incomplete, -1, 0, 0, 0};
-  return unit_at(keyboard.next);
+  const uint8_t* front = keyboard.bytes.data() + keyboard.next;
+  const std::size_t count = keyboard.bytes.size() - keyboard.next;
+  if (keyboard.discarding) {
+    // The rest of an overlong sequence: its parameters, then its final byte.
+    std::size_t length = 0;
+    while (length < count && front[length] >= 0x20 && front[length] <= 0x3F) ++length;
+    if (length < count) {
+      if (front[length] >= 0x40 && front[length] <= 0x7E) ++length;
+      keyboard.discarding = false;
+    }
+    if (length != 0) return {Unit::Ignored, -1, 0, 0, length};
+  }
+  const DecodedUnit unit = unit_at(keyboard.next);
+  if (unit.kind == Unit::Incomplete && count > kLongestSequence) {
+    keyboard.discarding = true;
+    return {Unit::Ignored, -1, 0, 0, count};
+  }
+  return unit;
 }
 
 void keyboard_consume(std::size_t length) {

@@ -29,27 +29,11 @@ bool handling_active() { return term_state.kind != TERM_KIND_OFF; }
 
 namespace {
 
-// A new zero-filled shadow block keeping the old contents at the top-left of both planes.
-bool resize_shadow(int32_t columns, int32_t rows) {
-  const std::size_t cells = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
-  auto* block = static_cast<uint8_t*>(std::calloc(2, cells));
-  if (block == nullptr) return false;  // keep the old planes and sizes
-  if (term_state.char_plane != nullptr) {
-    const int32_t keep_rows = std::min(rows, term_state.window_rows);
-    const auto keep_columns = static_cast<std::size_t>(std::min(columns, term_state.window_columns));
-    const auto old_columns = static_cast<std::size_t>(term_state.window_columns);
-    for (int32_t r = 0; r < keep_rows; ++r) {
-      std::memcpy(block + r * static_cast<std::size_t>(columns), term_state.char_plane + r * old_columns, keep_columns);
-      std::memcpy(block + cells + r * static_cast<std::size_t>(columns), term_state.attr_plane + r * old_columns,
-                  keep_columns);
-    }
-    std::free(term_state.char_plane);
-  }
-  term_state.char_plane = block;
-  term_state.attr_plane = block + cells;
+// The new size, with the shadow screen's top-left part that still fits.
+void resize_shadow(int32_t columns, int32_t rows) {
+  shadow.resize(columns, rows);
   term_state.window_columns = columns;
   term_state.window_rows = rows;
-  return true;
 }
 
 }  // namespace
@@ -95,12 +79,11 @@ void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
   const int64_t columns = term_state.window_columns;
   const int64_t offset = (int64_t{term_state.cursor_row} - 1) * columns + (term_state.cursor_column - 1);
   const int64_t room = columns * term_state.window_rows - offset;
-  if (offset < 0 || room <= 0 || term_state.char_plane == nullptr) return;
+  if (offset < 0 || room <= 0) return;
   const auto attribute = static_cast<uint8_t>((term_state.background_colour << 4) | term_state.foreground_colour);
   if (!term_text_utf8()) {
-    const auto count = static_cast<std::size_t>(std::min<uint64_t>(length, static_cast<uint64_t>(room)));
-    std::memcpy(term_state.char_plane + offset, bytes, count);
-    std::memset(term_state.attr_plane + offset, attribute, count);
+    shadow.put(offset, bytes, static_cast<std::size_t>(std::min<uint64_t>(length, static_cast<uint64_t>(room))),
+               attribute);
     return;
   }
   const std::string_view text(reinterpret_cast<const char*>(bytes), length);
@@ -108,8 +91,8 @@ void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
   for (std::size_t at = 0; at < length && cell < offset + room;) {
     const TextUnit character = text_character_at(text, at);
     for (int i = 0; i < character.cells && cell < offset + room; ++i, ++cell) {
-      term_state.char_plane[cell] = i == 0 ? bytes[at] : 0;
-      term_state.attr_plane[cell] = attribute;
+      const uint8_t shown = i == 0 ? bytes[at] : 0;
+      shadow.put(cell, &shown, 1, attribute);
     }
     at += character.length;
   }

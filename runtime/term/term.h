@@ -156,6 +156,13 @@ bool term_text_utf8();
 TextUnit text_character_at(std::string_view text, std::size_t at);
 TextUnit text_unit_at(std::string_view text, std::size_t at);
 std::size_t text_cells(std::string_view text);
+// Whether the unit at at may be sent to the terminal as it is: not a control
+// character (C0, DEL, C1: bytes 0x80 to 0x9F outside UTF-8, U+0080 to U+009F
+// in it), nor in UTF-8 a byte that begins no character or one that wcwidth
+// says cannot be shown. Any other is shown as the stand-in, one cell: "?",
+// or U+FFFD in UTF-8.
+bool text_showable_at(std::string_view text, std::size_t at);
+std::string_view text_stand_in();
 // Whether the unit at at is a letter or a digit: words are runs of them.
 bool text_word_character_at(std::string_view text, std::size_t at);
 // True while bytes are the start of a UTF-8 character still waiting for its last bytes.

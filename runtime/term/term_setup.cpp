@@ -134,6 +134,7 @@ void term_init() {
   // An entry that cannot address the cursor (TERM=dumb) is left to the terminal's own line editing.
   if (term_state.capabilities[CAP_CURSOR_MOTION] == nullptr) return;
   term_state.kind = terminal_kind_for(term);
+  SignalsHeld held;  // until the handlers are in place
   if (term_enter_modes() != 0) {
     term_state.kind = TERM_KIND_OFF;
     return;
@@ -174,6 +175,7 @@ void term_restore() {
 }
 
 void term_shutdown() {
+  SignalsHeld held;  // until the dispositions are back: a signal meanwhile acts on a restored terminal
   term_flush_at_exit();
   if (term_state.kind != TERM_KIND_OFF) term_restore();
   term_signals_restore();
@@ -181,9 +183,7 @@ void term_shutdown() {
   // A fatal signal that was ignored may have restored the modes already; the stream is still open.
   term_state.tty.close();
   pthread_mutex_destroy(&term_mutex);
-  std::free(term_state.char_plane);
-  term_state.char_plane = nullptr;
-  term_state.attr_plane = nullptr;
+  shadow.clear();
 }
 
 int32_t term_kind() { return term_state.kind; }

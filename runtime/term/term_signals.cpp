@@ -5,6 +5,8 @@
 // write(), tcsetattr() and fcntl() on bytes and modes prepared at set-up.
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <csignal>
 
@@ -108,6 +110,16 @@ void install(int signal, void (*handler)(int)) {
 }
 
 }  // namespace
+
+SignalsHeld::SignalsHeld() {
+  sigset_t ours;
+  sigemptyset(&ours);
+  for (int signal : kFatalSignals) sigaddset(&ours, signal);
+  for (int signal : kJobSignals) sigaddset(&ours, signal);
+  pthread_sigmask(SIG_BLOCK, &ours, &previous_);
+}
+
+SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 void term_signals_install() {
   signal_state.modes_left = 0;

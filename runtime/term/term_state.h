@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <string>
 #include <termios.h>
 #include <vector>
 
@@ -40,7 +42,7 @@ enum Motion : int32_t {
 };
 
 struct TermState {
-  int32_t kind;                          // 0 handling off, 1 Linux console, 2 any other terminal
+  volatile sig_atomic_t kind;            // 0 handling off, 1 Linux console, 2 any other terminal; a fatal signal clears it
   TtyStream tty;                         // the keyboard side, non-blocking while driven
   termios saved_output_modes;            // standard output's modes as found
   termios saved_input_modes;             // the tty's modes as found
@@ -51,8 +53,6 @@ struct TermState {
   int32_t cursor_row;
   int32_t window_columns;                // 0 until the first size refresh
   int32_t window_rows;
-  uint8_t* char_plane;                   // rows x columns, row-major; one block with attr_plane
-  uint8_t* attr_plane;
   const char* capabilities[CAP_COUNT];   // termcap strings, owned by the library; nullptr if absent
   const char* motions[MOTION_COUNT];     // the same for the cursor steps
   bool late_wrap;                        // "xn": a character in the last column leaves the cursor there, wrap pending
@@ -62,6 +62,31 @@ extern TermState term_state;
 
 // Set to 1 when the window size must be read again: at set-up, by SIGWINCH, after SIGCONT.
 extern volatile sig_atomic_t term_resize_flag;
+
+// The shadow screen: the character and attribute written to each cell,
+// 0-based row and column. Rows are kept once written, each up to the last
+// column written; a cell never written reads 0.
+class ShadowScreen {
+ public:
+  void resize(int32_t columns, int32_t rows);  // keeps the top-left part that still fits
+  // Stores a run of cells in row-major order from a cell index (row x columns + column).
+  void put(int64_t cell, const uint8_t* characters, std::size_t count, uint8_t attribute);
+  uint8_t character(int32_t row, int32_t column) const;
+  uint8_t attribute(int32_t row, int32_t column) const;
+  std::size_t bytes_held() const;
+  void clear();
+  std::string text() const;  // a line per row, '.' for a cell never written (for tests)
+
+ private:
+  struct Row {
+    std::string characters;
+    std::string attributes;
+  };
+  std::map<int32_t, Row> rows_;
+  int32_t columns_ = 0;
+  int32_t rows_count_ = 0;
+};
+extern ShadowScreen shadow;
 
 struct ScreenState {
   int32_t view_top;            // 0-based; -1 until first use
@@ -108,6 +133,7 @@ struct Keyboard {
   int64_t last_arrival_ms = 0;       // when bytes last came
   int escape_delay_ms = 100;         // how long a lone ESC waits for more (ESCDELAY)
   MillisecondClock clock = nullptr;  // the steady clock when none is set
+  bool discarding = false;           // within an overlong sequence: its bytes are dropped as they come
   bool ended = false;                // the tty reached its end
 };
 extern Keyboard keyboard;
@@ -180,6 +206,21 @@ bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int));
 bool expand_string(const char* capability, int32_t a, int32_t b, int (*put)(int));
 // The fixed sequences 100..106.
 const char* fixed_sequence(int32_t index);
+
+// Holds back, while alive, every signal whose handler set-up installs: none
+// can come between changing the modes and installing the handlers, or
+// between restoring the modes and putting the dispositions back. One that
+// came meanwhile acts when it is released.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 // Signal handling, installed by a successful set-up and put back at shut-down.
 void term_signals_install();

@@ -113,3 +113,16 @@ bool text_word_character_at(std::string_view text, std::size_t at) {
   const Decoded decoded = decode_utf8(text, at);
   return decoded.length != 0 && std::iswalnum(static_cast<wint_t>(decoded.code_point)) != 0;
 }
+
+bool text_showable_at(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (lead < 0x20 || lead == 0x7F) return false;                   // C0 and DEL
+  if (!term_text_utf8()) return lead < 0x80 || lead >= 0xA0;        // C1 bytes
+  if (lead < 0x80) return true;
+  const Decoded decoded = decode_utf8(text, at);
+  if (decoded.length == 0) return false;                            // a byte that begins no character
+  if (decoded.code_point <= 0x9F) return false;                     // C1 characters
+  return wcwidth(static_cast<wchar_t>(decoded.code_point)) >= 0;
+}
+
+std::string_view text_stand_in() { return term_text_utf8() ? "\xEF\xBF\xBD" : "?"; }

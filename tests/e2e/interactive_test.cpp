@@ -204,26 +204,35 @@ TEST(Interactive, APasteOfHundredsOfKeysLosesNothing) {
 
 TEST(Interactive, InTheBackgroundItDrawsAndAsksNothingUntilBroughtBack) {
   if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
-  TmuxSession tmux(80, 24, "", /*job_control=*/true);
-  choose_fahrenheit(tmux);
-  tmux.type("21");
-  tmux.settle();
-  tmux.keys({"C-z"});
-  ASSERT_TRUE(tmux.wait_for("Stopped")) << tmux.screen_text();
-  tmux.type("bg");
-  tmux.keys({"Enter"});
-  tmux.settle(300);
-  // A reply to a request from the background would be the shell's input.
-  tmux.type("echo ok-$((6*7))");
-  tmux.keys({"Enter"});
-  ASSERT_TRUE(tmux.wait_for("\nok-42\n")) << tmux.screen_text();
-  tmux.type("fg");
-  tmux.keys({"Enter"});
-  ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "21")) << tmux.screen_text();
-  tmux.type("2");
-  tmux.keys({"Enter"});
-  ASSERT_TRUE(tmux.wait_for(celsius_line(212))) << tmux.screen_text();
-  exit_cleanly(tmux);
+  for (const bool reading_fails : {false, true}) {
+    SCOPED_TRACE(reading_fails ? "SIGTTIN ignored: reading the terminal from the background fails" : "bg, then fg");
+    TmuxSession tmux(80, 24, reading_fails ? "trap '' TTIN; " : "", /*job_control=*/true);
+    choose_fahrenheit(tmux);
+    tmux.type("21");
+    tmux.settle();
+    tmux.keys({"C-z"});
+    ASSERT_TRUE(tmux.wait_for("Stopped")) << tmux.screen_text();
+    tmux.type("bg");
+    tmux.keys({"Enter"});
+    if (reading_fails) {  // a failure, not the end of the input
+      ASSERT_TRUE(tmux.wait_for_exit());
+      EXPECT_EQ(tmux.exit_status(), 1);
+      EXPECT_TRUE(tmux.modes_unchanged());
+      continue;
+    }
+    tmux.settle(300);
+    // A reply to a request from the background would be the shell's input.
+    tmux.type("echo ok-$((6*7))");
+    tmux.keys({"Enter"});
+    ASSERT_TRUE(tmux.wait_for("\nok-42\n")) << tmux.screen_text();
+    tmux.type("fg");
+    tmux.keys({"Enter"});
+    ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "21")) << tmux.screen_text();
+    tmux.type("2");
+    tmux.keys({"Enter"});
+    ASSERT_TRUE(tmux.wait_for(celsius_line(212))) << tmux.screen_text();
+    exit_cleanly(tmux);
+  }
 }
 
 // Wrapping, scrolling and redrawing, on the entries people run tmux with.

@@ -109,6 +109,41 @@ TEST(TerminalSession, NoControlByteWhenTheTerminalIsNotDriven) {
   }
 }
 
+// A control character typed or pasted (a C1 byte, U+009B) never reaches the
+// terminal as it is, on any redraw; the line keeps the byte, so the field
+// ends at it.
+TEST(TerminalSession, ControlCharactersAreShownAsStandInsAndKeptInTheLine) {
+  const struct {
+    const char* locale;
+    std::string typed;
+    std::string stand_in;
+  } cases[] = {{"LC_ALL=C", "\x9b", "?"}, {"LC_ALL=C.UTF-8", "\xc2\x9b", "\xef\xbf\xbd"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.locale);
+    PtyOptions options = terminal("xterm");
+    options.env.push_back(c.locale);
+    PtySession session(options);
+    ASSERT_TRUE(session.wait_for("? "));
+    session.type("1\r");
+    ASSERT_TRUE(session.wait_for("Fahrenheit: "));
+    session.settle(100);
+    const std::size_t from = session.output().size();
+    session.type("2" + c.typed + "12");
+    session.settle(100);
+    session.type("\001" "0");  // Ctrl+A and a 0 before it all: the rest is drawn again
+    session.settle(100);
+    session.type("\014");  // Ctrl+L: drawn again whole
+    session.settle(100);
+    session.type("\r");
+    ASSERT_TRUE(session.wait_for("C= -16.66666666666667"));  // 02, then the byte
+    const std::string shown = session.output().substr(from);
+    EXPECT_EQ(shown.find(c.typed), std::string::npos) << ::testing::PrintToString(shown);
+    EXPECT_NE(shown.find("02" + c.stand_in + "12"), std::string::npos) << ::testing::PrintToString(shown);
+    session.type("3\r");
+    ASSERT_TRUE(session.wait_for_exit());
+  }
+}
+
 TEST(TerminalSession, CtrlDOnAnEmptyLineEndsAPlainTerminalSession) {
   PtySession session(terminal(""));  // no TERM: the terminal's own line editing is used
   ASSERT_TRUE(session.wait_for("? "));

@@ -37,7 +37,7 @@ int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) 
 }  // namespace
 
 InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
-    : saved_term_(term_state), saved_screen_(screen_state) {
+    : saved_term_(term_state), saved_screen_(screen_state), saved_shadow_(shadow) {
   term_state = TermState{};
   term_state.kind = TERM_KIND_OTHER;
   term_state.tty.fd = -1;
@@ -52,6 +52,7 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term_state.capabilities[CAP_CURSOR_HIDDEN] = "\033[?25l";
   term_state.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
   screen_state = SCREEN_STATE_AT_START;
+  shadow.clear();
   keyboard = Keyboard{};
   reports_reset();
   empty_key_queue();
@@ -60,7 +61,7 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
 }
 
 InventedTerminal::~InventedTerminal() {
-  if (term_state.char_plane != saved_term_.char_plane) std::free(term_state.char_plane);
+  shadow = saved_shadow_;
   term_state = saved_term_;
   screen_state = saved_screen_;
   keyboard = Keyboard{};
@@ -88,14 +89,4 @@ void start_runtime_quietly() {
   runtime_startup();
 }
 
-std::string shadow_screen_text() {
-  std::string text;
-  if (term_state.char_plane == nullptr) return "(no shadow screen)\n";
-  for (int32_t row = 0; row < term_state.window_rows; ++row) {
-    const auto* cells = term_state.char_plane + static_cast<std::size_t>(row) * term_state.window_columns;
-    for (int32_t column = 0; column < term_state.window_columns; ++column)
-      text.push_back(cells[column] == 0 ? '.' : static_cast<char>(cells[column]));
-    text.push_back('\n');
-  }
-  return text;
-}
+std::string shadow_screen_text() { return shadow.text(); }

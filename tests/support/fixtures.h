@@ -24,6 +24,7 @@ class InventedTerminal {
  private:
   TermState saved_term_;
   ScreenState saved_screen_;
+  ShadowScreen saved_shadow_;
 };
 
 // A file record whose read operation serves bytes from memory: once, or round

@@ -95,6 +95,7 @@ PtySession::PtySession(PtyOptions options) : options_(std::move(options)) {
   if (openpty(&master_, &slave_, nullptr, nullptr, &size) != 0) return;
   tcgetattr(slave_, &initial_modes_);
   fcntl(master_, F_SETFD, FD_CLOEXEC);
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);  // writes never wait: see type()
   int report[2], err[2], out[2] = {-1, -1}, in[2] = {-1, -1};
   if (pipe(report) != 0 || pipe(err) != 0) return;
   if (options_.stdout_to_pipe && pipe(out) != 0) return;
@@ -131,10 +132,16 @@ PtySession::~PtySession() {
   }
 }
 
+// Writes the bytes as the terminal sends them. A long paste fills the pty's
+// input queue: what the program echoes meanwhile is read, or both would wait.
 void PtySession::type(std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t put = write(master_, bytes.data() + done, bytes.size() - done);
+    pollfd p{master_, POLLOUT | POLLIN, 0};
+    if (poll(&p, 1, 5000) <= 0) break;
+    if (p.revents & POLLIN) read_some(0);
+    if (!(p.revents & POLLOUT)) continue;
+    const ssize_t put = write(master_, bytes.data() + done, std::min<std::size_t>(bytes.size() - done, 4096));
     if (put <= 0) break;
     done += static_cast<std::size_t>(put);
   }

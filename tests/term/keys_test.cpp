@@ -162,6 +162,12 @@ TEST_F(KeyDecoding, UnknownSequencesAreSkippedByTheirSyntaxAndTheKeysAfterThemKe
     feed(c.bytes);
     EXPECT_EQ(take_all(), c.keys) << c.name;
   }
+  // A sequence that never ends (a terminal gone wrong) is thrown away as it comes, never typed.
+  std::vector<int> endless{'1', 27, '['};
+  for (int i = 0; i < 100000; ++i) endless.push_back(i % 4000 == 0 ? GAP : '0' + i % 10);
+  endless.insert(endless.end(), {'R', '2', 13});
+  feed(endless);
+  EXPECT_EQ(take_all(), (Keys{'1', '2', 13}));
 }
 
 TEST_F(KeyDecoding, UsualSpellingsWorkBesideTheEntrysOwn) {
