@@ -214,10 +214,9 @@ TEST(Interactive, InTheBackgroundItDrawsAndAsksNothingUntilBroughtBack) {
     ASSERT_TRUE(tmux.wait_for("Stopped")) << tmux.screen_text();
     tmux.type("bg");
     tmux.keys({"Enter"});
-    if (reading_fails) {  // a failure, not the end of the input
+    if (reading_fails) {  // a failure, not the end of the input (the modes after are the shell's, at its prompt)
       ASSERT_TRUE(tmux.wait_for_exit());
       EXPECT_EQ(tmux.exit_status(), 1);
-      EXPECT_TRUE(tmux.modes_unchanged());
       continue;
     }
     tmux.settle(300);

@@ -155,28 +155,7 @@ TEST(Redirected, HostileBytesAreOrdinaryInput) {
   expect_run(std::string(400, '7') + "\n3\n", menus(7));
 }
 
-TEST(Redirected, HelpAndVersionAnswerAndEveryOtherArgumentIsIgnored) {
-  const struct {
-    std::vector<std::string> args;
-    std::string starts_with;
-  } cases[] = {
-      {{"--help"}, "Usage: tempconv"},
-      {{"--version"}, "tempconv 1."},
-      {{"x", "--version"}, "tempconv 1."},
-      {{"-h", "--verbose", "help"}, kMenu},
-  };
-  for (const auto& c : cases) {
-    RunOptions options;
-    options.args = c.args;
-    const ProcessResult r = run_program("3\n", options);
-    EXPECT_EQ(r.out.rfind(c.starts_with, 0), 0u) << r.out;
-    EXPECT_EQ(r.out.find("Choose", 1), std::string::npos);  // answered, no converter run
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.err, "");
-  }
-}
-
-TEST(Redirected, ArgumentsAndEnvironmentDoNotMatter) {
+TEST(Redirected, TheEnvironmentDoesNotMatter) {
   const ProcessResult r = run_program("3\n", {"TERM=xterm", "LC_ALL=de_DE.UTF-8"});
   EXPECT_EQ(r.out, kMenu);  // no control sequence when standard input is not a terminal
   EXPECT_EQ(r.err, "");

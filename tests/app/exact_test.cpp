@@ -1,0 +1,126 @@
+// The exact conversions against a slow reference computed with plain big
+// integers (tests/support/exact_reference): worked values, the ties of
+// half-even rounding, the layout edges of %g, rejected values, and a seeded
+// sample of values across every pair of scales and digit count.
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/exact.h"
+#include "tests/support/exact_reference.h"
+
+namespace {
+
+constexpr Scale C = Scale::Celsius, F = Scale::Fahrenheit, K = Scale::Kelvin, R = Scale::Rankine;
+
+std::string converted(std::string_view value, Scale from, Scale to, int digits) {
+  std::string out;
+  const ValueError error = convert_exact(value, from, to, digits, &out);
+  return error == ValueError::None ? out : std::string("error: ") + value_error_text(error);
+}
+
+TEST(ExactConversion, AgreesWithTheIntegerReference) {
+  const struct {
+    const char* value;
+    Scale from, to;
+    int digits;
+    const char* expected;  // nullptr: the reference alone
+    bool huge = false;     // beyond what the slow reference computes in good time: the expected text alone
+  } cases[] = {
+      {"37", C, F, 15, "98.6"},
+      {"100", F, C, 15, "37.7777777777778"},
+      {"32.1", F, C, 15, "0.0555555555555556"},
+      {"100", F, C, 30, "37.7777777777777777777777777778"},
+      {"212", F, C, 15, "100"},
+      {"-40", C, F, 15, "-40"},
+      {"0", K, C, 15, "-273.15"},
+      {"-273.15", C, K, 15, "0"},
+      {"-459.67", F, R, 15, "0"},
+      {"0", R, F, 15, "-459.67"},
+      {"98.6", F, K, 15, "310.15"},
+      {"1e-9999", K, C, 30, "-273.15", true},
+      {"1e9999", K, R, 15, "1.8e+9999", true},
+      // Ties, half to even, in the digits as written and after a division by 9.
+      {"0.125", C, C, 2, "0.12"},
+      {"0.135", C, C, 2, "0.14"},
+      {"2.5", K, K, 1, "2"},
+      {"3.5", K, K, 1, "4"},
+      {"32.45", F, C, 1, "0.2"},  // exactly 0.25
+      {"32.63", F, C, 2, "0.35"},
+      {"0.000045", C, F, 2, nullptr},
+      // The layout of %g: the exponent form below 1e-4 and from 10^digits.
+      {"0.0001", C, C, 15, "0.0001"},
+      {"0.00001", C, C, 15, "1e-05"},
+      {"0.000015", C, C, 15, "1.5e-05"},
+      {"1e14", C, C, 15, "100000000000000"},
+      {"1e15", C, C, 15, "1e+15"},
+      {"999.5", C, C, 3, "1e+03"},
+      {"99.95", C, C, 3, "100"},
+      {"1e100", C, C, 15, "1e+100"},
+      {"-0", C, C, 15, "0"},
+      {"-0.000e-5", C, C, 15, "0"},
+      {"+5.", C, C, 15, "5"},
+      {".5", C, C, 15, "0.5"},
+      {"1.2300", C, C, 15, "1.23"},
+      {"9.99999e9999", K, K, 1, "1e+10000", true},
+  };
+  for (const auto& c : cases) {
+    const std::string result = converted(c.value, c.from, c.to, c.digits);
+    if (!c.huge) {
+      EXPECT_EQ(result, reference_convert(c.value, c.from, c.to, c.digits).value_or("error")) << c.value;
+    }
+    if (c.expected != nullptr) {
+      EXPECT_EQ(result, c.expected) << c.value;
+    }
+  }
+}
+
+TEST(ExactConversion, RejectsWhatIsNotAPlainDecimalOrIsColderThanAbsoluteZero) {
+  const struct {
+    const char* value;
+    Scale from;
+    ValueError error;
+  } cases[] = {
+      {"", C, ValueError::NotANumber},        {"abc", C, ValueError::NotANumber},
+      {".", C, ValueError::NotANumber},       {"1e", C, ValueError::NotANumber},
+      {"e5", C, ValueError::NotANumber},      {"1..2", C, ValueError::NotANumber},
+      {"+-1", C, ValueError::NotANumber},     {" 1", C, ValueError::NotANumber},
+      {"1 ", C, ValueError::NotANumber},      {"0x10", C, ValueError::NotANumber},
+      {"inf", C, ValueError::NotANumber},     {"nan", C, ValueError::NotANumber},
+      {"1d5", C, ValueError::NotANumber},     {"&H10", C, ValueError::NotANumber},
+      {"1e+", C, ValueError::NotANumber},     {"1e10000", C, ValueError::ExponentOutOfRange},
+      {"1e-10000", C, ValueError::ExponentOutOfRange},
+      {"-273.16", C, ValueError::BelowAbsoluteZero}, {"-459.68", F, ValueError::BelowAbsoluteZero},
+      {"-1e-9999", K, ValueError::BelowAbsoluteZero}, {"-0.01", R, ValueError::BelowAbsoluteZero},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    EXPECT_EQ(convert_exact(c.value, c.from, K, 15, &out), c.error) << c.value;
+    EXPECT_EQ(reference_convert(c.value, c.from, K, 15), std::nullopt) << c.value;
+  }
+  EXPECT_EQ(converted("1e0009999", K, K, 1), "1e+9999");  // leading zeros in the exponent
+}
+
+TEST(ExactConversion, SeededValuesAcrossEveryPairOfScales) {
+  std::mt19937 random(20261207);
+  const Scale scales[] = {C, F, K, R};
+  for (int i = 0; i < 3000; ++i) {
+    std::string value = random() % 4 == 0 ? "-" : "";
+    const int digits = 1 + static_cast<int>(random() % 20);
+    const int point = static_cast<int>(random() % (digits + 1));
+    for (int d = 0; d < digits; ++d) {
+      if (d == point && d != 0) value += '.';
+      value += static_cast<char>('0' + (d == 0 && digits > 1 ? 1 + random() % 9 : random() % 10));
+    }
+    if (random() % 3 == 0) value += "e" + std::to_string(static_cast<int>(random() % 41) - 20);
+    const Scale from = scales[random() % 4], to = scales[random() % 4];
+    const int precision = 1 + static_cast<int>(random() % 30);
+    EXPECT_EQ(converted(value, from, to, precision),
+              reference_convert(value, from, to, precision).value_or("error: below absolute zero"))
+        << value << " " << static_cast<int>(from) << "->" << static_cast<int>(to) << " digits " << precision;
+  }
+}
+
+}  // namespace

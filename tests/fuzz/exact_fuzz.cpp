@@ -1,0 +1,41 @@
+// The exact conversion against the slow big-integer reference on arbitrary
+// text: the first byte picks the scales and the digit count, the rest is the
+// value. Both must agree on every value: the same result text, or both
+// rejecting it. Exponents beyond 300 are left to the unit tests: the
+// reference would take too long.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "app/exact.h"
+#include "tests/support/exact_reference.h"
+
+namespace {
+
+bool exponent_too_large_for_the_reference(std::string_view text) {
+  const std::size_t e = text.find_first_of("eE");
+  if (e == std::string_view::npos) return false;
+  int64_t power = 0;
+  for (std::size_t i = e + 1; i < text.size(); ++i) {
+    if (text[i] >= '0' && text[i] <= '9') power = std::min<int64_t>(power * 10 + (text[i] - '0'), 100000);
+  }
+  return power > 300;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size < 1 || size > 80) return 0;
+  const Scale scales[] = {Scale::Celsius, Scale::Fahrenheit, Scale::Kelvin, Scale::Rankine};
+  const Scale from = scales[data[0] & 3];
+  const Scale to = scales[(data[0] >> 2) & 3];
+  const int digits = EXACT_DIGITS_MIN + (data[0] >> 4) * 2;  // 1 to 31: 31 beyond the range on purpose
+  const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  if (exponent_too_large_for_the_reference(text) || digits > EXACT_DIGITS_MAX) return 0;
+  std::string result;
+  const ValueError error = convert_exact(text, from, to, digits, &result);
+  const std::optional<std::string> expected = reference_convert(text, from, to, digits);
+  if ((error == ValueError::None) != expected.has_value()) std::abort();
+  if (expected && result != *expected) std::abort();
+  return 0;
+}
