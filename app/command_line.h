@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line for scripts: exact conversions between C, F, K and R.
 //
 //   tempconv -f SCALE -t SCALE [OPTION]... VALUE...   a result line per value

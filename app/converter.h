@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The converter: the menu loop and its two temperature formulas.
 #pragma once
 

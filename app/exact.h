@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Exact temperature conversion between Celsius, Fahrenheit, Kelvin and
 // Rankine, for the command line.
 //

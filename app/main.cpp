@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tempconv: a temperature converter. With no arguments, the menu program,
 // on a terminal or on redirected input; with arguments, the command line for
 // scripts, which never touches the terminal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The floor for the batch benchmark: the smallest program that writes exactly
 // what tempconv writes for a batch of plain decimal choices and temperatures
 // (one per line), through one fully buffered stdio stream. Line reads,

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The floor for the command-line benchmark: the least C program that reads
    lines with fgets, converts Fahrenheit to Celsius with strtod and prints
    "%.15g" through stdio's full buffering. Not exact: binary doubles. */

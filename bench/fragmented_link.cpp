@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Editing over a link that fragments and delays, as a serial line or a busy
 // network delivers typing: the converter on a pseudo-terminal whose screen is
 // emulated (tests/support/vt_screen) and answers cursor requests truthfully,

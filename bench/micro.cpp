@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Micro-benchmarks of the hot paths: number formatting, the field scanner
 // with the double read, and key decoding of an escape sequence.
 //

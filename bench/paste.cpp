@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pasting and window size at scale: the converter on a pseudo-terminal.
 //
 // At the temperature prompt (80 x 24) it pastes blanks, then "212", then

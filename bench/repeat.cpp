@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a command the given number of times, its standard input and output on
 // /dev/null (or the files given), and prints the median wall time of one run
 // in milliseconds.

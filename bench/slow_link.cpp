@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Editing over a slow link: the converter on a pseudo-terminal whose terminal
 // answers cursor and size requests only after a set delay, as over ssh to a
 // distant machine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "runtime/startup.h"
 
 #include <clocale>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Run-time start-up and shut-down: the one place that knows every layer and
 // brings them up and down in order. Start-up prepares the terminal layer and
 // the locale before the converter runs; shut-down restores the terminal and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Context slots and the runtime error code.
 #include "runtime/core/core.h"
 

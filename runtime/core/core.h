@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-time core: the six context slots and the runtime error code that
 // every other layer reports through. Depends on nothing else in the program.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The field scanner: one field of INPUT, with its rules for blanks, commas,
 // quotes and line ends.
 #include "runtime/input/input.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // INPUT start, the input sources and pushback.
 #include <algorithm>
 #include <cstring>

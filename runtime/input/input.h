@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console input: the INPUT statement, its field scanner and numeric field
 // reads, the text-to-number routines, and the interactive line editor.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line editor: one line typed and edited on the terminal, wrapping across
 // rows at the window width, scrolling the screen when it runs past the bottom.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "runtime/input/line_view.h"
 
 #include <algorithm>

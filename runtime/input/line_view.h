@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the edited line stands on the screen, and the drawing that keeps it
 // there.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Numeric field reads and the text-to-number routines behind them.
 #include <cmath>
 #include <cstdlib>

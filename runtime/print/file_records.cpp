@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File records, the write path with column tracking, and the console record.
 #include <string.h>
 

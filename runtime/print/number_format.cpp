@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Double to text as print statements show it: "%.<digits>g", with a blank
 // where the sign of a non-negative number would be.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cursor placement through the console record: validated against the view
 // range and the window, and keeping the console's column with the cursor.
 #include "runtime/core/core.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Print statements and their line-end actions.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console output: file records, print statements, line ends, print zones,
 // column tracking, number formatting, and cursor placement through the
 // console record.

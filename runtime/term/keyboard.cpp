@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The keyboard: bytes pulled from the key reader and kept, in the order they
 // came, until the decoder takes them as keys. The bytes of one key may come
 // in several reads (a serial line, a busy network link): a sequence that has

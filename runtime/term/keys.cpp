@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Key decoding: the bytes the terminal sends, assembled into keys however
 // they were split across reads, through a 256-slot queue.
 //

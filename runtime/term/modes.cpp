@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entering and leaving the working modes. Set-up, restoration, the fatal-signal
 // handler and suspend/resume all go through the steps here, so the terminal
 // is always left, and taken again, the same way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Report queries: the cursor position and window size requests and their
 // replies.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The terminal writer and screen geometry: the shadow screen, the window size,
 // the cursor position and cursor placement. The report queries behind the
 // last two are in reports.cpp.

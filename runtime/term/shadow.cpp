@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shadow screen: what was written to each cell, kept only for the rows
 // written and only up to the last column written in each, so its memory
 // follows what the program wrote and not the window's area (a window of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Standard output and standard input as the program's own buffered streams.
 //
 // Output goes to descriptor 1. Where someone may be watching (standard output

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Terminal layer: decides at start-up whether to drive the terminal, switches
 // the keyboard to unbuffered non-echoing non-blocking input, restores it at
 // exit, on fatal signals and for a stop, writes console text with a shadow

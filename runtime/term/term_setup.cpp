@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Terminal set-up and restoration, the capability emitter and the terminal mutex.
 #include <fcntl.h>
 #include <pthread.h>

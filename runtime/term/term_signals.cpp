@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Signal handling while the terminal is driven: fatal signals, suspend and
 // resume, and window changes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The terminal layer's state, shared by its files (and by tests, which set
 // fields directly to invent a terminal). Four records:
 //   TermState   the terminal record, cleared by term_init;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Text as the terminal shows it: units and their cells.
 //
 // In a UTF-8 locale a unit is one character: a valid UTF-8 sequence, with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two formulas, checked through the text a result line shows.
 #include <cmath>
 #include <string>

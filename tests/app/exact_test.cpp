@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exact conversions against a slow reference computed with plain big
 // integers (tests/support/exact_reference): worked values, the ties of
 // half-even rounding, the layout edges of %g, rejected values, and a seeded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Context slots, the runtime error code and the start-up counter.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line for scripts as users see it: arguments and filter input,
 // results, messages and statuses. With no arguments the program is the menu
 // (the other end-to-end tests).

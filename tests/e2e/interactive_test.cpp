@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interactive converter in a real terminal emulator (tmux): the worked
 // session screen for screen, line editing checked through the echoed line and
 // the converted result, wrapped lines, the bottom-right corner, resizing, and

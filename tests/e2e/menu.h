@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the converter shows, as the end-to-end tests expect it.
 #pragma once
 

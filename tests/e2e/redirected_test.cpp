@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real binary with redirected standard input: exact output, exit status,
 // the end-of-input rule, silence on standard error, and hostile input.
 #include <fstream>

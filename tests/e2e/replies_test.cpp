@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Cursor reports on a pseudo-terminal: keys typed before and around a reply,
 // a terminal that never answers, and a window resize while waiting.
 #include <sys/ioctl.h>

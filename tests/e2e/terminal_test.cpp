@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real binary on a pseudo-terminal: when it drives the terminal, the
 // sequences it writes at start and exit (expected strings read from the
 // terminfo database), the terminal's modes before, during and after, fatal

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole redirected converter on arbitrary input: standard input is a
 // memory file holding the fuzz input, rounds run until the program would end.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line editor fed arbitrary keyboard bytes in a UTF-8 locale, on an
 // invented terminal that never answers, so every key is handled from the
 // editor's own model: the first bytes pick the window size, the prompt and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exact conversion against the slow big-integer reference on arbitrary
 // text: the first byte picks the scales and the digit count, the rest is the
 // value. Both must agree on every value: the same result text, or both

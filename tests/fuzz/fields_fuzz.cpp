@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The field scanner and the numeric reads on arbitrary bytes, on both input
 // sources, and the text-to-number routines on arbitrary text and lengths.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The key decoder fed arbitrary keyboard bytes, with a few terminal entries:
 // the first byte picks the entry and how often the keyboard runs dry.
 #include <cstdint>

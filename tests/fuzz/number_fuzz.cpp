@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Number formatting against printf's "%.<digits>g" on arbitrary bit patterns:
 // eight bytes make the double, the ninth (if any) the digit count.
 #include <bit>

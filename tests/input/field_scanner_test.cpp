@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The field scanner on both sources: separators, quotes, line ends, the
 // length limit, pushback and the end of the input.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line editor's screen arithmetic, and its plain path when the terminal is
 // not driven (the terminal's own line editing; here a pipe stands in for it).
 #include <unistd.h>

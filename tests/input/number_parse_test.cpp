@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Numeric field reads and the text-to-number routines.
 #include <cmath>
 #include <limits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The write path: what reaches standard output, column tracking, print zones,
 // line-end flags, error codes and the discarding of pushback bytes.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Number formatting as print_double shows it.
 #include <bit>
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers for unit tests: captured standard output and in-memory input sources.
 #pragma once
 

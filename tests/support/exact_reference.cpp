@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/exact_reference.h"
 
 #include <algorithm>

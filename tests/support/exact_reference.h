@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A slow reference for the exact conversions, for tests and the fuzz target:
 // plain big integers (binary limbs, long division bit by bit), the formulas
 // written as fractions, the rounding found by comparing twice the remainder

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/fake_terminal.h"
 
 #include <fcntl.h>

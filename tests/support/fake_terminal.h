@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An in-process terminal for unit tests of the terminal layer: standard input
 // and output become the slave side of a pseudo-terminal in raw mode, and the
 // terminal state is set up as for an xterm-like entry. Replies "typed" before

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/fixtures.h"
 
 #include "runtime/startup.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fixtures shared by the tests, the fuzz targets and the benchmarks: an
 // invented terminal, an in-memory file record, and the shadow screen as text.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the real tempconv binary with redirected standard input and output:
 // to completion (run_program), or driven step by step through two pipes as
 // another program would drive it (Coprocess).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command that runs the program under test: the built binary, optionally
 // behind a wrapper such as valgrind, given in TEMPCONV_TEST_WRAPPER
 // (words separated by blanks).

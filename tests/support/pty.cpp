@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/pty.h"
 
 #include "tests/support/program.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the real tempconv binary on a pseudo-terminal the test opens, the way
 // an interactive shell runs a job: in its own session with the pty as
 // controlling terminal, in its own process group in the foreground, so that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A private folder for one test: made with mkdtemp, removed on destruction,
 // and only ever the folder this object made. If it cannot be made, path() is
 // empty and made() false: the test fails with that reason instead of falling

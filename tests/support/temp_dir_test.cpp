@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The private test folder: made under TMPDIR, removed with everything in it,
 // and never replaced by a shared folder when it cannot be made.
 #include "tests/support/temp_dir.h"

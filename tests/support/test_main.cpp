@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test entry: the run-time is started as the program starts it, but with the
 // terminal left alone, so unit tests see plain standard I/O wherever they run.
 #include <cstdio>

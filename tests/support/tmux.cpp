@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/tmux.h"
 
 #include "tests/support/program.h"

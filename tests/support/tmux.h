@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A real terminal emulator for end-to-end tests: a tmux server on a socket of
 // the test's own, running the real binary in a window of fixed size. The
 // program is wrapped in a shell that records the terminal's modes before and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/vt_screen.h"
 
 #include <algorithm>

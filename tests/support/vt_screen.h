@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A small xterm-like screen for pty tests and benchmarks: it follows the
 // bytes the program writes (text with automatic margins and the late wrap,
 // CR, LF, BS, the cursor motions, erasing) so that a test can answer cursor

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The capability emitter and the terminal kind decision, on an invented entry.
 #include <gtest/gtest.h>
 

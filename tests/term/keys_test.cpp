@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Key decoding fed from a byte script: plain bytes and their mapping, escape
 // sequences through the tree, sequences split across reads, Alt, replies
 // among keys, the mouse report, partial and unknown sequences, the queue's

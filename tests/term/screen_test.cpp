@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The terminal writer, the shadow screen, window size refreshes, report
 // queries with keys typed around their replies, and cursor placement.
 #include <cstring>
