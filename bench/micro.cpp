@@ -10,7 +10,7 @@
 
 #include "runtime/input/input.h"
 #include "runtime/print/print.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"
 
 namespace {

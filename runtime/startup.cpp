@@ -9,6 +9,7 @@
 #include "runtime/core/core.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term.h"
+#include "runtime/stream/stream.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ void runtime_shutdown() {
   term_shutdown();  // writes what output is still collected, then restores the terminal
   context_release_all();
   // Already inside exit(): a last write that failed can only change the status this way.
-  if (term_output_failed()) _exit(EXIT_FAILURE);
+  if (stream_output_failed()) _exit(EXIT_FAILURE);
 }
 
 void program_end(int32_t status) { std::exit(status); }

@@ -7,6 +7,7 @@
 #include "runtime/core/core.h"
 #include "runtime/input/input.h"
 #include "runtime/term/term.h"
+#include "runtime/stream/stream.h"
 
 namespace {
 
@@ -95,13 +96,13 @@ int32_t stream_read(FileRecord*, void* destination, std::size_t* length) {
   std::size_t delivered = 0;
   if (wanted == 1) {
     // The field scanner's one-byte reads: straight from the input block.
-    const int byte = term_input_byte();
+    const int byte = stream_input_byte();
     if (byte >= 0) {
       *static_cast<uint8_t*>(destination) = static_cast<uint8_t>(byte);
       delivered = 1;
     }
   } else {
-    delivered = term_input(destination, wanted);
+    delivered = stream_input(destination, wanted);
   }
   if (delivered < wanted) std::memset(static_cast<uint8_t*>(destination) + delivered, 0, wanted - delivered);
   *length = delivered;

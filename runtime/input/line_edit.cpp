@@ -16,6 +16,7 @@
 #include "runtime/input/line_view.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term.h"
+#include "runtime/stream/stream.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ constexpr std::size_t kHistoryLines = 100;
 std::string read_plain_line(LineEnding* ending) {
   std::string line;
   int ch;
-  while ((ch = term_input_byte()) >= 0 && ch != '\n') line.push_back(static_cast<char>(ch));
+  while ((ch = stream_input_byte()) >= 0 && ch != '\n') line.push_back(static_cast<char>(ch));
   if (ch < 0) {
     *ending = line.empty() ? LineEnding::EndOfInput : LineEnding::Enter;
   } else {

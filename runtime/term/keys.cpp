@@ -19,9 +19,8 @@
 #include <cstring>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_state.h"
-
-constinit KeyState key_state{};
+#include "runtime/term/term_internal.h"
+#include "runtime/stream/stream.h"
 
 namespace {
 
@@ -73,7 +72,7 @@ KeyNode* find_in_level(KeyNode* level, uint8_t byte) {
 // Inserts a sequence; an earlier row with the same sequence, or a longer one
 // beginning with it, keeps its key. New nodes go in front of their level.
 void insert_sequence(const uint8_t* bytes, std::size_t length, int32_t key_code) {
-  KeyNode** level = &key_state.tree;
+  KeyNode** level = &term.keys.tree;
   for (std::size_t i = 0; i < length; ++i) {
     KeyNode* node = find_in_level(*level, bytes[i]);
     const bool created = node == nullptr;
@@ -102,7 +101,7 @@ void release_level(KeyNode* node) {
 }
 
 void ensure_tree() {
-  if (!key_state.tree_built) key_tree_build(termcap_lookup);
+  if (!term.keys.tree_built) key_tree_build(termcap_lookup);
 }
 
 DecodedUnit ignored(std::size_t length) { return {Unit::Ignored, -1, 0, 0, length}; }
@@ -181,7 +180,7 @@ DecodedUnit decode_sequence(const uint8_t* bytes, std::size_t count, bool comple
     }
   }
   ensure_tree();
-  KeyNode* level = key_state.tree;
+  KeyNode* level = term.keys.tree;
   for (std::size_t i = 1;; ++i) {
     if (i == count) return complete ? skip_by_syntax(bytes, count, true) : kIncomplete;
     KeyNode* node = find_in_level(level, bytes[i]);
@@ -200,11 +199,11 @@ DecodedUnit decode_sequence(const uint8_t* bytes, std::size_t count, bool comple
 void push_key(int32_t code) {
   if (code == 127) code = KEY_BACKSPACE;
   if (code == KEY_LINE_FEED) code = KEY_ENTER;
-  key_state.slots[key_state.write_index] = code;
-  const int32_t next = (key_state.write_index + 1) % KEY_QUEUE_SIZE;
-  if (next == key_state.read_index) key_state.read_index = (next + 1) % KEY_QUEUE_SIZE;  // drop the oldest
-  key_state.write_index = next;
-  key_state.key_arrived = 1;
+  term.keys.slots[term.keys.write_index] = code;
+  const int32_t next = (term.keys.write_index + 1) % KEY_QUEUE_SIZE;
+  if (next == term.keys.read_index) term.keys.read_index = (next + 1) % KEY_QUEUE_SIZE;  // drop the oldest
+  term.keys.write_index = next;
+  term.keys.key_arrived = 1;
 }
 
 }  // namespace
@@ -240,7 +239,7 @@ DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete) 
 }
 
 void key_tree_build(CapabilityLookup lookup) {
-  key_state.tree_built = true;
+  term.keys.tree_built = true;
   auto insert = [](const char* sequence, int32_t key_code) {
     if (sequence == nullptr || sequence[0] == '\0') return;
     const auto* bytes = reinterpret_cast<const uint8_t*>(sequence) + 1;  // after the ESC
@@ -253,9 +252,9 @@ void key_tree_build(CapabilityLookup lookup) {
 }
 
 void key_tree_release() {
-  release_level(key_state.tree);
-  key_state.tree = nullptr;
-  key_state.tree_built = false;
+  release_level(term.keys.tree);
+  term.keys.tree = nullptr;
+  term.keys.tree_built = false;
 }
 
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
@@ -281,24 +280,24 @@ int32_t read_key(KeyRead read) {
     TermLock lock;
     push_key(code);
   }
-  if (key_state.read_index == key_state.write_index) return -1;
-  const int32_t head = key_state.slots[key_state.read_index];
-  if (read == KeyRead::Take) key_state.read_index = (key_state.read_index + 1) % KEY_QUEUE_SIZE;
+  if (term.keys.read_index == term.keys.write_index) return -1;
+  const int32_t head = term.keys.slots[term.keys.read_index];
+  if (read == KeyRead::Take) term.keys.read_index = (term.keys.read_index + 1) % KEY_QUEUE_SIZE;
   return head;
 }
 
-bool key_queue_empty() { return key_state.read_index == key_state.write_index; }
+bool key_queue_empty() { return term.keys.read_index == term.keys.write_index; }
 
 int32_t key_available() {
-  if (term_state.kind == TERM_KIND_OFF) return term_input_ended() ? 0 : 1;
+  if (term.device.kind == TERM_KIND_OFF) return stream_input_ended() ? 0 : 1;
   read_key(KeyRead::Peek);
-  const int32_t arrived = key_state.key_arrived;
-  key_state.key_arrived = 0;
+  const int32_t arrived = term.keys.key_arrived;
+  term.keys.key_arrived = 0;
   return arrived;
 }
 
 std::string next_key_string() {
-  if (term_state.kind == TERM_KIND_OFF) return std::string();
+  if (term.device.kind == TERM_KIND_OFF) return std::string();
   const int32_t key = read_key(KeyRead::Take);
   if (key < 0) return std::string();
   if (key <= 255) return std::string(1, static_cast<char>(key));

@@ -8,43 +8,23 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <string>
 
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
+#include "runtime/stream/stream.h"
 
 namespace {
 
-constexpr std::size_t kPreparedBytes = 1024;
-
-struct PreparedBytes {
-  char bytes[kPreparedBytes];
-  std::size_t length;
-};
-
-struct ModeState {
-  PreparedBytes leaving;           // "\e(B" on the console, then "me", "ve", "ke"
-  PreparedBytes entering;          // "\e(U" on the console, then "ks"
-  termios working_output_modes;    // standard output: as found, with OPOST
-  termios working_input_modes;     // the tty: no echo, no canonical input, no flow control
-};
-constinit ModeState mode_state{};
-
-PreparedBytes* preparing = nullptr;
-int append_prepared(int c) {
-  if (preparing->length < kPreparedBytes) preparing->bytes[preparing->length++] = static_cast<char>(c);
-  return c;
-}
-
 // The Linux console's character-set sequence (kind 1 only), then the capabilities.
 void prepare(PreparedBytes& target, int32_t console_sequence, std::initializer_list<int32_t> capabilities) {
-  target.length = 0;
-  preparing = &target;
-  if (term_state.kind == TERM_KIND_LINUX_CONSOLE) {
-    for (const char* c = fixed_sequence(console_sequence); *c != '\0'; ++c) append_prepared(*c);
-  }
-  for (int32_t capability : capabilities) expand_capability(capability, 0, 0, append_prepared);
-  preparing = nullptr;
+  std::string bytes;
+  if (term.device.kind == TERM_KIND_LINUX_CONSOLE) bytes = fixed_sequence(console_sequence);
+  for (int32_t capability : capabilities) expand_into(bytes, term.device.capabilities[capability]);
+  target.length = std::min(bytes.size(), sizeof target.bytes);
+  bytes.copy(target.bytes, target.length);
 }
 
 termios working_input_modes(termios modes) {
@@ -59,22 +39,22 @@ termios working_input_modes(termios modes) {
 }  // namespace
 
 void modes_prepare() {
-  mode_state.working_output_modes = term_state.saved_output_modes;
-  mode_state.working_output_modes.c_oflag |= OPOST;
-  mode_state.working_input_modes = working_input_modes(term_state.saved_input_modes);
-  prepare(mode_state.leaving, SEQ_FONT_DEFAULT, {CAP_ATTRS_OFF, CAP_CURSOR_NORMAL, CAP_KEYPAD_OFF});
-  prepare(mode_state.entering, SEQ_FONT_DIRECT, {CAP_KEYPAD_ON});
+  term.modes.working_output_modes = term.device.saved_output_modes;
+  term.modes.working_output_modes.c_oflag |= OPOST;
+  term.modes.working_input_modes = working_input_modes(term.device.saved_input_modes);
+  prepare(term.modes.leaving, SEQ_FONT_DEFAULT, {CAP_ATTRS_OFF, CAP_CURSOR_NORMAL, CAP_KEYPAD_OFF});
+  prepare(term.modes.entering, SEQ_FONT_DIRECT, {CAP_KEYPAD_ON});
 }
 
 bool modes_apply() {
-  if (tcsetattr(STDOUT_FILENO, TCSANOW, &mode_state.working_output_modes) != 0) return false;
-  if (tcsetattr(term_state.tty.fd, TCSANOW, &mode_state.working_input_modes) != 0) return false;
+  if (tcsetattr(STDOUT_FILENO, TCSANOW, &term.modes.working_output_modes) != 0) return false;
+  if (tcsetattr(term.device.tty.fd, TCSANOW, &term.modes.working_input_modes) != 0) return false;
   // Keys are read without waiting; the result is not checked, as at every step of this kind.
-  fcntl(term_state.tty.fd, F_SETFL, term_state.saved_status_flags | O_NONBLOCK);
+  fcntl(term.device.tty.fd, F_SETFL, term.device.saved_status_flags | O_NONBLOCK);
   return true;
 }
 
-void modes_write_entering_bytes() { term_write_fully(mode_state.entering.bytes, mode_state.entering.length); }
+void modes_write_entering_bytes() { stream_write_fully(term.modes.entering.bytes, term.modes.entering.length); }
 
 void modes_enter() {
   modes_apply();
@@ -86,10 +66,10 @@ void modes_leave() {
   struct sigaction previous{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGTTOU, &ignore, &previous);  // a background process may still restore its modes
-  term_write_fully(mode_state.leaving.bytes, mode_state.leaving.length);
+  stream_write_fully(term.modes.leaving.bytes, term.modes.leaving.length);
   // Each step is attempted whatever the others did.
-  tcsetattr(STDOUT_FILENO, TCSANOW, &term_state.saved_output_modes);
-  fcntl(term_state.tty.fd, F_SETFL, term_state.saved_status_flags);
-  tcsetattr(term_state.tty.fd, TCSANOW, &term_state.saved_input_modes);
+  tcsetattr(STDOUT_FILENO, TCSANOW, &term.device.saved_output_modes);
+  fcntl(term.device.tty.fd, F_SETFL, term.device.saved_status_flags);
+  tcsetattr(term.device.tty.fd, TCSANOW, &term.device.saved_input_modes);
   sigaction(SIGTTOU, &previous, nullptr);
 }

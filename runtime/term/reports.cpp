@@ -17,7 +17,8 @@
 #include <algorithm>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
+#include "runtime/stream/stream.h"
 
 namespace {
 
@@ -27,27 +28,9 @@ constexpr int kReplyWaitMs = 1000;
 // terminal that never answers costs no wait here once the run is longer.)
 constexpr int kLateReplyMs = 3000;
 
-// When an answer was given: it is good while all three stay the same.
-struct Moment {
-  uint64_t output;    // bytes written so far
-  unsigned resizes;   // window changes so far
-  unsigned stops;     // continues after a stop so far
-  bool operator==(const Moment&) const = default;
-};
-Moment now() { return {term_output_generation(), term_resize_count(), term_continue_count()}; }
+Moment now() { return {stream_output_generation(), term_resize_count(), term_continue_count()}; }
 
-struct Awaited {
-  bool outstanding;     // a request went out and its reply has not come
-  bool waited_out;      // ... and a wait for it ran out: queries do not wait for it again
-  unsigned stops;       // continues when it went out: a stop forgets it (the suspend key flushes input)
-  int64_t deadline_ms;  // the end of the wait for it
-  Moment asked_at;      // when it went out: its answer holds while nothing has changed since
-  bool answered;        // the reply to the last request came
-  int32_t a, b;         // its values
-};
-constinit Awaited awaited[2]{};
-
-Awaited& awaited_for(Report report) { return awaited[report == Report::Cursor ? 0 : 1]; }
+Awaited& awaited_for(Report report) { return report == Report::Cursor ? term.reports.cursor : term.reports.size; }
 
 }  // namespace
 
@@ -61,13 +44,12 @@ void reports_receive(Report report, int32_t a, int32_t b) {
   w.b = b;
 }
 
-void reports_reset() { awaited[0] = awaited[1] = Awaited{}; }
-
 void reports_await_late_replies() {
   if (!term_in_foreground()) return;
-  for (Awaited& w : awaited) {
+  for (Awaited* w_ : {&term.reports.cursor, &term.reports.size}) {
+    Awaited& w = *w_;
     const int64_t end = w.deadline_ms - kReplyWaitMs + kLateReplyMs;
-    while (w.outstanding && w.stops == term_continue_count() && term_state.tty.fd >= 0 && !keyboard.ended) {
+    while (w.outstanding && w.stops == term_continue_count() && term.device.tty.fd >= 0 && !term.keyboard.ended) {
       const int64_t left = end - keyboard_now_ms();
       if (left <= 0) break;
       keyboard_wait(static_cast<int>(left));
@@ -100,10 +82,10 @@ bool term_query(Report report, int32_t* a, int32_t* b) {
     keyboard_take_replies();
     if (w.answered) break;
     if (w.stops != term_continue_count()) return false;  // stopped meanwhile: the next query asks again
-    if (term_state.kind == TERM_KIND_OFF) return false;   // a fatal signal restored the terminal
+    if (term.device.kind == TERM_KIND_OFF) return false;   // a fatal signal restored the terminal
     const int64_t left = w.deadline_ms - keyboard_now_ms();
     // Without a tty (an invented terminal) a reply can only be among the bytes already read.
-    if (left <= 0 || keyboard.ended || term_state.tty.fd < 0) {
+    if (left <= 0 || term.keyboard.ended || term.device.tty.fd < 0) {
       w.waited_out = true;
       return false;
     }
@@ -117,18 +99,18 @@ bool term_query(Report report, int32_t* a, int32_t* b) {
 void term_query_cursor() {
   int32_t row = 0, column = 0;
   if (!term_query(Report::Cursor, &row, &column)) return;
-  term_state.cursor_column = column;
-  term_state.cursor_row = row;
+  term.screen.cursor_column = column;
+  term.screen.cursor_row = row;
 }
 
 bool term_ask_cursor(int32_t* column, int32_t* row) {
-  if (term_state.kind == TERM_KIND_OFF) return false;
+  if (term.device.kind == TERM_KIND_OFF) return false;
   TermLock lock;
   term_refresh_size(false);
   int32_t r = 0, c = 0;
   if (!term_query(Report::Cursor, &r, &c)) return false;
-  term_state.cursor_column = c;
-  term_state.cursor_row = r;
+  term.screen.cursor_column = c;
+  term.screen.cursor_row = r;
   *column = c;
   *row = r;
   return true;

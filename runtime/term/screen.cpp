@@ -9,11 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
+#include "runtime/stream/stream.h"
 
-constinit ScreenState screen_state = SCREEN_STATE_AT_START;
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr int32_t kDefaultRows = 25;
 // Control bytes shown as font glyphs instead of acted upon: 8, 12, 14, 15, 27.
 constexpr uint32_t kGlyphMask = 0x0800D101;
 
-bool handling_active() { return term_state.kind != TERM_KIND_OFF; }
+bool handling_active() { return term.device.kind != TERM_KIND_OFF; }
 
 }  // namespace
 
@@ -32,17 +33,17 @@ namespace {
 
 // The new size, with the shadow screen's top-left part that still fits.
 void resize_shadow(int32_t columns, int32_t rows) {
-  shadow.resize(columns, rows);
-  term_state.window_columns = columns;
-  term_state.window_rows = rows;
+  term.screen.shadow.resize(columns, rows);
+  term.screen.window_columns = columns;
+  term.screen.window_rows = rows;
 }
 
 }  // namespace
 
 // Re-reads the window size after a change; runs with the terminal mutex held.
 void term_refresh_size(bool requery) {
-  if (!term_resize_flag) return;
-  term_resize_flag = 0;
+  if (!term.screen.resize_flag) return;
+  term.screen.resize_flag = 0;
   winsize size{};
   if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
     int32_t rows = 0, columns = 0;
@@ -59,16 +60,16 @@ void term_refresh_size(bool requery) {
     columns = kDefaultColumns;
   }
   resize_shadow(columns, rows);
-  ++screen_state.size_generation;
+  ++term.screen.size_generation;
   if (requery) term_query_cursor();
-  if (screen_state.on_resize != nullptr) screen_state.on_resize();
+  if (term.screen.on_resize != nullptr) term.screen.on_resize();
 }
 
-bool term_resize_pending() { return handling_active() && term_resize_flag != 0; }
-unsigned term_size_generation() { return screen_state.size_generation; }
-bool term_wraps_late() { return term_state.late_wrap; }
+bool term_resize_pending() { return handling_active() && term.screen.resize_flag != 0; }
+unsigned term_size_generation() { return term.screen.size_generation; }
+bool term_wraps_late() { return term.device.late_wrap; }
 
-void term_set_resize_listener(ResizeListener listener) { screen_state.on_resize = listener; }
+void term_set_resize_listener(ResizeListener listener) { term.screen.on_resize = listener; }
 
 // --- Writer ------------------------------------------------------------------
 
@@ -77,13 +78,13 @@ namespace {
 // Stores the bytes as one linear run from the cursor's cell.
 // A character of several bytes fills its cells with its first byte and zeros.
 void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
-  const int64_t columns = term_state.window_columns;
-  const int64_t offset = (int64_t{term_state.cursor_row} - 1) * columns + (term_state.cursor_column - 1);
-  const int64_t room = columns * term_state.window_rows - offset;
+  const int64_t columns = term.screen.window_columns;
+  const int64_t offset = (int64_t{term.screen.cursor_row} - 1) * columns + (term.screen.cursor_column - 1);
+  const int64_t room = columns * term.screen.window_rows - offset;
   if (offset < 0 || room <= 0) return;
-  const auto attribute = static_cast<uint8_t>((term_state.background_colour << 4) | term_state.foreground_colour);
+  const auto attribute = static_cast<uint8_t>((term.screen.background_colour << 4) | term.screen.foreground_colour);
   if (!term_text_utf8()) {
-    shadow.put(offset, bytes, static_cast<std::size_t>(std::min<uint64_t>(length, static_cast<uint64_t>(room))),
+    term.screen.shadow.put(offset, bytes, static_cast<std::size_t>(std::min<uint64_t>(length, static_cast<uint64_t>(room))),
                attribute);
     return;
   }
@@ -93,7 +94,7 @@ void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
     const TextUnit character = text_character_at(text, at);
     for (int i = 0; i < character.cells && cell < offset + room; ++i, ++cell) {
       const uint8_t shown = i == 0 ? bytes[at] : 0;
-      shadow.put(cell, &shown, 1, attribute);
+      term.screen.shadow.put(cell, &shown, 1, attribute);
     }
     at += character.length;
   }
@@ -108,7 +109,7 @@ class OutputBlock {
     bytes_[used_++] = byte;
   }
   void flush() {
-    if (used_ != 0) term_output(bytes_, used_);
+    if (used_ != 0) stream_output(bytes_, used_);
     used_ = 0;
   }
 
@@ -127,10 +128,10 @@ void put_glyph(OutputBlock& out, uint8_t byte) {
 
 // One cell further; a line feed, or reaching the last column, advances a line.
 void advance_cursor(bool line_feed) {
-  term_state.cursor_column += 1;
-  if (line_feed || term_state.cursor_column >= term_state.window_columns) {
-    term_state.cursor_column = 1;
-    term_state.cursor_row = std::min(term_state.cursor_row + 1, term_state.window_rows);
+  term.screen.cursor_column += 1;
+  if (line_feed || term.screen.cursor_column >= term.screen.window_columns) {
+    term.screen.cursor_column = 1;
+    term.screen.cursor_row = std::min(term.screen.cursor_row + 1, term.screen.window_rows);
   }
 }
 
@@ -139,8 +140,8 @@ void advance_cursor(bool line_feed) {
 void term_write(const void* data, std::size_t length) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   if (!handling_active()) {
-    if (length != 0) term_output(bytes, length);
-    term_output_done();
+    if (length != 0) stream_output(bytes, length);
+    stream_output_done();
     return;
   }
   if (length != 0) term_set_feeds_to_fresh_row(bytes[length - 1] == '\n' ? 0 : 1);
@@ -170,32 +171,36 @@ void term_write(const void* data, std::size_t length) {
       }
     }
   }
-  term_output_done();
+  stream_output_done();
 }
 
-void term_window_size(int32_t* columns, int32_t* rows) {
-  int32_t c = 80, r = 24;
+namespace {
+
+// A pair of the screen's numbers: a fixed answer when handling is off, else
+// read under the mutex after the size is brought up to date (and the cursor
+// asked of the terminal, when asked for).
+void screen_pair(int32_t* first, int32_t* second, std::pair<int32_t, int32_t> when_off, bool requery,
+                 bool ask_cursor, const int32_t& first_field, const int32_t& second_field) {
+  auto [a, b] = when_off;
   if (handling_active()) {
     TermLock lock;
-    term_refresh_size(true);
-    c = term_state.window_columns;
-    r = term_state.window_rows;
+    term_refresh_size(requery);
+    if (ask_cursor) term_query_cursor();
+    a = first_field;
+    b = second_field;
   }
-  if (columns != nullptr) *columns = c;
-  if (rows != nullptr) *rows = r;
+  if (first != nullptr) *first = a;
+  if (second != nullptr) *second = b;
+}
+
+}  // namespace
+
+void term_window_size(int32_t* columns, int32_t* rows) {
+  screen_pair(columns, rows, {80, 24}, true, false, term.screen.window_columns, term.screen.window_rows);
 }
 
 void term_cursor_position(int32_t* column, int32_t* row) {
-  int32_t c = 1, r = 1;
-  if (handling_active()) {
-    TermLock lock;
-    term_refresh_size(false);
-    term_query_cursor();
-    c = term_state.cursor_column;
-    r = term_state.cursor_row;
-  }
-  if (column != nullptr) *column = c;
-  if (row != nullptr) *row = r;
+  screen_pair(column, row, {1, 1}, false, true, term.screen.cursor_column, term.screen.cursor_row);
 }
 
 int32_t term_cursor_column() {
@@ -205,17 +210,17 @@ int32_t term_cursor_column() {
 }
 
 int32_t view_top() {
-  if (screen_state.view_top == -1) screen_state.view_top = 0;
-  return screen_state.view_top;
+  if (term.screen.view_top == -1) term.screen.view_top = 0;
+  return term.screen.view_top;
 }
 
 int32_t view_bottom() {
-  if (screen_state.view_bottom == -1) {
+  if (term.screen.view_bottom == -1) {
     int32_t rows = 0;
     term_window_size(nullptr, &rows);
-    screen_state.view_bottom = rows == 0 ? 24 : rows - 1;
+    term.screen.view_bottom = rows == 0 ? 24 : rows - 1;
   }
-  return screen_state.view_bottom;
+  return term.screen.view_bottom;
 }
 
 void view_range(int32_t* first, int32_t* last) {
@@ -233,46 +238,38 @@ int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility) {
   }
   TermLock lock;
   term_refresh_size(true);
-  term_state.cursor_column = std::min(column, term_state.window_columns);
-  term_state.cursor_row = std::min(row, term_state.window_rows);
+  term.screen.cursor_column = std::min(column, term.screen.window_columns);
+  term.screen.cursor_row = std::min(row, term.screen.window_rows);
   term_emit(CAP_CURSOR_MOTION, column - 1, row - 1);
   term_set_cursor_visibility(visibility);
-  return pack_cursor(column, row, screen_state.visibility);
+  return pack_cursor(column, row, term.screen.visibility);
 }
 
 void term_set_cursor_visibility(int32_t visibility) {
   if (visibility == CURSOR_HIDE) {
     term_emit(CAP_CURSOR_HIDDEN, 0, 0);
-    screen_state.visibility = 0;
+    term.screen.visibility = 0;
   } else if (visibility == CURSOR_SHOW) {
     term_emit(CAP_CURSOR_NORMAL, 0, 0);
-    screen_state.visibility = CURSOR_VISIBLE;
+    term.screen.visibility = CURSOR_VISIBLE;
   }
 }
 
-bool term_cursor_visible() { return screen_state.visibility == CURSOR_VISIBLE; }
+bool term_cursor_visible() { return term.screen.visibility == CURSOR_VISIBLE; }
 
 bool term_clear_to_end_of_row() { return term_emit(CAP_CLEAR_EOL, 0, 0); }
 
 namespace {
 
-std::string* collecting = nullptr;
-int collect(int c) {
-  collecting->push_back(static_cast<char>(c));
-  return c;
-}
-
 // Appends count steps: the counted form where the entry has one (its count is
 // the row argument of tgoto), else the single step count times.
 bool append_steps(std::string& out, Motion counted, Motion step, int32_t count) {
   if (count <= 0) return true;
-  collecting = &out;
-  bool done = expand_string(term_state.motions[counted], 0, count, collect);
+  bool done = expand_into(out, term.device.motions[counted], 0, count);
   for (int32_t i = 0; !done && i < count; ++i) {
-    if (!expand_string(term_state.motions[step], 0, 0, collect)) break;
+    if (!expand_into(out, term.device.motions[step])) break;
     done = i + 1 == count;
   }
-  collecting = nullptr;
   return done;
 }
 
@@ -295,25 +292,22 @@ void term_move_cursor(const CursorMove& move) {
   if (stepped) stepped = append_steps(out, MOTION_RIGHT_BY, MOTION_RIGHT, move.to_column - column);
   TermLock lock;
   term_refresh_size(true);
-  const int32_t row = std::clamp(move.to_row, 1, std::max(term_state.window_rows, 1));
+  const int32_t row = std::clamp(move.to_row, 1, std::max(term.screen.window_rows, 1));
   if (stepped) {
-    term_output(out.data(), out.size());
-    term_output_done();
+    stream_output(out.data(), out.size());
+    stream_output_done();
   } else {
     term_emit(CAP_CURSOR_MOTION, move.to_column - 1, row - 1);  // an entry without the steps
   }
-  term_state.cursor_column = std::min(move.to_column, term_state.window_columns);
-  term_state.cursor_row = row;
+  term.screen.cursor_column = std::min(move.to_column, term.screen.window_columns);
+  term.screen.cursor_row = row;
 }
 
 bool term_clear_below() {
-  if (!handling_active() || term_state.motions[MOTION_CLEAR_BELOW] == nullptr) return false;
-  collecting = nullptr;
+  if (!handling_active() || term.device.motions[MOTION_CLEAR_BELOW] == nullptr) return false;
   std::string out;
-  collecting = &out;
-  expand_string(term_state.motions[MOTION_CLEAR_BELOW], 0, 0, collect);
-  collecting = nullptr;
-  term_output(out.data(), out.size());
-  term_output_done();
+  expand_into(out, term.device.motions[MOTION_CLEAR_BELOW]);
+  stream_output(out.data(), out.size());
+  stream_output_done();
   return true;
 }

@@ -6,9 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "runtime/term/term_state.h"
-
-ShadowScreen shadow;
+#include "runtime/term/term_internal.h"
 
 void ShadowScreen::resize(int32_t columns, int32_t rows) {
   rows_.erase(rows_.lower_bound(rows), rows_.end());

@@ -11,14 +11,12 @@
 #include <cstring>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
+#include "runtime/stream/stream.h"
 
-constinit TermState term_state{};
-volatile sig_atomic_t term_resize_flag = 0;
+Terminal term;
 
 namespace {
-
-pthread_mutex_t term_mutex;
 
 // The capability table, in emitter index order.
 constexpr const char* kCapabilityNames[CAP_COUNT] = {
@@ -41,10 +39,33 @@ constexpr const char* kFixedSequences[] = {
 // termcap wants a buffer of at least 2048 bytes for the entry.
 constexpr std::size_t kEntryBufferSize = 4096;
 
+// Output reaches a driven terminal at once, except while the process is in
+// the background: then it waits for the foreground. Not driven, output
+// reaches a terminal at once and collects for a file or pipe.
+bool output_watched() {
+  if (term.device.kind != TERM_KIND_OFF) return term_in_foreground();
+  return term.device.output_is_terminal;
+}
+
+// tputs hands over one byte at a time, with no place to say where it goes.
 int put_output(int c) {
   const auto byte = static_cast<uint8_t>(c);
-  term_output(&byte, 1);
+  stream_output(&byte, 1);
   return c;
+}
+int put_expanding(int c) {
+  term.device.expanding->push_back(static_cast<char>(c));
+  return c;
+}
+
+// Writes a termcap string's expansion through put; false if the entry lacks it.
+bool expand(const char* capability, int32_t a, int32_t b, int (*put)(int)) {
+  if (capability == nullptr) return false;
+  // Every capability goes through tgoto, parameterless ones with a = b = 0.
+  char* expansion = tgoto(capability, a, b);
+  if (expansion == nullptr) return false;
+  tputs(expansion, 1, put);
+  return true;
 }
 
 // Entering the modes step by step: if a step fails, what the earlier ones
@@ -54,10 +75,10 @@ class ModeEntry {
   ~ModeEntry() {
     if (committed_) return;
     if (applying_modes_) {
-      tcsetattr(STDOUT_FILENO, TCSANOW, &term_state.saved_output_modes);
-      tcsetattr(term_state.tty.fd, TCSANOW, &term_state.saved_input_modes);
+      tcsetattr(STDOUT_FILENO, TCSANOW, &term.device.saved_output_modes);
+      tcsetattr(term.device.tty.fd, TCSANOW, &term.device.saved_input_modes);
     }
-    term_state.tty.close();
+    term.device.tty.close();
   }
   void applying_modes() { applying_modes_ = true; }
   void commit() { committed_ = true; }
@@ -68,8 +89,8 @@ class ModeEntry {
 };
 
 void fetch_capabilities() {
-  for (int i = 0; i < CAP_COUNT; ++i) term_state.capabilities[i] = tgetstr(kCapabilityNames[i], nullptr);
-  for (int i = 0; i < MOTION_COUNT; ++i) term_state.motions[i] = tgetstr(kMotionNames[i], nullptr);
+  for (int i = 0; i < CAP_COUNT; ++i) term.device.capabilities[i] = tgetstr(kCapabilityNames[i], nullptr);
+  for (int i = 0; i < MOTION_COUNT; ++i) term.device.motions[i] = tgetstr(kMotionNames[i], nullptr);
 }
 
 // ESCDELAY, in milliseconds as ncurses reads it: how long a lone ESC waits for
@@ -82,13 +103,13 @@ void read_escape_delay() {
     if (*c < '0' || *c > '9') return;  // not a number: the default stays
     value = std::min(value * 10 + (*c - '0'), 10000L);
   }
-  keyboard.escape_delay_ms = static_cast<int>(value);
+  term.keyboard.escape_delay_ms = static_cast<int>(value);
 }
 
 }  // namespace
 
-int32_t terminal_kind_for(const char* term) {
-  if (std::strcmp(term, "console") == 0 || std::strncmp(term, "linux", 5) == 0) return TERM_KIND_LINUX_CONSOLE;
+int32_t terminal_kind_for(const char* name) {
+  if (std::strcmp(name, "console") == 0 || std::strncmp(name, "linux", 5) == 0) return TERM_KIND_LINUX_CONSOLE;
   return TERM_KIND_OTHER;
 }
 
@@ -108,20 +129,25 @@ void term_init() {
   pthread_mutexattr_t attributes;
   pthread_mutexattr_init(&attributes);
   pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
-  pthread_mutex_init(&term_mutex, &attributes);
+  pthread_mutex_init(&term.mutex, &attributes);
   pthread_mutexattr_destroy(&attributes);
-  term_state = TermState{};
-  term_state.tty.fd = -1;
+  // The terminal record starts cleared: handling off, no shadow screen.
+  term.device = Device{};
+  term.device.tty.fd = -1;
+  term.screen.window_columns = term.screen.window_rows = 0;
+  term.screen.shadow.clear();
   const bool output_is_terminal = isatty(STDOUT_FILENO);
-  term_streams_init(output_is_terminal);
+  term.device.output_is_terminal = output_is_terminal;
+  stream_init(output_is_terminal);
+  stream_set_watcher(output_watched);
 
-  const char* term = std::getenv("TERM");
-  if (term == nullptr) return;
+  const char* name = std::getenv("TERM");
+  if (name == nullptr) return;
   // Handling needs both ends to be terminals (term_enter_modes checks it again);
   // with either redirected the terminal database is not worth loading.
   if (!isatty(STDIN_FILENO) || !output_is_terminal) return;
   static char entry[kEntryBufferSize];
-  if (tgetent(entry, term) <= 0) return;
+  if (tgetent(entry, name) <= 0) return;
   UP = nullptr;
   BC = nullptr;
   const char* pad = tgetstr("pc", nullptr);
@@ -131,35 +157,35 @@ void term_init() {
   ospeed = static_cast<short>(cfgetospeed(&output_modes));
   if (tgetflag("am") == 0) return;  // the writer relies on automatic margins
   fetch_capabilities();
-  term_state.late_wrap = tgetflag("xn") != 0;
+  term.device.late_wrap = tgetflag("xn") != 0;
   // An entry that cannot address the cursor (TERM=dumb) is left to the terminal's own line editing.
-  if (term_state.capabilities[CAP_CURSOR_MOTION] == nullptr) return;
-  term_state.kind = terminal_kind_for(term);
+  if (term.device.capabilities[CAP_CURSOR_MOTION] == nullptr) return;
+  term.device.kind = terminal_kind_for(name);
   SignalsHeld held;  // until the handlers are in place
   if (term_enter_modes() != 0) {
-    term_state.kind = TERM_KIND_OFF;
+    term.device.kind = TERM_KIND_OFF;
     return;
   }
-  term_state.key_reader = keyboard_read_byte;
+  term.device.key_reader = keyboard_read_byte;
   read_escape_delay();
-  term_state.foreground_colour = 7;
-  term_state.background_colour = 0;
-  term_resize_flag = 1;
-  term_state.cursor_column = 1;
-  term_state.cursor_row = 1;
+  term.screen.foreground_colour = 7;
+  term.screen.background_colour = 0;
+  term.screen.resize_flag = 1;
+  term.screen.cursor_column = 1;
+  term.screen.cursor_row = 1;
   term_signals_install();
 }
 
 int32_t term_enter_modes() {
-  if (term_state.kind == TERM_KIND_OFF || !isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO)) return -1;
+  if (term.device.kind == TERM_KIND_OFF || !isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO)) return -1;
   ModeEntry entry;
-  if (!term_state.tty.open()) return -1;
+  if (!term.device.tty.open()) return -1;
   if (tcgetpgrp(STDOUT_FILENO) != getpgid(0)) return -1;  // a background job leaves the terminal alone
   // Both sets of modes are read before either is changed: standard output and
   // the tty are usually the same device, and restoring must give back what was found.
-  if (tcgetattr(STDOUT_FILENO, &term_state.saved_output_modes) != 0) return -1;
-  if (tcgetattr(term_state.tty.fd, &term_state.saved_input_modes) != 0) return -1;
-  term_state.saved_status_flags = fcntl(term_state.tty.fd, F_GETFL);
+  if (tcgetattr(STDOUT_FILENO, &term.device.saved_output_modes) != 0) return -1;
+  if (tcgetattr(term.device.tty.fd, &term.device.saved_input_modes) != 0) return -1;
+  term.device.saved_status_flags = fcntl(term.device.tty.fd, F_GETFL);
   modes_prepare();
   entry.applying_modes();
   if (!modes_apply()) return -1;
@@ -169,44 +195,42 @@ int32_t term_enter_modes() {
 }
 
 void term_restore() {
-  term_flush();  // everything printed goes before the leaving bytes
+  stream_flush();  // everything printed goes before the leaving bytes
   reports_await_late_replies();
   modes_leave();
-  term_state.tty.close();
+  term.device.tty.close();
 }
 
 void term_shutdown() {
   SignalsHeld held;  // until the dispositions are back: a signal meanwhile acts on a restored terminal
-  term_flush_at_exit();
-  if (term_state.kind != TERM_KIND_OFF) term_restore();
+  stream_flush_at_exit();
+  if (term.device.kind != TERM_KIND_OFF) term_restore();
   term_signals_restore();
-  term_state.kind = TERM_KIND_OFF;
+  term.device.kind = TERM_KIND_OFF;
   // A fatal signal that was ignored may have restored the modes already; the stream is still open.
-  term_state.tty.close();
-  pthread_mutex_destroy(&term_mutex);
-  shadow.clear();
+  term.device.tty.close();
+  pthread_mutex_destroy(&term.mutex);
+  term.screen.shadow.clear();
 }
 
-int32_t term_kind() { return term_state.kind; }
+int32_t term_kind() { return term.device.kind; }
 
 bool term_in_foreground() {
-  if (term_state.tty.fd < 0) return true;
-  const pid_t foreground = tcgetpgrp(term_state.tty.fd);
+  if (term.device.tty.fd < 0) return true;
+  const pid_t foreground = tcgetpgrp(term.device.tty.fd);
   return foreground < 0 || foreground == getpgrp();
 }
 
 bool expand_capability(int32_t index, int32_t a, int32_t b, int (*put)(int)) {
   if (index < 0 || index >= CAP_COUNT) return false;
-  return expand_string(term_state.capabilities[index], a, b, put);
+  return expand(term.device.capabilities[index], a, b, put);
 }
 
-bool expand_string(const char* capability, int32_t a, int32_t b, int (*put)(int)) {
-  if (capability == nullptr) return false;
-  // Every capability goes through tgoto, parameterless ones with a = b = 0.
-  char* expansion = tgoto(capability, a, b);
-  if (expansion == nullptr) return false;
-  tputs(expansion, 1, put);
-  return true;
+bool expand_into(std::string& out, const char* capability, int32_t a, int32_t b) {
+  term.device.expanding = &out;
+  const bool expanded = expand(capability, a, b, put_expanding);
+  term.device.expanding = nullptr;
+  return expanded;
 }
 
 const char* fixed_sequence(int32_t index) {
@@ -215,28 +239,28 @@ const char* fixed_sequence(int32_t index) {
 }
 
 bool term_emit(int32_t index, int32_t a, int32_t b) {
-  if (term_state.kind == TERM_KIND_OFF) return false;
+  if (term.device.kind == TERM_KIND_OFF) return false;
   if (index >= 0 && index < CAP_COUNT) {
     if (!expand_capability(index, a, b, put_output)) return false;
-    term_output_done();
+    stream_output_done();
     return true;
   }
   if (index >= SEQ_FONT_DIRECT && index <= SEQ_CLEAR_HOME) {
     const char* sequence = fixed_sequence(index);
-    term_output(sequence, std::strlen(sequence));
-    term_output_done();
-    return !term_output_failed();
+    stream_output(sequence, std::strlen(sequence));
+    stream_output_done();
+    return !stream_output_failed();
   }
   if (index == SEQ_RENDITION) {
     char sequence[24];
     const int length = std::snprintf(sequence, sizeof sequence, "\033[%dm", a);
     if (length <= 3) return false;
-    term_output(sequence, static_cast<std::size_t>(length));
-    term_output_done();
+    stream_output(sequence, static_cast<std::size_t>(length));
+    stream_output_done();
     return true;
   }
   return false;
 }
 
-void term_lock() { pthread_mutex_lock(&term_mutex); }
-void term_unlock() { pthread_mutex_unlock(&term_mutex); }
+void term_lock() { pthread_mutex_lock(&term.mutex); }
+void term_unlock() { pthread_mutex_unlock(&term.mutex); }

@@ -11,7 +11,8 @@
 #include <cerrno>
 #include <csignal>
 
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
+#include "runtime/stream/stream.h"
 
 namespace {
 
@@ -19,48 +20,37 @@ constexpr int kFatalSignals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGTERM,
                                  SIGINT,  SIGQUIT, SIGHUP, SIGBUS};
 constexpr int kJobSignals[] = {SIGWINCH, SIGTSTP, SIGCONT};
 
-struct SignalState {
-  struct sigaction saved[NSIG];        // dispositions found at set-up, by signal number
-  bool installed[NSIG];                // which of them set-up replaced
-  volatile sig_atomic_t fatal_in_progress;
-  volatile sig_atomic_t modes_left;    // restored for a stop; enter again on continue
-  volatile sig_atomic_t continued;     // counts SIGCONTs, so a waiting query can ask again
-  volatile sig_atomic_t resized;       // counts SIGWINCHs
-  volatile sig_atomic_t feeds_to_fresh_row;  // line feeds after a carriage return that leave the line behind
-};
-constinit SignalState signal_state{};
-
 // After a stop: take the terminal again, but only from the foreground.
 void resume_modes() {
-  if (term_state.kind == TERM_KIND_OFF || !signal_state.modes_left) return;
+  if (term.device.kind == TERM_KIND_OFF || !term.signals.modes_left) return;
   if (tcgetpgrp(STDOUT_FILENO) != getpgrp()) return;  // continued in the background: wait for fg
   modes_enter();
-  signal_state.modes_left = 0;
-  term_resize_flag = 1;
+  term.signals.modes_left = 0;
+  term.screen.resize_flag = 1;
 }
 
 // Puts the cursor at the start of a fresh row below the line being edited or
 // printed, so that whatever the shell writes next stands on its own row.
 void leave_line() {
   static constexpr char kFeeds[] = "\r\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n";
-  int feeds = signal_state.feeds_to_fresh_row;
+  int feeds = term.signals.feeds_to_fresh_row;
   if (feeds <= 0) return;
-  term_write_fully(kFeeds, 1);
+  stream_write_fully(kFeeds, 1);
   for (constexpr int kMost = sizeof kFeeds - 2; feeds > 0; feeds -= kMost)
-    term_write_fully(kFeeds + 1, static_cast<std::size_t>(feeds < kMost ? feeds : kMost));
+    stream_write_fully(kFeeds + 1, static_cast<std::size_t>(feeds < kMost ? feeds : kMost));
 }
 
 void on_fatal_signal(int signal) {
   const int saved_errno = errno;
-  sigaction(signal, &signal_state.saved[signal], nullptr);
-  if (!signal_state.fatal_in_progress) {
-    signal_state.fatal_in_progress = 1;
-    if (term_state.kind != TERM_KIND_OFF && !signal_state.modes_left) {
+  sigaction(signal, &term.signals.saved[signal], nullptr);
+  if (!term.signals.fatal_in_progress) {
+    term.signals.fatal_in_progress = 1;
+    if (term.device.kind != TERM_KIND_OFF && !term.signals.modes_left) {
       leave_line();
       modes_leave();
     }
-    term_state.kind = TERM_KIND_OFF;
-    signal_state.fatal_in_progress = 0;
+    term.device.kind = TERM_KIND_OFF;
+    term.signals.fatal_in_progress = 0;
   }
   // Blocked until the handler returns; then the previous disposition acts on it.
   raise(signal);
@@ -69,9 +59,9 @@ void on_fatal_signal(int signal) {
 
 void on_stop_signal(int) {
   const int saved_errno = errno;
-  if (term_state.kind != TERM_KIND_OFF && !signal_state.modes_left) {
+  if (term.device.kind != TERM_KIND_OFF && !term.signals.modes_left) {
     modes_leave();
-    signal_state.modes_left = 1;
+    term.signals.modes_left = 1;
   }
   struct sigaction stop{};
   stop.sa_handler = SIG_DFL;
@@ -89,15 +79,15 @@ void on_stop_signal(int) {
 
 void on_continue_signal(int) {
   const int saved_errno = errno;
-  signal_state.continued = signal_state.continued + 1;
+  term.signals.continued = term.signals.continued + 1;
   resume_modes();
-  if (term_state.kind != TERM_KIND_OFF) term_resize_flag = 1;
+  if (term.device.kind != TERM_KIND_OFF) term.screen.resize_flag = 1;
   errno = saved_errno;
 }
 
 void on_window_change(int) {
-  signal_state.resized = signal_state.resized + 1;
-  term_resize_flag = 1;
+  term.signals.resized = term.signals.resized + 1;
+  term.screen.resize_flag = 1;
 }
 
 void install(int signal, void (*handler)(int)) {
@@ -107,7 +97,7 @@ void install(int signal, void (*handler)(int)) {
   sigemptyset(&action.sa_mask);
   for (int fatal : kFatalSignals) sigaddset(&action.sa_mask, fatal);
   sigaddset(&action.sa_mask, SIGWINCH);
-  signal_state.installed[signal] = sigaction(signal, &action, &signal_state.saved[signal]) == 0;
+  term.signals.installed[signal] = sigaction(signal, &action, &term.signals.saved[signal]) == 0;
 }
 
 }  // namespace
@@ -123,7 +113,7 @@ SignalsHeld::SignalsHeld() {
 SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 void term_signals_install() {
-  signal_state.modes_left = 0;
+  term.signals.modes_left = 0;
   for (int signal : kFatalSignals) install(signal, on_fatal_signal);
   install(SIGWINCH, on_window_change);
   // Job control: a shell that ignores SIGTSTP for us (no job control) keeps it ignored.
@@ -135,15 +125,15 @@ void term_signals_install() {
 
 void term_signals_restore() {
   auto put_back = [](int signal) {
-    if (!signal_state.installed[signal]) return;
-    sigaction(signal, &signal_state.saved[signal], nullptr);
-    signal_state.installed[signal] = false;
+    if (!term.signals.installed[signal]) return;
+    sigaction(signal, &term.signals.saved[signal], nullptr);
+    term.signals.installed[signal] = false;
   };
   for (int signal : kFatalSignals) put_back(signal);
   for (int signal : kJobSignals) put_back(signal);
 }
 
-unsigned term_continue_count() { return static_cast<unsigned>(signal_state.continued); }
-unsigned term_resize_count() { return static_cast<unsigned>(signal_state.resized); }
+unsigned term_continue_count() { return static_cast<unsigned>(term.signals.continued); }
+unsigned term_resize_count() { return static_cast<unsigned>(term.signals.resized); }
 
-void term_set_feeds_to_fresh_row(int feeds) { signal_state.feeds_to_fresh_row = feeds; }
+void term_set_feeds_to_fresh_row(int feeds) { term.signals.feeds_to_fresh_row = feeds; }

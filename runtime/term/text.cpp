@@ -14,12 +14,9 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "runtime/term/term.h"
+#include "runtime/term/term_internal.h"
 
 namespace {
-
-enum class Encoding { Unknown, Bytes, Utf8 };
-constinit Encoding encoding = Encoding::Unknown;
 
 // How many bytes a UTF-8 sequence with this first byte has; 0 for a byte that begins none.
 std::size_t sequence_length(unsigned char lead) {
@@ -62,11 +59,11 @@ int cells_of(char32_t code_point) {
 }  // namespace
 
 bool term_text_utf8() {
-  if (encoding == Encoding::Unknown) {
+  if (term.encoding == Encoding::Unknown) {
     const char* codeset = nl_langinfo(CODESET);
-    encoding = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0 ? Encoding::Utf8 : Encoding::Bytes;
+    term.encoding = codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0 ? Encoding::Utf8 : Encoding::Bytes;
   }
-  return encoding == Encoding::Utf8;
+  return term.encoding == Encoding::Utf8;
 }
 
 TextUnit text_character_at(std::string_view text, std::size_t at) {

@@ -12,6 +12,7 @@
 #include "app/converter.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term.h"
+#include "runtime/stream/stream.h"
 #include "tests/support/fixtures.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   lseek(input, 0, SEEK_SET);
   dup2(input, STDIN_FILENO);
   close(input);
-  term_input_forget();
+  stream_input_forget();
   // Every round consumes at least one byte or ends; the bound only guards that claim.
   for (std::size_t round = 0; round <= size + 1; ++round) {
     if (!converter_round()) break;

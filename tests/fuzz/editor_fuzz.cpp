@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "runtime/input/input.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"
 
 namespace {
@@ -18,7 +18,7 @@ std::size_t next_key = 0;
 
 int fuzz_reader() {
   if (next_key < key_count) return keys[next_key++];
-  keyboard.ended = true;  // the keyboard went away: the editor must give up
+  term.keyboard.ended = true;  // the keyboard went away: the editor must give up
   return -1;
 }
 
@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   InventedTerminal terminal(fuzz_reader, xterm_keys);
   // No tty to answer: every question fails at once and the model works alone.
-  term_resize_flag = 0;
-  term_state.window_columns = 1 + data[0] % 90;
-  term_state.window_rows = 1 + data[1] % 30;
+  term.screen.resize_flag = 0;
+  term.screen.window_columns = 1 + data[0] % 90;
+  term.screen.window_rows = 1 + data[1] % 30;
   const char* prompt = (data[2] & 1) != 0 ? "Input temperature in Celsius: " : "? ";
   const int32_t mode = (data[2] & 2) != 0 ? EDIT_WITH_SOFT_CURSOR : EDIT_WITH_TERMINAL_CURSOR;
   keys = data + 3;

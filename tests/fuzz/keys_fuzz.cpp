@@ -7,7 +7,7 @@
 #include <string>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"
 
 namespace {
@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       case 1: next_key_string(); break;
       default: read_key(step & 1 ? KeyRead::Take : KeyRead::Peek); break;
     }
-    if (key_state.read_index < 0 || key_state.read_index >= KEY_QUEUE_SIZE || key_state.write_index < 0 ||
-        key_state.write_index >= KEY_QUEUE_SIZE)
+    if (term.keys.read_index < 0 || term.keys.read_index >= KEY_QUEUE_SIZE || term.keys.write_index < 0 ||
+        term.keys.write_index >= KEY_QUEUE_SIZE)
       std::abort();
   }
   return 0;

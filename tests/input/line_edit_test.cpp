@@ -10,6 +10,7 @@
 
 #include "runtime/input/input.h"
 #include "runtime/term/term.h"
+#include "runtime/stream/stream.h"
 
 namespace {
 
@@ -48,12 +49,12 @@ class PipedStdin {
     saved_ = dup(STDIN_FILENO);
     dup2(fds[0], STDIN_FILENO);
     close(fds[0]);
-    term_input_forget();
+    stream_input_forget();
   }
   ~PipedStdin() {
     dup2(saved_, STDIN_FILENO);
     close(saved_);
-    term_input_forget();
+    stream_input_forget();
   }
 
  private:

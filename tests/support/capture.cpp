@@ -4,22 +4,23 @@
 #include <unistd.h>
 
 #include "runtime/term/term.h"
+#include "runtime/stream/stream.h"
 
 CapturedStdout::CapturedStdout() : file_(std::tmpfile()), saved_fd_(-1) {
-  term_flush();
+  stream_flush();
   saved_fd_ = dup(STDOUT_FILENO);
   dup2(fileno(file_), STDOUT_FILENO);
 }
 
 CapturedStdout::~CapturedStdout() {
-  term_flush();
+  stream_flush();
   dup2(saved_fd_, STDOUT_FILENO);
   close(saved_fd_);
   std::fclose(file_);
 }
 
 std::string CapturedStdout::text() {
-  term_flush();
+  stream_flush();
   std::string result;
   char buffer[4096];
   std::rewind(file_);

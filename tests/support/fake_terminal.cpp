@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include "runtime/stream/stream.h"
 
 FakeTerminal::FakeTerminal(int columns, int rows) {
   winsize size{};
@@ -19,7 +20,7 @@ FakeTerminal::FakeTerminal(int columns, int rows) {
   tcgetattr(slave_, &raw);
   cfmakeraw(&raw);
   tcsetattr(slave_, TCSANOW, &raw);
-  term_flush();
+  stream_flush();
   saved_stdin_ = dup(STDIN_FILENO);
   saved_stdout_ = dup(STDOUT_FILENO);
   dup2(slave_, STDIN_FILENO);
@@ -27,17 +28,17 @@ FakeTerminal::FakeTerminal(int columns, int rows) {
   tty_ = open(ptsname(master_), O_RDWR | O_NONBLOCK | O_NOCTTY);
 
   invented_ = std::make_unique<InventedTerminal>(keyboard_read_byte);
-  term_state.tty.fd = tty_;
-  term_resize_flag = 1;
+  term.device.tty.fd = tty_;
+  term.screen.resize_flag = 1;
 }
 
 FakeTerminal::~FakeTerminal() {
-  term_flush();
+  stream_flush();
   dup2(saved_stdin_, STDIN_FILENO);
   dup2(saved_stdout_, STDOUT_FILENO);
   for (int fd : {saved_stdin_, saved_stdout_, tty_, slave_, master_}) close(fd);
   invented_.reset();
-  term_resize_flag = 0;
+  term.screen.resize_flag = 0;
 }
 
 void FakeTerminal::type(std::string_view bytes) {
@@ -46,7 +47,7 @@ void FakeTerminal::type(std::string_view bytes) {
 }
 
 std::string FakeTerminal::output() {
-  term_flush();
+  stream_flush();
   std::string text;
   char buffer[4096];
   for (;;) {
@@ -64,11 +65,11 @@ void FakeTerminal::resize(int columns, int rows) {
   size.ws_col = static_cast<unsigned short>(columns);
   size.ws_row = static_cast<unsigned short>(rows);
   ioctl(master_, TIOCSWINSZ, &size);
-  term_resize_flag = 1;
+  term.screen.resize_flag = 1;
 }
 
 void FakeTerminal::redirect_stdout_to_file() {
-  term_flush();
+  stream_flush();
   std::FILE* file = std::tmpfile();
   dup2(fileno(file), STDOUT_FILENO);
   std::fclose(file);

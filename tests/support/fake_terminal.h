@@ -10,7 +10,7 @@
 
 #include <memory>
 
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"
 
 class FakeTerminal {

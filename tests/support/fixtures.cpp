@@ -12,9 +12,13 @@
 
 namespace {
 
-void empty_key_queue() {
-  key_state.read_index = key_state.write_index = 0;
-  key_state.key_arrived = 0;
+// The key queue, the keyboard and the reports as at program start.
+void forget_keys() {
+  term.keys.read_index = term.keys.write_index = 0;
+  term.keys.key_arrived = 0;
+  key_tree_release();
+  term.keyboard = Keyboard{};
+  term.reports = Reports{};
 }
 
 int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) {
@@ -38,37 +42,27 @@ int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) 
 }  // namespace
 
 InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
-    : saved_term_(term_state), saved_screen_(screen_state), saved_shadow_(shadow) {
-  term_state = TermState{};
-  term_state.kind = TERM_KIND_OTHER;
-  term_state.tty.fd = -1;
-  term_state.key_reader = reader;
-  term_state.late_wrap = true;
-  term_state.foreground_colour = 7;
-  term_state.cursor_column = 1;
-  term_state.cursor_row = 1;
-  term_state.capabilities[CAP_CURSOR_MOTION] = "\033[%i%p1%d;%p2%dH";  // as the library hands it out
-  term_state.capabilities[CAP_BELL] = "\007";
-  term_state.capabilities[CAP_CURSOR_NORMAL] = "\033[?25h";
-  term_state.capabilities[CAP_CURSOR_HIDDEN] = "\033[?25l";
-  term_state.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
-  screen_state = SCREEN_STATE_AT_START;
-  shadow.clear();
-  keyboard = Keyboard{};
-  reports_reset();
-  empty_key_queue();
-  key_tree_release();
+    : saved_device_(term.device), saved_screen_(term.screen) {
+  term.device = Device{};
+  term.device.kind = TERM_KIND_OTHER;
+  term.device.tty.fd = -1;
+  term.device.key_reader = reader;
+  term.device.late_wrap = true;
+  // As the library hands xterm's strings out.
+  term.device.capabilities[CAP_CURSOR_MOTION] = "\033[%i%p1%d;%p2%dH";
+  term.device.capabilities[CAP_BELL] = "\007";
+  term.device.capabilities[CAP_CURSOR_NORMAL] = "\033[?25h";
+  term.device.capabilities[CAP_CURSOR_HIDDEN] = "\033[?25l";
+  term.device.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
+  term.screen = Screen{};
+  forget_keys();
   if (keys != nullptr) key_tree_build(keys);
 }
 
 InventedTerminal::~InventedTerminal() {
-  shadow = saved_shadow_;
-  term_state = saved_term_;
-  screen_state = saved_screen_;
-  keyboard = Keyboard{};
-  reports_reset();
-  empty_key_queue();
-  key_tree_release();
+  term.device = saved_device_;
+  term.screen = saved_screen_;
+  forget_keys();
 }
 
 void InventedTerminal::use_keys(CapabilityLookup keys) {
@@ -90,4 +84,4 @@ void start_runtime_quietly() {
   runtime_startup();
 }
 
-std::string shadow_screen_text() { return shadow.text(); }
+std::string shadow_screen_text() { return term.screen.shadow.text(); }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "runtime/print/print.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
 
 // While alive, the terminal layer believes it drives a terminal of kind 2
 // with xterm-like "cm", "bl", "ve", "vi" and "ks", whose keyboard bytes come
@@ -23,9 +23,8 @@ class InventedTerminal {
   static void use_keys(CapabilityLookup keys);
 
  private:
-  TermState saved_term_;
-  ScreenState saved_screen_;
-  ShadowScreen saved_shadow_;
+  Device saved_device_;
+  Screen saved_screen_;
 };
 
 // A file record whose read operation serves bytes from memory: once, or round

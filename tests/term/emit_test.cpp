@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
 #include "tests/support/capture.h"
 #include "tests/support/fixtures.h"
 
@@ -23,7 +23,7 @@ TEST_F(Emitter, CapabilitiesGoThroughTgoto) {
 }
 
 TEST_F(Emitter, MissingCapabilityAndUnknownIndexWriteNothing) {
-  term_state.capabilities[CAP_CURSOR_HIDDEN] = nullptr;
+  term.device.capabilities[CAP_CURSOR_HIDDEN] = nullptr;
   CapturedStdout out;
   EXPECT_FALSE(term_emit(CAP_CURSOR_HIDDEN, 0, 0));
   EXPECT_FALSE(term_emit(17, 0, 0));
@@ -57,7 +57,7 @@ TEST_F(Emitter, FixedSequences) {
 }
 
 TEST_F(Emitter, NothingWithTerminalHandlingOff) {
-  term_state.kind = TERM_KIND_OFF;
+  term.device.kind = TERM_KIND_OFF;
   CapturedStdout out;
   EXPECT_FALSE(term_emit(CAP_BELL, 0, 0));
   EXPECT_FALSE(term_emit(SEQ_CURSOR_REPORT, 0, 0));

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_state.h"
+#include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"
 
 namespace {
@@ -54,7 +54,7 @@ class KeyDecoding : public ::testing::Test {
   static void feed(std::vector<int> bytes) {
     script = std::move(bytes);
     script_at = 0;
-    keyboard.clock = fake_clock;
+    term.keyboard.clock = fake_clock;
   }
   static std::vector<int32_t> take_all() {
     std::vector<int32_t> keys;
@@ -197,7 +197,7 @@ TEST_F(KeyDecoding, APrefixLeftLongerThanTheLimitIsDroppedAndTheRestArrivesPlain
 }
 
 TEST_F(KeyDecoding, SingleByteCapabilityHasNoTreeEntry) {
-  for (KeyNode* node = key_state.tree; node != nullptr; node = node->next_sibling) EXPECT_NE(node->byte, 127);
+  for (KeyNode* node = term.keys.tree; node != nullptr; node = node->next_sibling) EXPECT_NE(node->byte, 127);
   feed({127});
   EXPECT_EQ(take_all(), (Keys{8}));
 }
@@ -236,7 +236,7 @@ TEST_F(KeyDecoding, KeyStrings) {
 }
 
 TEST_F(KeyDecoding, TerminalHandlingOffReadsNoKeys) {
-  term_state.kind = TERM_KIND_OFF;
+  term.device.kind = TERM_KIND_OFF;
   feed({'a'});
   EXPECT_EQ(next_key_string(), "");
   EXPECT_EQ(script_at, 0u);
@@ -248,14 +248,14 @@ TEST_F(KeyDecoding, TreeInsertionOrderAndFirstRowWins) {
            {"kN", "\033[5~"}, {"k1", "\033OP"},  {"F1", "\033OP"}};
   rebuild();
   // Top level: new nodes go in front, so "O" (from k1) comes before "[".
-  ASSERT_NE(key_state.tree, nullptr);
-  EXPECT_EQ(key_state.tree->byte, 'O');
-  ASSERT_NE(key_state.tree->next_sibling, nullptr);
-  EXPECT_EQ(key_state.tree->next_sibling->byte, '[');
+  ASSERT_NE(term.keys.tree, nullptr);
+  EXPECT_EQ(term.keys.tree->byte, 'O');
+  ASSERT_NE(term.keys.tree->next_sibling, nullptr);
+  EXPECT_EQ(term.keys.tree->next_sibling->byte, '[');
   // Below "[", newest first: the usual spellings the entry lacks, then M (mouse),
   // B (kd, row 21), 5 (kP, row 17), A (ku, row 16), Z (kb, row 1).
   std::string level;
-  for (KeyNode* n = key_state.tree->next_sibling->first_child; n != nullptr; n = n->next_sibling)
+  for (KeyNode* n = term.keys.tree->next_sibling->first_child; n != nullptr; n = n->next_sibling)
     level.push_back(static_cast<char>(n->byte));
   EXPECT_EQ(level, "[384F71HDCMB5AZ");
   feed({27, 'O', 'P', 27, '[', '5', '~'});
@@ -285,10 +285,10 @@ TEST_F(KeyDecoding, ArbitraryBytesKeepTheQueueConsistent) {
   feed(bytes);
   for (int i = 0; i < 30000 && script_at < script.size(); ++i) {
     read_key(i % 3 == 0 ? KeyRead::Peek : KeyRead::Take);
-    ASSERT_GE(key_state.read_index, 0);
-    ASSERT_LT(key_state.read_index, KEY_QUEUE_SIZE);
-    ASSERT_GE(key_state.write_index, 0);
-    ASSERT_LT(key_state.write_index, KEY_QUEUE_SIZE);
+    ASSERT_GE(term.keys.read_index, 0);
+    ASSERT_LT(term.keys.read_index, KEY_QUEUE_SIZE);
+    ASSERT_GE(term.keys.write_index, 0);
+    ASSERT_LT(term.keys.write_index, KEY_QUEUE_SIZE);
   }
 }
 
