@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/exact.h"
+#include "runtime/stream/stream.h"
 
 const std::string_view kUsageText =
     "Usage: tempconv\n"
@@ -72,43 +73,31 @@ namespace {
 constexpr std::size_t kBlock = 64 * 1024;
 constexpr std::size_t kShownValueBytes = 40;  // of a rejected value, in its message
 
-// Standard output in blocks of 64 KiB; a failed write is reported once and
-// nothing more is written.
-class Output {
- public:
-  ~Output() { flush(); }
-  void line(std::string_view text) {
-    if (bytes_.size() + text.size() + 1 > kBlock) flush();
-    bytes_.append(text);
-    bytes_.push_back('\n');
-  }
-  bool flush() {
-    std::size_t done = 0;
-    while (!failed_ && done < bytes_.size()) {
-      const ssize_t put = write(STDOUT_FILENO, bytes_.data() + done, bytes_.size() - done);
-      if (put > 0) {
-        done += static_cast<std::size_t>(put);
-      } else if (put < 0 && errno == EINTR) {
-        continue;
-      } else {
-        failed_ = true;
-        message(std::string("write error: ") + std::strerror(put < 0 ? errno : EIO));
-      }
-    }
-    bytes_.clear();
-    return !failed_;
-  }
-  bool failed() const { return failed_; }
-  static void message(std::string_view text) {
-    std::string line = "tempconv: ";
-    line.append(text);
-    line.push_back('\n');
-    (void)!write(STDERR_FILENO, line.data(), line.size());
-  }
+void message(std::string_view text) {
+  std::string line = "tempconv: ";
+  line.append(text);
+  line.push_back('\n');
+  (void)!write(STDERR_FILENO, line.data(), line.size());
+}
 
- private:
-  std::string bytes_;
-  bool failed_ = false;
+// Standard output in blocks of 64 KiB (the program's streams, which write
+// before every read of standard input); a failed read or write is reported
+// once, and nothing more is written.
+struct Streams {
+  static inline bool read_failed = false;
+
+  Streams() {
+    stream_init(false);
+    stream_set_failure_handler([](const char* operation, int error) {
+      message(std::string(operation) + " error: " + std::strerror(error));
+      if (operation[0] == 'r') read_failed = true;
+    });
+  }
+  static void line(std::string_view text) {
+    stream_output(text.data(), text.size());
+    stream_output("\n", 1);
+  }
+  static bool failed() { return stream_output_failed(); }
 };
 
 // A value as a message shows it: in double quotes, with bytes that are not
@@ -143,7 +132,7 @@ struct Request {
 enum class Parsed { Run, Answered, Wrong };
 
 int usage_error(const std::string& text) {
-  Output::message(text);
+  message(text);
   constexpr std::string_view kTry = "Try 'tempconv --help' for more information.\n";
   (void)!write(STDERR_FILENO, kTry.data(), kTry.size());
   return 2;
@@ -269,10 +258,9 @@ class Parser {
     switch (option) {
       case Option::Help:
       case Option::Version: {
-        Output output;
         const std::string_view text = option == Option::Help ? kUsageText : kVersionText;
-        output.line(text.substr(0, text.size() - 1));
-        *status = output.flush() ? 0 : 1;
+        stream_output(text.data(), text.size());
+        *status = stream_flush() ? 0 : 1;
         return Parsed::Answered;
       }
       case Option::From:
@@ -305,15 +293,14 @@ class Parser {
 };
 
 // Converts one value into its result line; false (and a message) when it is rejected.
-bool convert_line(const Request& request, std::string_view value, Output& output, std::string& result,
-                  const std::string& where) {
+bool convert_line(const Request& request, std::string_view value, std::string& result, const std::string& where) {
   const ValueError error = convert_exact(value, *request.from, *request.to, request.digits, &result);
   if (error == ValueError::None) {
-    output.line(result);
+    Streams::line(result);
     return true;
   }
-  output.line("");
-  Output::message(where + quoted(value) + ": " + value_error_text(error));
+  Streams::line("");
+  message(where + quoted(value) + ": " + value_error_text(error));
   return false;
 }
 
@@ -325,24 +312,17 @@ std::string_view trimmed(std::string_view line) {
 }
 
 // Every line of standard input is a value; the last one needs no line end.
-int filter(const Request& request, Output& output) {
+int filter(const Request& request) {
   std::vector<char> block(kBlock);
   std::string pending;  // a line begun in an earlier block
   std::string result;
   uint64_t number = 0;
   bool all_converted = true;
   auto one = [&](std::string_view line) {
-    all_converted &= convert_line(request, trimmed(line), output, result, "line " + std::to_string(++number) + ": ");
+    all_converted &= convert_line(request, trimmed(line), result, "line " + std::to_string(++number) + ": ");
   };
-  for (;;) {
-    const ssize_t got = read(STDIN_FILENO, block.data(), block.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      Output::message(std::string("read error: ") + std::strerror(errno));
-      return 1;
-    }
-    if (got == 0) break;
-    std::string_view data(block.data(), static_cast<std::size_t>(got));
+  for (std::size_t got; (got = stream_input(block.data(), block.size())) != 0;) {
+    std::string_view data(block.data(), got);
     for (std::size_t end; (end = data.find('\n')) != std::string_view::npos; data.remove_prefix(end + 1)) {
       if (pending.empty()) {
         one(data.substr(0, end));
@@ -351,10 +331,11 @@ int filter(const Request& request, Output& output) {
         one(pending);
         pending.clear();
       }
-      if (output.failed()) return 1;
+      if (Streams::failed()) return 1;
     }
     pending.append(data);
   }
+  if (Streams::read_failed) return 1;
   if (!pending.empty()) one(pending);
   return all_converted ? 0 : 1;
 }
@@ -362,24 +343,24 @@ int filter(const Request& request, Output& output) {
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
+  Streams streams;
   Request request;
   int status = 0;
   const Parsed parsed = Parser(argc, argv).parse(&request, &status);
   if (parsed != Parsed::Run) return status;
   if (!request.from) return usage_error("no scale to convert from (-f SCALE)");
   if (!request.to) return usage_error("no scale to convert to (-t SCALE)");
-  Output output;
   std::string result;
   bool all_converted = true;
   if (request.values.empty()) {
-    status = filter(request, output);
+    status = filter(request);
   } else {
     for (const std::string_view value : request.values) {
-      all_converted &= convert_line(request, value, output, result, "");
-      if (output.failed()) break;
+      all_converted &= convert_line(request, value, result, "");
+      if (Streams::failed()) break;
     }
     status = all_converted ? 0 : 1;
   }
-  if (!output.flush()) return 1;
+  if (!stream_flush()) return 1;
   return status;
 }

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The field scanner: one field of INPUT, with its rules for blanks, commas,
 // quotes and line ends.
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 
 namespace {
-
-bool is_blank(int ch) { return ch == ' ' || ch == '\t'; }
 
 // A CR ends a line alone or as CR LF: consume the LF, hand anything else back.
 void finish_carriage_return(InputContext* context) {
@@ -67,7 +65,7 @@ Step take_char(InputContext* context, ScanState& state, int ch) {
     case 'D':
       if (!state.after_ampersand) {
         state.float_mark = true;
-        ch = ch == 'd' ? 'e' : 'E';  // 1d2 is read as 1e2
+        ch = as_exponent_letter(static_cast<char>(ch));
       }
       break;
     case '.':

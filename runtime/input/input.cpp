@@ -1,13 +1,10 @@
 // SPDX-License-Identifier: MIT
-// INPUT start, the input sources and pushback.
-#include <algorithm>
-#include <cstring>
+// INPUT start and the input sources: the console record, or the edited line.
 #include <unistd.h>
 
 #include "runtime/core/core.h"
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 #include "runtime/term/term.h"
-#include "runtime/stream/stream.h"
 
 namespace {
 
@@ -30,19 +27,12 @@ void replace_line_text(InputContext* context, std::string&& text) {
 
 // Whether standard input is a terminal, asked once: the descriptor cannot
 // change during a run, and the answer decides every INPUT statement's path.
-enum class StdinKind { Unknown, Terminal, Redirected };
-constinit StdinKind stdin_kind = StdinKind::Unknown;
-
-bool stdin_is_terminal() {
-  if (stdin_kind == StdinKind::Unknown)
-    stdin_kind = not_a_terminal(1) == 0 ? StdinKind::Terminal : StdinKind::Redirected;
-  return stdin_kind == StdinKind::Terminal;
-}
-
-void install_console_read() {
-  console_setup();
-  OperationTable* table = console_operations();
-  if (table->read == nullptr && !stdin_is_terminal()) table->read = stream_read;
+bool stdin_is_terminal(InputContext* context) {
+  if (context->stdin_kind == StdinKind::Unknown) {
+    context->stdin_kind =
+        not_a_terminal(NOT_A_TERMINAL_STDIN) == 0 ? StdinKind::Terminal : StdinKind::Redirected;
+  }
+  return context->stdin_kind == StdinKind::Terminal;
 }
 
 // An open record serves as the source; a record that is not open counts as none.
@@ -63,12 +53,13 @@ InputContext* input_context() {
 int not_a_terminal(int selector) { return isatty(selector != 0 ? STDIN_FILENO : STDOUT_FILENO) ? 0 : -1; }
 
 int32_t input_start(std::optional<std::string_view> prompt, Question question, LineEnd line_end) {
-  install_console_read();
   InputContext* context = input_context();
+  const bool terminal = stdin_is_terminal(context);
+  if (!terminal) console_read_from_stream();  // on a terminal INPUT never reads through the record
   context->read_position = 0;
   context->line_ended_input = false;
   replace_line_text(context, std::string());
-  if (!stdin_is_terminal()) {
+  if (!terminal) {
     context->source = console_record();
     return set_error(ERROR_NONE);
   }
@@ -90,56 +81,6 @@ int32_t input_start(std::optional<std::string_view> prompt, Question question, L
 }
 
 bool input_reached_end() { return input_context()->reached_end; }
-
-int32_t stream_read(FileRecord*, void* destination, std::size_t* length) {
-  const std::size_t wanted = *length;
-  std::size_t delivered = 0;
-  if (wanted == 1) {
-    // The field scanner's one-byte reads: straight from the input block.
-    const int byte = stream_input_byte();
-    if (byte >= 0) {
-      *static_cast<uint8_t*>(destination) = static_cast<uint8_t>(byte);
-      delivered = 1;
-    }
-  } else {
-    delivered = stream_input(destination, wanted);
-  }
-  if (delivered < wanted) std::memset(static_cast<uint8_t*>(destination) + delivered, 0, wanted - delivered);
-  *length = delivered;
-  return set_error(ERROR_NONE);
-}
-
-int32_t file_read(FileRecord* record, void* destination, std::size_t wanted, std::size_t* delivered) {
-  *delivered = 0;
-  if (record == nullptr || record->operation_table == nullptr) return set_error(ERROR_NOT_AVAILABLE);
-  set_error(ERROR_NONE);
-  auto* bytes = static_cast<uint8_t*>(destination);
-  const std::size_t from_pushback = std::min<std::size_t>(record->pushback_count, wanted);
-  if (from_pushback != 0) {
-    std::memcpy(bytes, record->pushback_bytes, from_pushback);
-    std::memmove(record->pushback_bytes, record->pushback_bytes + from_pushback,
-                 record->pushback_count - from_pushback);
-    record->pushback_count -= from_pushback;
-    *delivered = from_pushback;
-  }
-  if (from_pushback == wanted) return ERROR_NONE;
-  FileReadOp read = record->operation_table->read;
-  if (read == nullptr) return set_error(ERROR_NOT_AVAILABLE);
-  std::size_t count = wanted - from_pushback;
-  const int32_t result = read(record, bytes + from_pushback, &count);
-  *delivered += count;
-  return set_error(result);
-}
-
-int32_t file_push_back(FileRecord* record, const uint8_t* bytes, std::size_t count) {
-  if (record == nullptr || record->operation_table == nullptr) return set_error(ERROR_NOT_AVAILABLE);
-  set_error(ERROR_NONE);
-  if (record->pushback_count + count > PUSHBACK_CAPACITY) return set_error(ERROR_PUSHBACK_FULL);
-  std::memmove(record->pushback_bytes + count, record->pushback_bytes, record->pushback_count);
-  std::memcpy(record->pushback_bytes, bytes, count);
-  record->pushback_count += count;
-  return ERROR_NONE;
-}
 
 int next_input_char(InputContext* context) {
   if (FileRecord* source = open_source(context)) {

@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 #include "runtime/input/line_view.h"
 #include "runtime/print/print.h"
 #include "runtime/term/term.h"
@@ -329,7 +329,6 @@ class LineEditor {
   void replace_line(const std::string& text) {
     edit(0, [&] { line_ = text; }, text.size());
   }
-  static bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
   // --- History, the screen, Enter -------------------------------------------
 

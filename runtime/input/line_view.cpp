@@ -260,7 +260,7 @@ void LineView::redraw(const std::string& line, std::size_t position) {
 }
 
 bool LineView::clear_screen(const std::string& line, std::size_t position) {
-  if (!term_emit(CAP_CLEAR, 0, 0)) return false;
+  if (!term_clear_screen()) return false;
   prompt_origin_ = {1, 1};
   cursor_ = {1, 1};
   wrap_pending_ = false;

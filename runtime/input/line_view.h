@@ -25,7 +25,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 
 class LineView {
  public:

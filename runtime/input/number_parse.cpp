@@ -6,7 +6,7 @@
 #include <string>
 
 #include "runtime/core/core.h"
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 
 namespace {
 
@@ -118,10 +118,7 @@ double text_to_double(const char* text, int64_t length) {
   }
   if (n >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) return 0.0;
   return with_terminated_copy(t, n, [](char* s) {
-    for (char* c = s; *c != '\0'; ++c) {  // 'd' and 'D' are exponent letters too
-      if (*c == 'd') *c = 'e';
-      if (*c == 'D') *c = 'E';
-    }
+    for (char* c = s; *c != '\0'; ++c) *c = as_exponent_letter(*c);
     return std::strtod(s, nullptr);
   });
 }

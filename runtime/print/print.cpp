@@ -3,14 +3,12 @@
 #include <cstring>
 
 #include "runtime/core/core.h"
-#include "runtime/print/print.h"
+#include "runtime/print/print_internal.h"
 
 namespace {
 
 void advance_to_next_zone(FileRecord* record) {
-  console_setup();
-  OperationTable* table = console_operations();
-  if (table->write == nullptr) table->write = console_write;
+  console_ready_for_writing();
   if (record == nullptr) {
     set_error(ERROR_NOT_AVAILABLE);
     return;
@@ -48,10 +46,9 @@ void print_string(int32_t file, std::string_view text, int32_t flags) {
   line_end_action(record, flags);
 }
 
+// The bytes up to the NUL, as a string; none prints nothing.
 void print_text(int32_t file, const char* text, int32_t flags) {
-  FileRecord* record = record_for_file(file);
-  if (text != nullptr && text[0] != '\0') write_bytes(record, text, std::strlen(text));
-  line_end_action(record, flags);
+  print_string(file, text != nullptr ? std::string_view(text) : std::string_view(), flags);
 }
 
 void print_double(int32_t file, double value, int32_t flags) {

@@ -259,6 +259,14 @@ bool term_cursor_visible() { return term.screen.visibility == CURSOR_VISIBLE; }
 
 bool term_clear_to_end_of_row() { return term_emit(CAP_CLEAR_EOL, 0, 0); }
 
+bool term_clear_screen() {
+  if (!term_emit(CAP_CLEAR, 0, 0)) return false;
+  term.screen.cursor_column = term.screen.cursor_row = 1;
+  term.screen.shadow.resize(0, 0);  // nothing written is left
+  term.screen.shadow.resize(term.screen.window_columns, term.screen.window_rows);
+  return true;
+}
+
 namespace {
 
 // Appends count steps: the counted form where the entry has one (its count is

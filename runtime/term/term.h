@@ -153,6 +153,8 @@ bool term_cursor_visible();
 bool term_clear_to_end_of_row();
 // Clears from the cursor to the end of the screen ("cd"); false if the entry cannot.
 bool term_clear_below();
+// Clears the screen and homes the cursor ("cl"); false if the entry cannot.
+bool term_clear_screen();
 // Moves the cursor from one cell to another (1-based) relative to where it
 // is, asking the terminal nothing: down by line feeds, which scroll at the
 // bottom row; up with "UP" or "up"; along the row with "RI" or "nd" after a

@@ -75,6 +75,8 @@ TEST(Interactive, TheWorkedSessionScreenForScreen) {
   EXPECT_TRUE(tmux.modes_unchanged());
 }
 
+// The editor's keys on a real terminal emulator: a few of them, as proof
+// beside the full table run in-process (tests/input/line_edit_test.cpp).
 TEST(Interactive, EditingKeysShapeTheLine) {
   const struct {
     const char* name;
@@ -86,28 +88,11 @@ TEST(Interactive, EditingKeysShapeTheLine) {
     int columns = 80;
   } cases[] = {
       {"insert in the middle", {"22", "Left", "1"}, "212"},
-      {"home then end", {"12", "Home", "2", "End"}, "212"},
-      {"left and right stop at the ends", {"12", "Left", "Left", "Left", "2", "Right", "Right", "Right", "Right"}, "212"},
-      {"backspace", {"2139", "BSpace", "BSpace", "2", "Home", "BSpace"}, "212"},
-      {"delete under the cursor and at the end", {"2212", "Home", "Delete", "End", "Delete"}, "212"},
-      {"escape clears the line", {"98765", "Left", "Escape", "212"}, "212"},
-      {"up and down within one row do nothing", {"212", "Up", "Down"}, "212"},
-      {"tab to the next stop of eight", {"2", "Tab", "9"}, "2       9", "", false, 2},
-      {"keys without an action are ignored", {"2", "C-g", "C-t", "F1", "PageUp", "IC", "M-Up", "12"}, "212"},
-      {"Ctrl+A, Ctrl+E, Ctrl+B and Ctrl+F move", {"12", "C-a", "2", "C-e", "C-b", "C-b", "C-f", "C-f"}, "212"},
-      {"Ctrl+K kills to the end, Ctrl+Y yanks it back", {"12", "C-a", "C-k", "2", "C-y", "9", "C-b", "C-k"}, "212"},
-      {"Ctrl+U kills to the start", {"99", "212", "C-b", "C-b", "C-b", "C-u", "C-e"}, "212"},
-      {"Ctrl+W kills the blank-separated word before", {"99 212", "C-a", "C-f", "C-f", "C-f", "C-w"}, "212"},
-      {"Ctrl+D deletes under the cursor", {"2212", "C-a", "C-d", "C-e", "C-d"}, "212"},
       {"Ctrl+L clears the screen and draws the line at the top", {"21", "C-l", "2"}, "212"},
       {"UTF-8: a two-byte and a wide character are one unit each", {"1°", "BSpace", "2", "中", "Left", "5"},
        "125中", "LC_ALL=C.UTF-8 ", false, 125},
       {"unknown keys lose nothing after them", {"2", "C-Up", "1", "BTab", "M-x", "\033[[A", "2"}, "212", "", true},
-      {"Ctrl+Left and Ctrl+Right move by words", {"2 99", "C-Left", "C-Left", "C-Right", "12"}, "212 99"},
-      {"Alt+B and Alt+F move by words", {"2 99", "M-b", "M-b", "M-f", "12"}, "212 99"},
       {"Alt+Left as urxvt sends it moves by a word", {"12", "\033\033[D", "2"}, "212"},
-      {"Alt+D kills words after, gathered for Ctrl+Y", {"2 12", "C-a", "M-d", "M-d", "C-y"}, "2 12", "", false, 2},
-      {"Alt+Backspace kills words before, gathered", {"12 2", "M-BSpace", "M-BSpace", "C-y"}, "12 2", "", false, 12},
       {"a wide character moving up a row leaves no stale cell behind",
        {"XY123456中7", "Home", "Right", "Right", "BSpace", "BSpace"}, "123456\n中7", "LC_ALL=C.UTF-8 ", false, 123456,
        40},
@@ -131,27 +116,6 @@ TEST(Interactive, EditingKeysShapeTheLine) {
         << tmux.screen_text();
     exit_cleanly(tmux);
   }
-}
-
-TEST(Interactive, EachPromptRecallsItsOwnHistory) {
-  TmuxSession tmux(80, 24);
-  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
-  tmux.keys({"1", "Enter", "212", "Enter", "2", "Enter", "37", "Enter"});
-  ASSERT_TRUE(tmux.wait_for("F=  98.59999999999999"));
-  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
-  // The choices were 1 and 2: up twice, down twice is back to what was typed, then up twice to 1.
-  for (const char* key : {"3", "Up", "Up", "Down", "Down", "C-p", "C-p"}) {
-    tmux.keys({key});
-    tmux.settle(100);
-  }
-  ASSERT_TRUE(tmux.wait_for_cursor_row("? 1")) << tmux.screen_text();
-  tmux.keys({"Enter"});
-  ASSERT_TRUE(tmux.wait_for_cursor_row("Input temperature in Fahrenheit:"));
-  tmux.keys({"Up"});  // the last Fahrenheit temperature, not the choice typed a moment ago
-  ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "212"));
-  tmux.keys({"Enter"});
-  ASSERT_TRUE(tmux.wait_for(kMenu + "? 1\n" + kFahrenheitPrompt + "212\nC=  100\n" + kMenu)) << tmux.screen_text();
-  exit_cleanly(tmux);
 }
 
 TEST(Interactive, CtrlDOnAnEmptyLineEndsTheInput) {

@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "app/converter.h"
-#include "runtime/print/print.h"
+#include "runtime/print/print_internal.h"
 #include "runtime/term/term.h"
 #include "runtime/stream/stream.h"
 #include "tests/support/fixtures.h"

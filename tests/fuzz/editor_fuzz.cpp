@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 #include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"
 
@@ -22,18 +22,6 @@ int fuzz_reader() {
   return -1;
 }
 
-const char* xterm_keys(const char* id) {
-  static const struct {
-    const char* id;
-    const char* sequence;
-  } kKeys[] = {{"kl", "\033OD"}, {"kr", "\033OC"}, {"ku", "\033OA"}, {"kd", "\033OB"},
-               {"kh", "\033OH"}, {"@7", "\033OF"}, {"kD", "\033[3~"}};
-  for (const auto& key : kKeys) {
-    if (id[0] == key.id[0] && id[1] == key.id[1]) return key.sequence;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -44,7 +32,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  InventedTerminal terminal(fuzz_reader, xterm_keys);
+  InventedTerminal terminal(fuzz_reader, key_script::xterm_keys);
   // No tty to answer: every question fails at once and the model works alone.
   term.screen.resize_flag = 0;
   term.screen.window_columns = 1 + data[0] % 90;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "runtime/core/core.h"
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 #include "tests/support/fixtures.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/core/core.h"
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 #include "tests/support/capture.h"
 
 namespace {

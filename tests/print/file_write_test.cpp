@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "runtime/core/core.h"
-#include "runtime/print/print.h"
+#include "runtime/print/print_internal.h"
 #include "tests/support/capture.h"
 
 namespace {

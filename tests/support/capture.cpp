@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include "runtime/print/print_internal.h"
 #include "runtime/term/term.h"
 #include "runtime/stream/stream.h"
 

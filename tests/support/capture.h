@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "runtime/input/input.h"
+#include "runtime/input/input_internal.h"
 #include "runtime/print/print.h"
 #include "tests/support/fixtures.h"
 

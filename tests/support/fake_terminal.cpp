@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "tests/support/fake_terminal.h"
 
+#include "tests/support/pty.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -48,16 +50,7 @@ void FakeTerminal::type(std::string_view bytes) {
 
 std::string FakeTerminal::output() {
   stream_flush();
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    pollfd p{master_, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) break;
-    const ssize_t got = read(master_, buffer, sizeof buffer);
-    if (got <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-  return text;
+  return read_all_arrived(master_, 20);
 }
 
 void FakeTerminal::resize(int columns, int rows) {

@@ -54,6 +54,11 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term.device.capabilities[CAP_CURSOR_NORMAL] = "\033[?25h";
   term.device.capabilities[CAP_CURSOR_HIDDEN] = "\033[?25l";
   term.device.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
+  term.device.capabilities[CAP_CLEAR] = "\033[H\033[2J";
+  term.device.capabilities[CAP_CLEAR_EOL] = "\033[K";
+  term.device.motions[MOTION_UP_BY] = "\033[%p1%dA";
+  term.device.motions[MOTION_RIGHT_BY] = "\033[%p1%dC";
+  term.device.motions[MOTION_CLEAR_BELOW] = "\033[J";
   term.screen = Screen{};
   forget_keys();
   if (keys != nullptr) key_tree_build(keys);
@@ -85,3 +90,88 @@ void start_runtime_quietly() {
 }
 
 std::string shadow_screen_text() { return term.screen.shadow.text(); }
+
+namespace key_script {
+namespace {
+
+std::vector<int> script;
+std::size_t at = 0;
+int64_t now_ms = 0;
+int64_t clock() { return now_ms; }
+
+}  // namespace
+
+void feed(std::vector<int> bytes) {
+  script = std::move(bytes);
+  at = 0;
+  term.keyboard.clock = clock;
+  term.keyboard.ended = false;
+}
+
+int reader() {
+  if (at == script.size()) {
+    now_ms += 10000;
+    term.keyboard.ended = true;  // typing is over: whatever waits for keys gives up
+    return -1;
+  }
+  const int entry = script[at++];
+  if (entry >= 0) return entry;
+  now_ms += entry == GAP ? 2 : 10000;
+  return -1;
+}
+
+bool used_up() { return at == script.size(); }
+
+std::vector<int> typed(std::string_view keys, bool burst) {
+  static const struct {
+    const char* name;
+    const char* bytes;
+  } kNamed[] = {
+      {"left", "\033OD"},   {"right", "\033OC"},     {"up", "\033OA"},        {"down", "\033OB"},
+      {"home", "\033OH"},   {"end", "\033OF"},       {"del", "\033[3~"},      {"bs", "\177"},
+      {"tab", "\t"},        {"esc", "\033"},         {"enter", "\r"},         {"f1", "\033OP"},
+      {"pgup", "\033[5~"},  {"ins", "\033[2~"},      {"btab", "\033[Z"},      {"m-bs", "\033\177"},
+      {"c-left", "\033[1;5D"}, {"c-right", "\033[1;5C"}, {"c-up", "\033[1;5A"},
+      {"m-left", "\033[1;3D"}, {"m-up", "\033[1;3A"}, {"urxvt-m-left", "\033\033[D"}, {"linux-f1", "\033[[A"},
+  };
+  std::vector<int> bytes;
+  auto add = [&](std::string_view key) {
+    if (!bytes.empty() && !burst) bytes.push_back(PAUSE);
+    for (const char c : key) bytes.push_back(static_cast<uint8_t>(c));
+  };
+  for (std::size_t i = 0; i < keys.size();) {
+    const std::size_t close = keys[i] == '<' ? keys.find('>', i) : std::string_view::npos;
+    if (close == std::string_view::npos) {
+      std::size_t length = 1;  // a UTF-8 character is one key
+      while (i + length < keys.size() && (static_cast<uint8_t>(keys[i + length]) & 0xC0) == 0x80) ++length;
+      add(keys.substr(i, length));
+      i += length;
+      continue;
+    }
+    const std::string_view name = keys.substr(i + 1, close - i - 1);
+    std::string key;
+    for (const auto& named : kNamed) {
+      if (name == named.name) key = named.bytes;
+    }
+    if (key.empty() && name.size() == 3 && name[1] == '-') {
+      key = name[0] == 'c' ? std::string(1, static_cast<char>(name[2] & 0x1F)) : std::string("\033") + name[2];
+    }
+    add(key);
+    i = close + 1;
+  }
+  return bytes;
+}
+
+const char* xterm_keys(const char* id) {
+  static const struct {
+    const char* id;
+    const char* sequence;
+  } kKeys[] = {{"kl", "\033OD"}, {"kr", "\033OC"}, {"ku", "\033OA"}, {"kd", "\033OB"}, {"kh", "\033OH"},
+               {"@7", "\033OF"}, {"kD", "\033[3~"}, {"kI", "\033[2~"}, {"kP", "\033[5~"}, {"k1", "\033OP"}};
+  for (const auto& key : kKeys) {
+    if (id[0] == key.id[0] && id[1] == key.id[1]) return key.sequence;
+  }
+  return nullptr;
+}
+
+}  // namespace key_script

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "runtime/print/print.h"
 #include "runtime/term/term_internal.h"
@@ -26,6 +28,29 @@ class InventedTerminal {
   Device saved_device_;
   Screen saved_screen_;
 };
+
+// The keyboard as a script of bytes and gaps, for the key decoder and the
+// line editor: GAP is a moment with nothing pending (2 ms pass, as between
+// two reads of one key over a slow link), PAUSE a long one (every wait for
+// the rest of a sequence runs out). When the script is used up the keyboard
+// ends. Feeding a script sets the keyboard's clock to the script's own.
+namespace key_script {
+inline constexpr int GAP = -1;
+inline constexpr int PAUSE = -2;
+void feed(std::vector<int> bytes);
+int reader();  // the key reader to invent a terminal with
+bool used_up();
+// Keys as typed one at a time (a pause between keys) or in one burst: text
+// is typed as it stands (a UTF-8 character as one key), and <name> is a key
+// as xterm sends it in keypad mode: <left> <right> <up> <down> <home> <end>
+// <del> <bs> <tab> <esc> <enter> <f1> <pgup> <ins> <btab>, <c-x> for Ctrl
+// with a letter, <m-x> for Alt with a letter, <m-bs>, <c-left> <c-right>
+// <c-up> <m-left> <m-up> as xterm's modifier sequences, <urxvt-m-left> (ESC
+// ESC [ D) and <linux-f1> (ESC [ [ A).
+std::vector<int> typed(std::string_view keys, bool burst = false);
+// An xterm-like entry's key strings, for InventedTerminal.
+const char* xterm_keys(const char* id);
+}  // namespace key_script
 
 // A file record whose read operation serves bytes from memory: once, or round
 // and round when repeat is set.

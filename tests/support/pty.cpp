@@ -69,21 +69,24 @@ std::vector<char*> pointers_to(std::vector<std::string>& strings) {
   _exit(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status));
 }
 
-std::string read_all(int fd) {
-  std::string text;
-  if (fd < 0) return text;
+}  // namespace
+
+bool read_arrived(int fd, std::string& into, int timeout_ms) {
+  pollfd p{fd, POLLIN, 0};
+  if (fd < 0 || poll(&p, 1, timeout_ms) <= 0) return false;
   char buffer[4096];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 0) <= 0) break;
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
+  const ssize_t got = read(fd, buffer, sizeof buffer);
+  if (got <= 0) return false;
+  into.append(buffer, static_cast<std::size_t>(got));
+  return true;
+}
+
+std::string read_all_arrived(int fd, int quiet_ms) {
+  std::string text;
+  while (read_arrived(fd, text, quiet_ms)) {
   }
   return text;
 }
-
-}  // namespace
 
 PtySession::PtySession(PtyOptions options) : options_(std::move(options)) {
   if (options_.emulate) {
@@ -163,12 +166,7 @@ bool PtySession::send_due_replies() {
 bool PtySession::read_some(int timeout_ms) {
   if (send_due_replies()) return true;
   if (!replies_.empty()) timeout_ms = std::min(timeout_ms, remaining_ms(replies_.front().due) + 1);
-  pollfd p{master_, POLLIN, 0};
-  if (poll(&p, 1, timeout_ms) <= 0) return send_due_replies() || !replies_.empty();
-  char buffer[4096];
-  const ssize_t got = read(master_, buffer, sizeof buffer);
-  if (got <= 0) return false;
-  output_.append(buffer, static_cast<std::size_t>(got));
+  if (!read_arrived(master_, output_, timeout_ms)) return send_due_replies() || !replies_.empty();
   answer_requests();
   return true;
 }
@@ -299,8 +297,8 @@ bool PtySession::wait_until_stopped(bool stopped, int timeout_ms) {
   }
 }
 
-std::string PtySession::stdout_pipe_text() { return read_all(stdout_pipe_); }
-std::string PtySession::stderr_text() { return read_all(stderr_pipe_); }
+std::string PtySession::stdout_pipe_text() { return read_all_arrived(stdout_pipe_, 0); }
+std::string PtySession::stderr_text() { return read_all_arrived(stderr_pipe_, 0); }
 
 termios PtySession::modes() const {
   termios modes{};

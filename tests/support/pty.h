@@ -109,6 +109,12 @@ class PtySession {
   bool replies_held_ = false;
 };
 
+// Reads what has arrived on fd (waiting up to timeout_ms for something) and
+// appends it; false when nothing came. The one read loop of the pty helpers.
+bool read_arrived(int fd, std::string& into, int timeout_ms);
+// Everything that arrives until fd stays quiet for quiet_ms.
+std::string read_all_arrived(int fd, int quiet_ms);
+
 // The expansion of a termcap string capability of the given terminal entry,
 // as the program writes it ("" when the entry lacks it).
 std::string terminfo_string(const std::string& term, const char* capability);

@@ -15,22 +15,8 @@
 
 namespace {
 
-// The keyboard as a script of bytes and gaps: GAP is a moment with nothing
-// pending (2 ms pass, as between two reads of one key over a slow link),
-// PAUSE a long one (every wait for the rest of a sequence runs out). After
-// the script, time runs on as after a pause.
-constexpr int GAP = -1;
-constexpr int PAUSE = -2;
-std::vector<int> script;
-std::size_t script_at = 0;
-int64_t now_ms = 0;
-int64_t fake_clock() { return now_ms; }
-int scripted_reader() {
-  const int entry = script_at < script.size() ? script[script_at++] : PAUSE;
-  if (entry >= 0) return entry;
-  now_ms += entry == GAP ? 2 : 10000;
-  return -1;
-}
+using key_script::GAP;
+using key_script::PAUSE;
 
 // An invented terminal entry: xterm-like application keys plus a few oddities.
 std::map<std::string, std::string> entry;
@@ -46,28 +32,20 @@ class KeyDecoding : public ::testing::Test {
              {"kh", "\033OH"}, {"@7", "\033OF"}, {"kD", "\033[3~"}, {"kP", "\033[5~"}, {"k1", "\033OP"}};
     rebuild();
   }
-  ~KeyDecoding() override {
-    script.clear();
-    script_at = 0;
-  }
   static void rebuild() { InventedTerminal::use_keys(entry_lookup); }
-  static void feed(std::vector<int> bytes) {
-    script = std::move(bytes);
-    script_at = 0;
-    term.keyboard.clock = fake_clock;
-  }
+  static void feed(std::vector<int> bytes) { key_script::feed(std::move(bytes)); }
   static std::vector<int32_t> take_all() {
     std::vector<int32_t> keys;
     for (int i = 0; i < 600; ++i) {
       const int32_t key = read_key(KeyRead::Take);
       if (key >= 0) keys.push_back(key);
-      if (script_at >= script.size() && key_queue_empty() && !keyboard_has_pending()) break;
+      if (key_script::used_up() && key_queue_empty() && !keyboard_has_pending()) break;
     }
     return keys;
   }
 
  private:
-  InventedTerminal terminal_{scripted_reader};
+  InventedTerminal terminal_{key_script::reader};
 };
 
 using Keys = std::vector<int32_t>;
@@ -239,7 +217,7 @@ TEST_F(KeyDecoding, TerminalHandlingOffReadsNoKeys) {
   term.device.kind = TERM_KIND_OFF;
   feed({'a'});
   EXPECT_EQ(next_key_string(), "");
-  EXPECT_EQ(script_at, 0u);
+  EXPECT_FALSE(key_script::used_up());
 }
 
 TEST_F(KeyDecoding, TreeInsertionOrderAndFirstRowWins) {
@@ -283,7 +261,7 @@ TEST_F(KeyDecoding, ArbitraryBytesKeepTheQueueConsistent) {
     bytes.push_back(b < 256 ? b : (b < 280 ? 27 : (b < 290 ? GAP : PAUSE)));
   }
   feed(bytes);
-  for (int i = 0; i < 30000 && script_at < script.size(); ++i) {
+  for (int i = 0; i < 30000 && !key_script::used_up(); ++i) {
     read_key(i % 3 == 0 ? KeyRead::Peek : KeyRead::Take);
     ASSERT_GE(term.keys.read_index, 0);
     ASSERT_LT(term.keys.read_index, KEY_QUEUE_SIZE);
