@@ -13,7 +13,9 @@
 #include "app/exact.h"
 #include "runtime/stream/stream.h"
 
-const std::string_view kUsageText =
+namespace {
+
+constexpr std::string_view kUsageText =
     "Usage: tempconv\n"
     "  or:  tempconv -f SCALE -t SCALE [OPTION]... VALUE...\n"
     "  or:  tempconv -f SCALE -t SCALE [OPTION]...\n"
@@ -62,13 +64,11 @@ const std::string_view kUsageText =
     "and -t, 0 when every value converted, 1 when a value was rejected or\n"
     "reading or writing failed, 2 when the command line is wrong.\n";
 
-const std::string_view kVersionText =
+constexpr std::string_view kVersionText =
     "tempconv " TEMPCONV_VERSION "\n"
     "Copyright (C) 2026 the tempconv developers.\n"
     "License: MIT <https://opensource.org/license/mit>.\n"
     "There is NO WARRANTY, to the extent permitted by law.\n";
-
-namespace {
 
 constexpr std::size_t kBlock = 64 * 1024;
 constexpr std::size_t kShownValueBytes = 40;  // of a rejected value, in its message

@@ -11,11 +11,5 @@
 // all the program is the menu instead.
 #pragma once
 
-#include <string_view>
-
-// The text of --help and --version.
-extern const std::string_view kUsageText;
-extern const std::string_view kVersionText;
-
 // Runs the command line; returns the exit status.
 int run_command_line(int argc, char** argv);

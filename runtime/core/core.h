@@ -30,9 +30,12 @@ void context_release(int index);
 void context_release_all();
 
 int32_t set_error(int32_t code);
-int32_t get_error();
 
 // Ends the process with status 1 through exit(), whose finalisers restore the
 // terminal first: memory the program cannot go on without ran out, or
 // standard input or output failed.
 [[noreturn]] void end_with_failure();
+
+// --- The run-time's contract, not on the converter's path ------------------
+// The reader of the runtime error code: the converter never looks at it.
+int32_t get_error();

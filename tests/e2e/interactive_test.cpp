@@ -32,6 +32,24 @@ void choose_fahrenheit(TmuxSession& tmux) {
   ASSERT_TRUE(tmux.wait_for(kFahrenheitPrompt));
 }
 
+// Types 21 at the temperature prompt and suspends the job with Ctrl+Z.
+void type_21_and_suspend(TmuxSession& tmux) {
+  tmux.type("21");
+  tmux.settle();
+  tmux.keys({"C-z"});
+  ASSERT_TRUE(tmux.wait_for("Stopped")) << tmux.screen_text();
+}
+
+// Brings the job back with fg: the line shows 21 again, and a 2 makes it 212.
+void bring_back_and_finish_212(TmuxSession& tmux) {
+  tmux.type("fg");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "21")) << tmux.screen_text();
+  tmux.type("2");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for(celsius_line(212))) << tmux.screen_text();
+}
+
 // Ends the program with choice 3 and checks that it left the terminal as found.
 void exit_cleanly(TmuxSession& tmux) {
   tmux.keys({"3", "Enter"});
@@ -173,10 +191,7 @@ TEST(Interactive, InTheBackgroundItDrawsAndAsksNothingUntilBroughtBack) {
     SCOPED_TRACE(reading_fails ? "SIGTTIN ignored: reading the terminal from the background fails" : "bg, then fg");
     TmuxSession tmux(80, 24, reading_fails ? "trap '' TTIN; " : "", /*job_control=*/true);
     choose_fahrenheit(tmux);
-    tmux.type("21");
-    tmux.settle();
-    tmux.keys({"C-z"});
-    ASSERT_TRUE(tmux.wait_for("Stopped")) << tmux.screen_text();
+    type_21_and_suspend(tmux);
     tmux.type("bg");
     tmux.keys({"Enter"});
     if (reading_fails) {  // a failure, not the end of the input (the modes after are the shell's, at its prompt)
@@ -189,12 +204,7 @@ TEST(Interactive, InTheBackgroundItDrawsAndAsksNothingUntilBroughtBack) {
     tmux.type("echo ok-$((6*7))");
     tmux.keys({"Enter"});
     ASSERT_TRUE(tmux.wait_for("\nok-42\n")) << tmux.screen_text();
-    tmux.type("fg");
-    tmux.keys({"Enter"});
-    ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "21")) << tmux.screen_text();
-    tmux.type("2");
-    tmux.keys({"Enter"});
-    ASSERT_TRUE(tmux.wait_for(celsius_line(212))) << tmux.screen_text();
+    bring_back_and_finish_212(tmux);
     exit_cleanly(tmux);
   }
 }
@@ -303,16 +313,8 @@ TEST_P(Geometry, ContinuedAfterAStopTheLineIsDrawnAgainOnAFreshRow) {
   if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
   TmuxSession tmux(80, 24, term(), /*job_control=*/true);
   choose_fahrenheit(tmux);
-  tmux.type("21");
-  tmux.settle();
-  tmux.keys({"C-z"});
-  ASSERT_TRUE(tmux.wait_for("Stopped")) << tmux.screen_text();
-  tmux.type("fg");
-  tmux.keys({"Enter"});
-  ASSERT_TRUE(tmux.wait_for_cursor_row(kFahrenheitPrompt + "21")) << tmux.screen_text();
-  tmux.type("2");
-  tmux.keys({"Enter"});
-  ASSERT_TRUE(tmux.wait_for(celsius_line(212))) << tmux.screen_text();
+  type_21_and_suspend(tmux);
+  bring_back_and_finish_212(tmux);
   // The shell's lines stay above; the line and its result follow them.
   EXPECT_NE(tmux.screen_text().find("\n" + kFahrenheitPrompt + "212\n" + celsius_line(212) + "\n"),
             std::string::npos)
