@@ -84,13 +84,10 @@ void message(std::string_view text) {
 // before every read of standard input); a failed read or write is reported
 // once, and nothing more is written.
 struct Streams {
-  static inline bool read_failed = false;
-
   Streams() {
     stream_init(false);
     stream_set_failure_handler([](const char* operation, int error) {
       message(std::string(operation) + " error: " + std::strerror(error));
-      if (operation[0] == 'r') read_failed = true;
     });
   }
   static void line(std::string_view text) {
@@ -335,7 +332,7 @@ int filter(const Request& request) {
     }
     pending.append(data);
   }
-  if (Streams::read_failed) return 1;
+  if (stream_input_failed()) return 1;
   if (!pending.empty()) one(pending);
   return all_converted ? 0 : 1;
 }

@@ -31,6 +31,7 @@ struct Streams {
     std::size_t next;     // the next byte to hand out
     std::size_t end;      // bytes in the block
     bool ended;           // descriptor 0 reported the end of the input, or failed
+    bool failed;          // a read failed (not the end of the input)
   } input;
   OutputWatcher watcher;  // whether a write goes out now; none: when to_terminal
   StreamFailure failure;  // told of a failed read or write
@@ -68,7 +69,7 @@ bool fill_input() {
       poll(&in, 1, -1);
       continue;
     }
-    input.ended = true;
+    input.ended = input.failed = true;
     failed("read", errno);  // EISDIR, EBADF, EIO: not the end of the input
     return false;
   }
@@ -165,6 +166,7 @@ std::size_t stream_input(void* destination, std::size_t wanted) {
 }
 
 bool stream_input_ended() { return streams.input.ended && streams.input.next == streams.input.end; }
+bool stream_input_failed() { return streams.input.failed; }
 
 void stream_input_forget() {
   streams.input.next = streams.input.end = 0;

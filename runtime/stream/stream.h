@@ -50,5 +50,6 @@ int stream_input_byte();
 // Up to wanted bytes; fewer only at the end of the input.
 std::size_t stream_input(void* destination, std::size_t wanted);
 bool stream_input_ended();
+bool stream_input_failed();
 // Forgets buffered input, for a descriptor 0 that was replaced (tests).
 void stream_input_forget();

@@ -171,7 +171,7 @@ void term_move_cursor(const CursorMove& move);
 void term_set_feeds_to_fresh_row(int feeds);
 
 // --- The run-time's contract, not on the converter's path ------------------
-// The operations the run-time layer offers as specified, which the converter
+// The operations the run-time layer offers to any program, which the converter
 // and its line editor do not call: entering and restoring the modes on their
 // own, the mutex, the cursor read back on every call, the view range and
 // absolute cursor placement with its packed result, and key reading by code.

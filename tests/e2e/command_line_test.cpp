@@ -21,6 +21,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
     std::string err;       // standard error, whole (or its start, for --help and --version)
     int status;
     std::string stdout_path = "";
+    std::string stdin_path = "";
   } cases[] = {
       {{"-f", "C", "-t", "F", "37"}, "", "98.6\n", "", 0},
       {{"-t", "F", "-f", "c", "-17.5"}, "", "0.5\n", "", 0},  // a value may begin with "-"
@@ -37,6 +38,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
        "tempconv: line 3: \"\": not a number\ntempconv: line 4: \"abc\": not a number\n", 1},
       {{"-f", "c", "-t", "f"}, "", "", "", 0},
       {{"-f", "C", "-t", "F", "37"}, "", "", "tempconv: write error: No space left on device\n", 1, "/dev/full"},
+      {{"-f", "C", "-t", "F"}, "", "", "tempconv: read error: Is a directory\n", 1, "", "/"},
       // The command line itself wrong: a message, the hint, nothing on standard output.
       {{"212", "F", "C"}, "", "", "tempconv: no scale to convert from (-f SCALE)\n" + kTry, 2},
       {{"-f", "C", "1"}, "", "", "tempconv: no scale to convert to (-t SCALE)\n" + kTry, 2},
@@ -56,6 +58,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
     RunOptions options;
     options.args = c.args;
     options.stdout_path = c.stdout_path;
+    options.stdin_path = c.stdin_path;
     const ProcessResult r = run_program(c.input, options);
     std::string what;
     for (const std::string& a : c.args) what += a + " ";
