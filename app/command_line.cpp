@@ -80,22 +80,17 @@ void message(std::string_view text) {
   (void)!write(STDERR_FILENO, line.data(), line.size());
 }
 
-// Standard output in blocks of 64 KiB (the program's streams, which write
-// before every read of standard input); a failed read or write is reported
+// Output goes through the program's streams: in blocks of 64 KiB, written
+// before every read of standard input. A failed read or write is reported
 // once, and nothing more is written.
-struct Streams {
-  Streams() {
-    stream_init(false);
-    stream_set_failure_handler([](const char* operation, int error) {
-      message(std::string(operation) + " error: " + std::strerror(error));
-    });
-  }
-  static void line(std::string_view text) {
-    stream_output(text.data(), text.size());
-    stream_output("\n", 1);
-  }
-  static bool failed() { return stream_output_failed(); }
-};
+void report_stream_failure(const char* operation, int error) {
+  message(std::string(operation) + " error: " + std::strerror(error));
+}
+
+void write_line(std::string_view text) {
+  stream_output(text.data(), text.size());
+  stream_output("\n", 1);
+}
 
 // A value as a message shows it: in double quotes, with bytes that are not
 // printable ASCII escaped, and cut short when long.
@@ -293,10 +288,10 @@ class Parser {
 bool convert_line(const Request& request, std::string_view value, std::string& result, const std::string& where) {
   const ValueError error = convert_exact(value, *request.from, *request.to, request.digits, &result);
   if (error == ValueError::None) {
-    Streams::line(result);
+    write_line(result);
     return true;
   }
-  Streams::line("");
+  write_line("");
   message(where + quoted(value) + ": " + value_error_text(error));
   return false;
 }
@@ -328,7 +323,7 @@ int filter(const Request& request) {
         one(pending);
         pending.clear();
       }
-      if (Streams::failed()) return 1;
+      if (stream_output_failed()) return 1;
     }
     pending.append(data);
   }
@@ -340,7 +335,8 @@ int filter(const Request& request) {
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
-  Streams streams;
+  stream_init(false);
+  stream_set_failure_handler(report_stream_failure);
   Request request;
   int status = 0;
   const Parsed parsed = Parser(argc, argv).parse(&request, &status);
@@ -354,7 +350,7 @@ int run_command_line(int argc, char** argv) {
   } else {
     for (const std::string_view value : request.values) {
       all_converted &= convert_line(request, value, result, "");
-      if (Streams::failed()) break;
+      if (stream_output_failed()) break;
     }
     status = all_converted ? 0 : 1;
   }

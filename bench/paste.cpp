@@ -40,19 +40,6 @@ PtyOptions options_for(const std::string& program) {
   return options;
 }
 
-// Reads output until text appears after offset (looking only at what is new).
-bool wait_from(PtySession& session, std::size_t offset, const std::string& text, int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  std::size_t from = offset;
-  for (;;) {
-    const std::string& out = session.output();
-    if (out.find(text, from) != std::string::npos) return true;
-    if (out.size() > from + text.size()) from = out.size() - text.size();
-    if (Clock::now() > deadline) return false;
-    session.read_more(50);
-  }
-}
-
 void paste(std::size_t bytes, const std::string& program) {
   PtySession session(options_for(program));
   if (!session.wait_for("? ", 10000)) return;
@@ -63,7 +50,7 @@ void paste(std::size_t bytes, const std::string& program) {
   const std::size_t offset = session.output().size();
   const auto start = Clock::now();
   session.type(text);
-  const bool done = wait_from(session, offset, "C=  100", 600000);
+  const bool done = session.wait_for_from(offset, "C=  100", 600000);
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   const long rss = peak_rss_kib(session.program_pid());
   if (done) {

@@ -232,10 +232,15 @@ class LineEditor {
   }
 
   std::size_t next_unit(std::size_t at) const { return at + text_unit_at(line_, at).length; }
-  bool word_before(std::size_t at) { return text_word_character_at(line_, view_.unit_before(line_, at)); }
+  // Back over what is not a word, then over the word.
   std::size_t word_start_before(std::size_t at) {
-    while (at > 0 && !word_before(at)) at = view_.unit_before(line_, at);
-    while (at > 0 && word_before(at)) at = view_.unit_before(line_, at);
+    for (bool in_word = false; at > 0;) {
+      const std::size_t before = view_.unit_before(line_, at);
+      const bool word = text_word_character_at(line_, before);
+      if (in_word && !word) break;
+      in_word = in_word || word;
+      at = before;
+    }
     return at;
   }
   std::size_t word_end_after(std::size_t at) const {

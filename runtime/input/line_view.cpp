@@ -43,7 +43,7 @@ int64_t render(std::string_view text, int64_t offset, int32_t width, std::string
     const int64_t start = unit_start(offset, unit.cells, width);
     if (out != nullptr) {
       out->append(static_cast<std::size_t>(start - offset), ' ');
-      out->append(text_showable_at(text, i) ? text.substr(i, unit.length) : text_stand_in());
+      out->append(unit.showable ? text.substr(i, unit.length) : text_stand_in());
     }
     offset = start + unit.cells;
     i += unit.length;
@@ -65,10 +65,19 @@ void LineView::forget_layout() {
   valid_ = 0;
 }
 
-void LineView::start() {
+void LineView::read_window() {
   term_window_size(&width_, &height_);
   width_ = std::max(width_, 1);
   height_ = std::max(height_, 1);
+}
+
+std::size_t LineView::start_of_unit(std::size_t index) const {
+  while (index > 0 && before_[index] == kNotAStart) --index;
+  return index;
+}
+
+void LineView::start() {
+  read_window();
   // Where the prompt left the cursor: the one question per line. Without an
   // answer in time, the column printed to, on the bottom row.
   int32_t column = 0, row = 0;
@@ -124,10 +133,7 @@ void LineView::changed_from(const std::string& line, std::size_t from) {
   if (from == 0 || from - 1 >= valid_) {
     valid_ = std::min(valid_, from);
   } else {
-    // The unit before the change may grow by it (a combining mark joins it).
-    std::size_t start = from - 1;
-    while (start > 0 && before_[start] == kNotAStart) --start;
-    valid_ = start;
+    valid_ = start_of_unit(from - 1);  // the unit before the change may grow by it (a combining mark joins it)
   }
   valid_ = std::min(valid_, line.size());
 }
@@ -135,7 +141,7 @@ void LineView::changed_from(const std::string& line, std::size_t from) {
 int64_t LineView::offset_of(const std::string& line, std::size_t index) {
   lay_out_to(line, index);
   if (index >= line.size()) return before_[line.size()];
-  while (index > 0 && before_[index] == kNotAStart) --index;
+  index = start_of_unit(index);
   return unit_start(before_[index], text_unit_at(line, index).cells, width_);
 }
 
@@ -146,9 +152,7 @@ ScreenCell LineView::cell_of(const std::string& line, std::size_t index) {
 std::size_t LineView::unit_before(const std::string& line, std::size_t index) {
   if (index == 0) return 0;
   lay_out_to(line, index);
-  std::size_t start = index - 1;
-  while (start > 0 && before_[start] == kNotAStart) --start;
-  return start;
+  return start_of_unit(index - 1);
 }
 
 std::size_t LineView::index_at(const std::string& line, ScreenCell cell) {
@@ -160,8 +164,7 @@ std::size_t LineView::index_at(const std::string& line, ScreenCell cell) {
   // offset_of(low) <= target < offset_of(high), both unit boundaries.
   std::size_t low = 0, high = size;
   for (;;) {
-    std::size_t middle = low + (high - low) / 2;
-    while (middle > low && before_[middle] == kNotAStart) --middle;
+    std::size_t middle = start_of_unit(low + (high - low) / 2);  // low starts a unit: never below it
     if (middle == low) middle = low + text_unit_at(line, low).length;
     if (middle >= high) return low;
     (offset_of(line, middle) <= target ? low : high) = middle;
@@ -307,9 +310,7 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
   const bool continued = term_continue_count() != continue_count_;
   const int32_t old_width = width_;
   const int64_t old_offset = offset_of(line, position);
-  term_window_size(&width_, &height_);
-  width_ = std::max(width_, 1);
-  height_ = std::max(height_, 1);
+  read_window();
   forget_layout();
   int32_t column = 0, row = 0;
   const bool known = term_ask_cursor(&column, &row);
@@ -338,7 +339,6 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
     if (known) rows_up = column == new_offset % width_ + 1 ? rewrapped_rows : kept_rows;
     prompt_origin_.row = static_cast<int32_t>(std::max<int64_t>(1, row - rows_up));
   }
-  shown_end_ = std::max<int64_t>(shown_end_, 0);
   redraw(line, position);
   note_screen_seen();
 }

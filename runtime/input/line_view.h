@@ -84,6 +84,9 @@ class LineView {
   int64_t offset_of(const std::string& line, std::size_t index);
   void lay_out_to(const std::string& line, std::size_t index);
   void forget_layout();
+  void read_window();  // the window's size, at least one cell each way
+  // The byte index where the unit holding index starts (the layout known that far).
+  std::size_t start_of_unit(std::size_t index) const;
   void place(ScreenCell cell);
   // Writes text whose first unit begins at offset, blanking the cell a wide
   // unit leaves at the end of a row, and follows the cursor and any scroll.

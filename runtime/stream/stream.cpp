@@ -38,15 +38,15 @@ struct Streams {
 };
 constinit Streams streams{{}, {}, nullptr, end_the_program};
 
-void failed(const char* operation, int error) {
-  StreamFailure handler = streams.failure;
-  if (handler != nullptr && !(streams.output.ending && operation[0] == 'w')) handler(operation, error);
+void tell_failure(const char* operation, int error) {
+  if (streams.failure != nullptr) streams.failure(operation, error);
 }
 
+// Shut-down's own flush only records the failure: the process is ending.
 void output_failed(int error) {
   streams.output.failed = true;
   streams.output.used = 0;
-  failed("write", error);
+  if (!streams.output.ending) tell_failure("write", error);
 }
 
 bool watched() { return streams.watcher != nullptr ? streams.watcher() : streams.output.to_terminal; }
@@ -70,7 +70,7 @@ bool fill_input() {
       continue;
     }
     input.ended = input.failed = true;
-    failed("read", errno);  // EISDIR, EBADF, EIO: not the end of the input
+    tell_failure("read", errno);  // EISDIR, EBADF, EIO: not the end of the input
     return false;
   }
   input.ended = true;

@@ -51,12 +51,15 @@ bool read_tty_chunk() {
   return false;
 }
 
+// How long a begun sequence longer than a lone ESC is awaited (never less than the escape delay).
+int sequence_limit_ms() { return std::max(term.keyboard.escape_delay_ms, KEY_SEQUENCE_LIMIT_MS); }
+
 // The bytes at the front: a lone ESC (or ESC ESC) waits the escape delay,
 // anything longer the sequence limit.
 int wait_limit_ms(std::size_t at) {
   const std::size_t count = term.keyboard.bytes.size() - at;
   const bool escapes_only = term.keyboard.bytes[at] == 27 && (count == 1 || (count == 2 && term.keyboard.bytes[at + 1] == 27));
-  return escapes_only ? term.keyboard.escape_delay_ms : std::max(term.keyboard.escape_delay_ms, KEY_SEQUENCE_LIMIT_MS);
+  return escapes_only ? term.keyboard.escape_delay_ms : sequence_limit_ms();
 }
 
 bool waited_out_at(std::size_t at) {
@@ -67,7 +70,7 @@ bool waited_out_at(std::size_t at) {
 // stands, and the new bytes cannot join it.
 void arrive(int64_t now) {
   const bool escape_last = keyboard_has_pending() && term.keyboard.bytes.back() == 27;
-  const int limit = escape_last ? term.keyboard.escape_delay_ms : std::max(term.keyboard.escape_delay_ms, KEY_SEQUENCE_LIMIT_MS);
+  const int limit = escape_last ? term.keyboard.escape_delay_ms : sequence_limit_ms();
   if (keyboard_has_pending() && now - term.keyboard.last_arrival_ms >= limit &&
       (term.keyboard.breaks.empty() || term.keyboard.breaks.back() != term.keyboard.bytes.size())) {
     term.keyboard.breaks.push_back(term.keyboard.bytes.size());
@@ -153,9 +156,9 @@ DecodedUnit keyboard_front_unit() {
   if (term.keyboard.discarding) {
     // The rest of an overlong sequence: its parameters, then its final byte.
     std::size_t length = 0;
-    while (length < count && front[length] >= 0x20 && front[length] <= 0x3F) ++length;
+    while (length < count && csi_parameter_or_intermediate(front[length])) ++length;
     if (length < count) {
-      if (front[length] >= 0x40 && front[length] <= 0x7E) ++length;
+      if (csi_final(front[length])) ++length;
       term.keyboard.discarding = false;
     }
     if (length != 0) return {Unit::Ignored, -1, 0, 0, length};
@@ -179,8 +182,7 @@ void keyboard_take_replies() {
   while (at < term.keyboard.bytes.size()) {
     const DecodedUnit unit = unit_at(at);
     if (unit.kind == Unit::Incomplete) break;
-    if (unit.kind == Unit::CursorReport || unit.kind == Unit::SizeReport) {
-      reports_receive(unit.kind == Unit::CursorReport ? Report::Cursor : Report::Size, unit.a, unit.b);
+    if (receive_if_reply(unit)) {
       take_out(at, unit.length);
     } else {
       at += unit.length;

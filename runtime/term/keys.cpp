@@ -111,8 +111,6 @@ DecodedUnit key(int32_t code, std::size_t length) {
 }
 constexpr DecodedUnit kIncomplete{Unit::Incomplete, -1, 0, 0, 0};
 
-bool csi_final(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
-bool csi_parameter_or_intermediate(uint8_t b) { return b >= 0x20 && b <= 0x3F; }
 bool graphic(uint8_t b) { return b >= 0x20 && b <= 0x7E; }
 
 // Reads "n;m" (or "8;n;m" for the size report) from the parameters of a CSI sequence.
@@ -259,6 +257,12 @@ void key_tree_release() {
 
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
 
+bool receive_if_reply(const DecodedUnit& unit) {
+  if (unit.kind != Unit::CursorReport && unit.kind != Unit::SizeReport) return false;
+  reports_receive(unit.kind == Unit::CursorReport ? Report::Cursor : Report::Size, unit.a, unit.b);
+  return true;
+}
+
 // Decodes what has arrived, up to one key: replies met on the way go to the
 // report queries, ignored sequences are dropped, and a sequence still
 // arriving stays for a later call.
@@ -269,8 +273,7 @@ int32_t read_key(KeyRead read) {
     const DecodedUnit unit = keyboard_front_unit();
     if (unit.kind == Unit::Incomplete) break;
     keyboard_consume(unit.length);
-    if (unit.kind == Unit::CursorReport) reports_receive(Report::Cursor, unit.a, unit.b);
-    if (unit.kind == Unit::SizeReport) reports_receive(Report::Size, unit.a, unit.b);
+    receive_if_reply(unit);
     if (unit.kind == Unit::Key) {
       code = unit.key;
       break;

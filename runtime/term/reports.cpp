@@ -46,10 +46,9 @@ void reports_receive(Report report, int32_t a, int32_t b) {
 
 void reports_await_late_replies() {
   if (!term_in_foreground()) return;
-  for (Awaited* w_ : {&term.reports.cursor, &term.reports.size}) {
-    Awaited& w = *w_;
-    const int64_t end = w.deadline_ms - kReplyWaitMs + kLateReplyMs;
-    while (w.outstanding && w.stops == term_continue_count() && term.device.tty.fd >= 0 && !term.keyboard.ended) {
+  for (const Awaited* w : {&term.reports.cursor, &term.reports.size}) {
+    const int64_t end = w->deadline_ms - kReplyWaitMs + kLateReplyMs;
+    while (w->outstanding && w->stops == term_continue_count() && term.device.tty.fd >= 0 && !term.keyboard.ended) {
       const int64_t left = end - keyboard_now_ms();
       if (left <= 0) break;
       keyboard_wait(static_cast<int>(left));

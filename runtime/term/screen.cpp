@@ -177,15 +177,15 @@ void term_write(const void* data, std::size_t length) {
 namespace {
 
 // A pair of the screen's numbers: a fixed answer when handling is off, else
-// read under the mutex after the size is brought up to date (and the cursor
-// asked of the terminal, when asked for).
-void screen_pair(int32_t* first, int32_t* second, std::pair<int32_t, int32_t> when_off, bool requery,
-                 bool ask_cursor, const int32_t& first_field, const int32_t& second_field) {
+// read under the mutex after the size is brought up to date. The cursor is
+// asked of the terminal first; for the window size the refresh asks it.
+void screen_pair(int32_t* first, int32_t* second, std::pair<int32_t, int32_t> when_off, bool cursor,
+                 const int32_t& first_field, const int32_t& second_field) {
   auto [a, b] = when_off;
   if (handling_active()) {
     TermLock lock;
-    term_refresh_size(requery);
-    if (ask_cursor) term_query_cursor();
+    term_refresh_size(!cursor);
+    if (cursor) term_query_cursor();
     a = first_field;
     b = second_field;
   }
@@ -196,11 +196,11 @@ void screen_pair(int32_t* first, int32_t* second, std::pair<int32_t, int32_t> wh
 }  // namespace
 
 void term_window_size(int32_t* columns, int32_t* rows) {
-  screen_pair(columns, rows, {80, 24}, true, false, term.screen.window_columns, term.screen.window_rows);
+  screen_pair(columns, rows, {80, 24}, false, term.screen.window_columns, term.screen.window_rows);
 }
 
 void term_cursor_position(int32_t* column, int32_t* row) {
-  screen_pair(column, row, {1, 1}, false, true, term.screen.cursor_column, term.screen.cursor_row);
+  screen_pair(column, row, {1, 1}, true, term.screen.cursor_column, term.screen.cursor_row);
 }
 
 int32_t term_cursor_column() {
@@ -262,7 +262,7 @@ bool term_clear_to_end_of_row() { return term_emit(CAP_CLEAR_EOL, 0, 0); }
 bool term_clear_screen() {
   if (!term_emit(CAP_CLEAR, 0, 0)) return false;
   term.screen.cursor_column = term.screen.cursor_row = 1;
-  term.screen.shadow.resize(0, 0);  // nothing written is left
+  term.screen.shadow.clear();  // nothing written is left
   term.screen.shadow.resize(term.screen.window_columns, term.screen.window_rows);
   return true;
 }

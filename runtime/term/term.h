@@ -84,17 +84,17 @@ bool term_keyboard_ended();
 struct TextUnit {
   std::size_t length;  // bytes
   int cells;
+  // It may be sent to the terminal as it is: not a control character (C0,
+  // DEL, C1: bytes 0x80 to 0x9F outside UTF-8, U+0080 to U+009F in it), nor
+  // in UTF-8 a byte that begins no character or one wcwidth cannot show.
+  // Any other is shown as the stand-in, one cell.
+  bool showable;
 };
 bool term_text_utf8();
 TextUnit text_character_at(std::string_view text, std::size_t at);
 TextUnit text_unit_at(std::string_view text, std::size_t at);
 std::size_t text_cells(std::string_view text);
-// Whether the unit at at may be sent to the terminal as it is: not a control
-// character (C0, DEL, C1: bytes 0x80 to 0x9F outside UTF-8, U+0080 to U+009F
-// in it), nor in UTF-8 a byte that begins no character or one that wcwidth
-// says cannot be shown. Any other is shown as the stand-in, one cell: "?",
-// or U+FFFD in UTF-8.
-bool text_showable_at(std::string_view text, std::size_t at);
+// What a unit that may not be sent as it is shows instead: "?", or U+FFFD in UTF-8.
 std::string_view text_stand_in();
 // Whether the unit at at is a letter or a digit: words are runs of them.
 bool text_word_character_at(std::string_view text, std::size_t at);

@@ -154,6 +154,11 @@ struct DecodedUnit {
   std::size_t length;   // bytes it takes (0 when incomplete)
 };
 DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete);
+// Hands a cursor or size report to the report queries; false for any other unit.
+bool receive_if_reply(const DecodedUnit& unit);
+// ECMA-48: a CSI sequence's parameter and intermediate bytes, then its final byte.
+inline bool csi_parameter_or_intermediate(uint8_t b) { return b >= 0x20 && b <= 0x3F; }
+inline bool csi_final(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
 
 // Capability lookup used to build the escape-sequence tree (tgetstr by default).
 using CapabilityLookup = const char* (*)(const char* id);

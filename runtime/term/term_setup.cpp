@@ -215,6 +215,7 @@ void term_shutdown() {
 
 int32_t term_kind() { return term.device.kind; }
 
+// Only tcgetpgrp() and getpgrp(): the continue handler asks it too.
 bool term_in_foreground() {
   if (term.device.tty.fd < 0) return true;
   const pid_t foreground = tcgetpgrp(term.device.tty.fd);

@@ -23,7 +23,7 @@ constexpr int kJobSignals[] = {SIGWINCH, SIGTSTP, SIGCONT};
 // After a stop: take the terminal again, but only from the foreground.
 void resume_modes() {
   if (term.device.kind == TERM_KIND_OFF || !term.signals.modes_left) return;
-  if (tcgetpgrp(STDOUT_FILENO) != getpgrp()) return;  // continued in the background: wait for fg
+  if (!term_in_foreground()) return;  // continued in the background: wait for fg
   modes_enter();
   term.signals.modes_left = 0;
   term.screen.resize_flag = 1;

@@ -50,10 +50,13 @@ Decoded decode_utf8(std::string_view text, std::size_t at) {
   return {code_point, length};
 }
 
-int cells_of(char32_t code_point) {
-  if (code_point < 0x80) return 1;  // ASCII, control bytes included, as the writer counts them
+// The cells of a character, and whether it may be sent as it is. A character
+// the locale cannot show still takes a cell (its stand-in's).
+TextUnit character_of(char32_t code_point, std::size_t length) {
+  if (code_point < 0x80) return {length, 1, code_point >= 0x20 && code_point != 0x7F};  // control bytes: one cell
+  if (code_point <= 0x9F) return {length, 1, false};                                    // C1
   const int width = wcwidth(static_cast<wchar_t>(code_point));
-  return width < 0 ? 1 : width;  // a character the locale cannot show still takes a cell
+  return {length, width < 0 ? 1 : width, width >= 0};
 }
 
 }  // namespace
@@ -67,10 +70,11 @@ bool term_text_utf8() {
 }
 
 TextUnit text_character_at(std::string_view text, std::size_t at) {
-  if (!term_text_utf8()) return {1, 1};
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (!term_text_utf8()) return {1, 1, (lead >= 0x20 && lead < 0x7F) || lead >= 0xA0};  // not C0, DEL or C1
   const Decoded decoded = decode_utf8(text, at);
-  if (decoded.length == 0) return {1, 1};
-  return {decoded.length, cells_of(decoded.code_point)};
+  if (decoded.length == 0) return {1, 1, false};  // a byte that begins no character
+  return character_of(decoded.code_point, decoded.length);
 }
 
 TextUnit text_unit_at(std::string_view text, std::size_t at) {
@@ -79,7 +83,7 @@ TextUnit text_unit_at(std::string_view text, std::size_t at) {
   // Zero-width marks belong to the character before them.
   while (at + unit.length < text.size()) {
     const Decoded next = decode_utf8(text, at + unit.length);
-    if (next.length == 0 || cells_of(next.code_point) != 0) break;
+    if (next.length == 0 || character_of(next.code_point, next.length).cells != 0) break;
     unit.length += next.length;
   }
   return unit;
@@ -110,17 +114,6 @@ bool text_word_character_at(std::string_view text, std::size_t at) {
   if (!term_text_utf8()) return std::isalnum(byte) != 0;
   const Decoded decoded = decode_utf8(text, at);
   return decoded.length != 0 && std::iswalnum(static_cast<wint_t>(decoded.code_point)) != 0;
-}
-
-bool text_showable_at(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  if (lead < 0x20 || lead == 0x7F) return false;                   // C0 and DEL
-  if (!term_text_utf8()) return lead < 0x80 || lead >= 0xA0;        // C1 bytes
-  if (lead < 0x80) return true;
-  const Decoded decoded = decode_utf8(text, at);
-  if (decoded.length == 0) return false;                            // a byte that begins no character
-  if (decoded.code_point <= 0x9F) return false;                     // C1 characters
-  return wcwidth(static_cast<wchar_t>(decoded.code_point)) >= 0;
 }
 
 std::string_view text_stand_in() { return term_text_utf8() ? "\xEF\xBF\xBD" : "?"; }

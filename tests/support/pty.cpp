@@ -231,7 +231,9 @@ bool PtySession::wait_for(std::string_view text, int timeout_ms) { return wait_f
 
 bool PtySession::wait_for_from(std::size_t offset, std::string_view text, int timeout_ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  // Only what is new is looked through, with room for text cut across reads.
   while (output_.size() < offset || output_.find(text, offset) == std::string::npos) {
+    if (output_.size() > offset + text.size()) offset = output_.size() - text.size();
     if (remaining_ms(deadline) == 0) return false;
     read_some(remaining_ms(deadline));
   }
