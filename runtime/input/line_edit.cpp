@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "runtime/input/input_internal.h"
@@ -61,8 +62,9 @@ namespace {
 // delivers typing in bursts), from the first change on.
 class LineEditor {
  public:
-  LineEditor(int32_t mode, std::string_view prompt, EditMemory* memory)
+  LineEditor(int32_t mode, std::string_view prompt, EditMemory* memory, bool fresh_row)
       : soft_cursor_(mode != EDIT_WITH_TERMINAL_CURSOR),
+        fresh_row_(fresh_row),
         view_(prompt),
         history_(memory != nullptr ? &memory->histories[std::string(prompt)] : nullptr),
         killed_(memory != nullptr ? &memory->killed : &own_killed_) {}
@@ -103,23 +105,22 @@ class LineEditor {
     term_set_cursor_visibility(CURSOR_HIDE);
     term_refresh();
     view_.start();
+    if (fresh_row_) view_.follow_screen_change(line_, position_, true);  // the shell wrote its lines meanwhile
     idle_visibility_ = soft_cursor_ ? CURSOR_HIDE : CURSOR_SHOW;
     show_cursor_as(idle_visibility_);
   }
 
   // Waits until a key is there to take or a change of the screen is to be
   // followed; false if the keyboard or terminal handling ended. Keys already
-  // queued come first: key_available only reports new arrivals.
+  // queued come first: key_available only reports new arrivals. Blocks while
+  // idle: only a key, a signal or a deadline (a window settling, a sequence
+  // still arriving) ends the wait.
   bool wait_for_input() {
     for (;;) {
       // With handling off, key_available only reports that standard input has not ended.
       if (term_kind() == TERM_KIND_OFF) return false;
-      int wait_ms = kKeyWaitMs;
-      if (view_.screen_changed()) {
-        int settle_ms = kKeyWaitMs;
-        if (view_.ready_to_follow(&settle_ms)) return true;
-        wait_ms = std::min(wait_ms, settle_ms);
-      }
+      int wait_ms = -1;
+      if (view_.screen_changed() && view_.ready_to_follow(&wait_ms)) return true;
       if (!key_queue_empty() || key_available()) return true;
       if (term_keyboard_ended()) return false;
       term_wait_for_key(wait_ms);
@@ -130,10 +131,10 @@ class LineEditor {
   // once when the line is to be left (in the foreground only).
   void follow_screen_change(bool now) {
     if (!view_.screen_changed()) return;
-    int ignored = 0;
+    int ignored = -1;
     if (!view_.ready_to_follow(&ignored) && !(now && term_in_foreground())) return;
     term_set_cursor_visibility(CURSOR_HIDE);
-    view_.follow_screen_change(line_, position_);
+    view_.follow_screen_change(line_, position_, view_.continued());
     changed_from_ = kUnchanged;
     cursor_moved_ = clear_screen_ = false;
   }
@@ -185,6 +186,9 @@ class LineEditor {
         {KEY_TAB, &LineEditor::insert_tab},       {KEY_ESCAPE, &LineEditor::clear},
         {control('L'), &LineEditor::clear_screen},
     };
+    // An Escape taken back comes right after it: restore what it cleared.
+    if (code == KEY_ESCAPE_UNDONE) return undo_escape();
+    before_escape_.reset();
     // Consecutive kills gather into one piece; any other key ends the gathering.
     gathering_kills_ = last_was_kill_;
     last_was_kill_ = false;
@@ -321,7 +325,18 @@ class LineEditor {
     last_was_kill_ = true;
     edit(from, [&] { line_.erase(from, to - from); }, from);
   }
-  void clear() { edit(0, [&] { line_.clear(); }, 0); }
+  void clear() {
+    before_escape_ = EscapeCleared{line_, position_, gathering_kills_};
+    edit(0, [&] { line_.clear(); }, 0);
+  }
+  // The Escape key was the start of a sequence whose rest stalled on the link.
+  void undo_escape() {
+    if (!before_escape_) return;
+    const EscapeCleared cleared = std::move(*before_escape_);
+    before_escape_.reset();
+    edit(0, [&] { line_ = cleared.line; }, cleared.position);
+    last_was_kill_ = cleared.gathering_kills;
+  }
 
   // Changes the line; the screen shows it from index from on at the next update.
   template <typename Change>
@@ -369,6 +384,7 @@ class LineEditor {
   static constexpr std::size_t kUnchanged = std::string::npos;
 
   bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
+  bool fresh_row_;              // the prompt is not where the cursor is: draw it again on a fresh row
   LineView view_;
   std::vector<std::string>* history_;  // this prompt's lines, oldest first; none without a memory
   std::string own_killed_;
@@ -377,6 +393,12 @@ class LineEditor {
   bool gathering_kills_ = false;  // ... so the key being applied adds to that piece
   std::size_t recalled_ = history_ != nullptr ? history_->size() : 0;  // the history line shown; size: none
   std::string draft_;           // the line as it was before the first step back
+  struct EscapeCleared {
+    std::string line;
+    std::size_t position;
+    bool gathering_kills;
+  };
+  std::optional<EscapeCleared> before_escape_;  // what the last key, an Escape, cleared
   std::string line_;
   std::string pending_;         // the first bytes of a UTF-8 character still being typed
   std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary
@@ -395,8 +417,9 @@ std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt,
   LineEnding ignored = LineEnding::Enter;
   if (ending == nullptr) ending = &ignored;
   *ending = LineEnding::Enter;
+  const TakeOver taken = term_take_over();  // started in the background: the terminal is taken now
   if (term_kind() == TERM_KIND_OFF) return read_plain_line(ending);
-  LineEditor editor(mode, prompt, memory);
+  LineEditor editor(mode, prompt, memory, taken == TakeOver::AfterStop);
   if (editor.run()) {
     if (editor.input_ended()) *ending = LineEnding::EndOfInput;
     return editor.take_line();

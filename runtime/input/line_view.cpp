@@ -2,7 +2,6 @@
 #include "runtime/input/line_view.h"
 
 #include <algorithm>
-#include <chrono>
 #include <limits>
 
 #include "runtime/print/print.h"  // the console record's column
@@ -19,11 +18,6 @@ constexpr int kResizeQuietMs = 50;
 constexpr int64_t kMostBlanks = 512;
 
 int64_t floor_mod(int64_t a, int64_t b) { return ((a % b) + b) % b; }
-
-int64_t now_ms() {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-}
 
 // Where a unit of the given cells begins when the cells before it end at
 // offset: a wide one that would cross the right margin starts on the next row.
@@ -290,11 +284,12 @@ bool LineView::screen_changed() const {
          term_continue_count() != continue_count_ || term_resize_count() != resize_count_;
 }
 
+bool LineView::continued() const { return term_continue_count() != continue_count_; }
+
 bool LineView::ready_to_follow(int* wait_ms) {
-  *wait_ms = kResizeQuietMs;
   if (!term_in_foreground()) return false;  // brought back with fg, it is drawn then
   const unsigned resizes = term_resize_count();
-  const int64_t now = now_ms();
+  const int64_t now = term_now_ms();
   if (resizes != noticed_resizes_) {
     noticed_resizes_ = resizes;
     noticed_at_ms_ = now;
@@ -306,8 +301,7 @@ bool LineView::ready_to_follow(int* wait_ms) {
   return false;
 }
 
-void LineView::follow_screen_change(const std::string& line, std::size_t position) {
-  const bool continued = term_continue_count() != continue_count_;
+void LineView::follow_screen_change(const std::string& line, std::size_t position, bool continued) {
   const int32_t old_width = width_;
   const int64_t old_offset = offset_of(line, position);
   read_window();

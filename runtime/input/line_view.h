@@ -67,14 +67,17 @@ class LineView {
 
   // A resize or a stop since the view last drew: the screen may not be what it drew.
   bool screen_changed() const;
+  // Whether the process was stopped and continued since the view last drew.
+  bool continued() const;
   // Whether to follow the change now: in the foreground, and once the window
   // has kept its size for a moment (a storm of resizes is followed once).
-  // *wait_ms is set to how long to wait before asking again.
+  // When not, *wait_ms is set to how long to wait before asking again (left
+  // as it is in the background: coming back to the foreground wakes a wait).
   bool ready_to_follow(int* wait_ms);
   // Learns the new size and where the cursor is now, then draws the prompt and
   // the line again: wrapped at the new width after a resize, on a fresh row
-  // after a stop (the shell has written its own lines meanwhile).
-  void follow_screen_change(const std::string& line, std::size_t position);
+  // after a stop (continued: the shell has written its own lines meanwhile).
+  void follow_screen_change(const std::string& line, std::size_t position, bool continued);
 
  private:
   int64_t linear(ScreenCell cell) const { return (int64_t{cell.row} - 1) * width_ + (cell.column - 1); }

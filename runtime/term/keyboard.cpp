@@ -1,16 +1,24 @@
 // SPDX-License-Identifier: MIT
-// The keyboard: bytes pulled from the key reader and kept, in the order they
-// came, until the decoder takes them as keys. The bytes of one key may come
-// in several reads (a serial line, a busy network link): a sequence that has
-// begun waits here for the rest, a lone ESC for the escape delay and a
-// longer sequence for the sequence limit. Replies to report requests are
-// taken out of the bytes wherever they stand, leaving the keys in order.
+// The keyboard: bytes read from the tty and handed to the decoder with the
+// time they came; the keys and replies it gives; and the wait for more.
+//
+// What follows the key that ends the program belongs to the shell, so the
+// keyboard never reads past a line end (CR, LF, Ctrl+D) that is not yet
+// taken, and reads the tty one byte at a time, except from a backlog: when
+// more than kReserve bytes are waiting, all but the last kReserve are read in
+// one block, which keeps a long paste linear.
+//
+// Waiting blocks: in poll() on the tty and on a pipe that the signal
+// handlers write to, until a key, a signal or the decoder's deadline.
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 
 #include "runtime/core/core.h"
 #include "runtime/term/term.h"
@@ -19,115 +27,65 @@
 namespace {
 
 constexpr std::size_t kFillLimit = 64 * 1024;  // bytes taken per fill: a long paste is decoded in slices
-// No key or reply is longer: a sequence that runs on past this is thrown
-// away as it comes, however long it goes on (a terminal gone wrong).
-constexpr std::size_t kLongestSequence = 256;
+constexpr int kReserve = 1024;                 // bytes of a backlog left to be read one at a time
 
-// Reads whatever the tty holds, without waiting; notes its end. Only while
-// the terminal is driven: a fatal signal that was ignored restores the modes
-// (and the blocking descriptor), and the terminal's own line editing then
-// delivers the rest through standard input. In the foreground the descriptor
-// is polled first, so a read cannot block even when the modes were just
-// restored. From the background the read is made, so that job control acts
-// as it does for any program: SIGTTIN stops it, or, ignored, the read fails.
-bool read_tty_chunk() {
-  if (term.device.tty.fd < 0 || term.keyboard.ended || term.device.kind == TERM_KIND_OFF) return false;
-  pollfd tty{term.device.tty.fd, POLLIN, 0};
-  if (term_in_foreground() && poll(&tty, 1, 0) <= 0) return false;
+bool line_end(uint8_t b) { return b == '\r' || b == '\n' || b == 4; }
+
+// Reads from the tty into the keyboard's block, without waiting; notes its
+// end. Only while the terminal is driven: a fatal signal that was ignored
+// restores the modes, and the terminal's own line editing then delivers the
+// rest through standard input. From the background the read is made even
+// with nothing waiting, so that job control acts as it does for any
+// program: SIGTTIN stops it, or, ignored, the read fails.
+bool read_tty_block() {
+  Keyboard& k = term.keyboard;
+  if (term.device.tty.fd < 0 || k.ended || term.device.kind == TERM_KIND_OFF) return false;
+  if (k.block.known_waiting <= 0) {
+    int waiting = 0;
+    if (ioctl(term.device.tty.fd, FIONREAD, &waiting) != 0) waiting = 0;
+    k.block.known_waiting = waiting;
+    if (waiting <= 0 && term_in_foreground()) return false;
+  }
+  const std::size_t wanted =
+      k.block.known_waiting > kReserve ? std::min<std::size_t>(k.block.known_waiting - kReserve, sizeof k.block.bytes) : 1;
   ssize_t got;
   do {
-    got = read(term.device.tty.fd, term.keyboard.chunk.bytes, sizeof term.keyboard.chunk.bytes);
+    got = read(term.device.tty.fd, k.block.bytes, wanted);
   } while (got < 0 && errno == EINTR);
   if (got > 0) {
-    term.keyboard.chunk.next = 0;
-    term.keyboard.chunk.end = static_cast<std::size_t>(got);
+    k.block.next = 0;
+    k.block.end = static_cast<std::size_t>(got);
+    k.block.known_waiting -= static_cast<int>(got);
     return true;
   }
+  k.block.known_waiting = 0;
   if (got == 0) {
-    term.keyboard.ended = true;
+    k.ended = true;
   } else if (errno != EAGAIN && errno != EWOULDBLOCK) {
     end_with_failure();  // EIO, EBADF: reading the terminal failed, which is not the end of the input
   }
   return false;
 }
 
-// How long a begun sequence longer than a lone ESC is awaited (never less than the escape delay).
-int sequence_limit_ms() { return std::max(term.keyboard.escape_delay_ms, KEY_SEQUENCE_LIMIT_MS); }
-
-// The bytes at the front: a lone ESC (or ESC ESC) waits the escape delay,
-// anything longer the sequence limit.
-int wait_limit_ms(std::size_t at) {
-  const std::size_t count = term.keyboard.bytes.size() - at;
-  const bool escapes_only = term.keyboard.bytes[at] == 27 && (count == 1 || (count == 2 && term.keyboard.bytes[at + 1] == 27));
-  return escapes_only ? term.keyboard.escape_delay_ms : sequence_limit_ms();
+// Whether the keyboard may read more now: not past a line end not yet taken
+// (in the decoder or the key queue), unless a query waits for a reply, which
+// may stand behind that line.
+bool may_read() {
+  return term.reports.waiting || (!term.keyboard.decoder.holds_line_end() && term.keys.line_ends == 0);
 }
 
-bool waited_out_at(std::size_t at) {
-  return term.keyboard.ended || keyboard_now_ms() - term.keyboard.last_arrival_ms >= wait_limit_ms(at);
-}
-
-// New bytes come: what waited for them longer than its limit is decided as it
-// stands, and the new bytes cannot join it.
-void arrive(int64_t now) {
-  const bool escape_last = keyboard_has_pending() && term.keyboard.bytes.back() == 27;
-  const int limit = escape_last ? term.keyboard.escape_delay_ms : sequence_limit_ms();
-  if (keyboard_has_pending() && now - term.keyboard.last_arrival_ms >= limit &&
-      (term.keyboard.breaks.empty() || term.keyboard.breaks.back() != term.keyboard.bytes.size())) {
-    term.keyboard.breaks.push_back(term.keyboard.bytes.size());
-  }
-  term.keyboard.last_arrival_ms = now;
-}
-
-// Drops what was decoded, once it is most of the buffer.
-void compact() {
-  if (term.keyboard.next == term.keyboard.bytes.size()) {
-    term.keyboard.bytes.clear();
-    term.keyboard.breaks.clear();
-    term.keyboard.next = term.keyboard.scanned = 0;
-  } else if (term.keyboard.next > 4096 && term.keyboard.next > term.keyboard.bytes.size() / 2) {
-    const std::size_t dropped = term.keyboard.next;
-    term.keyboard.bytes.erase(term.keyboard.bytes.begin(), term.keyboard.bytes.begin() + static_cast<std::ptrdiff_t>(dropped));
-    for (std::size_t& at : term.keyboard.breaks) at -= dropped;
-    term.keyboard.scanned -= std::min(term.keyboard.scanned, dropped);
-    term.keyboard.next = 0;
-  }
-}
-
-// The unit at index at: it ends at the next break at the latest, and is
-// decided as it stands once its wait is over.
-DecodedUnit unit_at(std::size_t at) {
-  std::size_t end = term.keyboard.bytes.size();
-  for (std::size_t cut : term.keyboard.breaks) {
-    if (cut > at) {
-      end = std::min(end, cut);
-      break;
-    }
-  }
-  const uint8_t* bytes = term.keyboard.bytes.data() + at;
-  const bool cut_off = end < term.keyboard.bytes.size();
-  DecodedUnit unit = decode_unit(bytes, end - at, cut_off);
-  if (unit.kind == Unit::Incomplete && waited_out_at(at)) unit = decode_unit(bytes, end - at, true);
-  return unit;
-}
-
-// Takes a reply out of the bytes, leaving a break where it stood: an ESC
-// before it was the Escape key, not the start of what comes after it.
-void take_out(std::size_t at, std::size_t length) {
-  const auto from = term.keyboard.bytes.begin() + static_cast<std::ptrdiff_t>(at);
-  term.keyboard.bytes.erase(from, from + static_cast<std::ptrdiff_t>(length));
-  for (std::size_t& cut : term.keyboard.breaks) {
-    if (cut > at) cut -= std::min(cut - at, length);
-  }
-  if (at > term.keyboard.next && std::find(term.keyboard.breaks.begin(), term.keyboard.breaks.end(), at) == term.keyboard.breaks.end()) {
-    term.keyboard.breaks.insert(std::upper_bound(term.keyboard.breaks.begin(), term.keyboard.breaks.end(), at), at);
+void drain_wake_pipe() {
+  char drained[64];
+  while (term.keyboard.wake[0] >= 0 && read(term.keyboard.wake[0], drained, sizeof drained) > 0) {
   }
 }
 
 }  // namespace
 
 int keyboard_read_byte() {
-  if (term.keyboard.chunk.next == term.keyboard.chunk.end && !read_tty_chunk()) return -1;
-  return term.keyboard.chunk.bytes[term.keyboard.chunk.next++];
+  Keyboard& k = term.keyboard;
+  if (k.block.next == k.block.end && !read_tty_block()) return -1;
+  return k.block.bytes[k.block.next++];
 }
 
 int64_t keyboard_now_ms() {
@@ -137,75 +95,91 @@ int64_t keyboard_now_ms() {
 }
 
 void keyboard_fill() {
+  Keyboard& k = term.keyboard;
   if (term.device.key_reader == nullptr) return;
-  compact();
-  for (std::size_t taken = 0; taken < kFillLimit; ++taken) {
-    const int byte = term.device.key_reader();
-    if (byte < 0) break;
-    if (taken == 0) arrive(keyboard_now_ms());
-    term.keyboard.bytes.push_back(static_cast<uint8_t>(byte));
-  }
-}
-
-bool keyboard_has_pending() { return term.keyboard.next < term.keyboard.bytes.size(); }
-
-DecodedUnit keyboard_front_unit() {
-  if (!keyboard_has_pending()) return {Unit::Incomplete, -1, 0, 0, 0};
-  const uint8_t* front = term.keyboard.bytes.data() + term.keyboard.next;
-  const std::size_t count = term.keyboard.bytes.size() - term.keyboard.next;
-  if (term.keyboard.discarding) {
-    // The rest of an overlong sequence: its parameters, then its final byte.
-    std::size_t length = 0;
-    while (length < count && csi_parameter_or_intermediate(front[length])) ++length;
-    if (length < count) {
-      if (csi_final(front[length])) ++length;
-      term.keyboard.discarding = false;
+  if (may_read()) {
+    k.fill.resize(kFillLimit);
+    const bool past_line_ends = term.reports.waiting;
+    std::size_t taken = 0;
+    int64_t arrived = 0;  // when the first of them came
+    while (taken < kFillLimit) {
+      const int byte = term.device.key_reader();
+      if (byte < 0) break;
+      if (taken == 0) arrived = keyboard_now_ms();
+      k.fill[taken++] = static_cast<uint8_t>(byte);
+      if (!past_line_ends && line_end(static_cast<uint8_t>(byte))) break;
     }
-    if (length != 0) return {Unit::Ignored, -1, 0, 0, length};
+    if (taken != 0) k.decoder.feed(k.fill.data(), taken, arrived);
   }
-  const DecodedUnit unit = unit_at(term.keyboard.next);
-  if (unit.kind == Unit::Incomplete && count > kLongestSequence) {
-    term.keyboard.discarding = true;
-    return {Unit::Ignored, -1, 0, 0, count};
-  }
-  return unit;
+  k.decoder.set_eight_bit_meta(term.device.meta_key && !term_text_utf8());
+  k.decoder.set_ended(k.ended);
+  reports_take_replies();
 }
 
-void keyboard_consume(std::size_t length) {
-  term.keyboard.next += length;
-  while (!term.keyboard.breaks.empty() && term.keyboard.breaks.front() <= term.keyboard.next) term.keyboard.breaks.erase(term.keyboard.breaks.begin());
-}
-
-void keyboard_take_replies() {
-  keyboard_fill();
-  std::size_t at = std::max(term.keyboard.scanned, term.keyboard.next);
-  while (at < term.keyboard.bytes.size()) {
-    const DecodedUnit unit = unit_at(at);
-    if (unit.kind == Unit::Incomplete) break;
-    if (receive_if_reply(unit)) {
-      take_out(at, unit.length);
-    } else {
-      at += unit.length;
-    }
+void keyboard_take_what_was_read() {
+  Keyboard& k = term.keyboard;
+  if (k.block.next < k.block.end) {
+    k.decoder.feed(k.block.bytes + k.block.next, k.block.end - k.block.next, keyboard_now_ms());
+    k.block.next = k.block.end;
   }
-  term.keyboard.scanned = at;
+  reports_take_replies();
 }
 
-void keyboard_wait(int milliseconds) {
-  if (term.device.tty.fd < 0 || term.keyboard.ended || milliseconds <= 0) return;
-  pollfd tty{term.device.tty.fd, POLLIN, 0};
-  poll(&tty, 1, milliseconds);
+void keyboard_put_back(uint8_t byte) {
+  Keyboard& k = term.keyboard;
+  k.block.bytes[0] = byte;
+  k.block.next = 0;
+  k.block.end = 1;
+}
+
+KeyEvent keyboard_next_event() { return term.keyboard.decoder.next(keyboard_now_ms()); }
+
+bool keyboard_has_pending() { return term.keyboard.decoder.has_pending(); }
+
+bool keyboard_input_waiting() {
+  const Keyboard& k = term.keyboard;
+  if (k.decoder.has_pending() || k.block.next < k.block.end) return true;
+  int waiting = 0;
+  return term.device.tty.fd >= 0 && ioctl(term.device.tty.fd, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+void keyboard_wait_until(int64_t deadline_ms) {
+  Keyboard& k = term.keyboard;
+  if (term.device.tty.fd < 0 || k.ended) return;  // an invented terminal: its script says when time passes
+  pollfd fds[2];
+  nfds_t count = 0;
+  if (may_read() && k.block.next == k.block.end) fds[count++] = {term.device.tty.fd, POLLIN, 0};
+  if (k.wake[0] >= 0) fds[count++] = {k.wake[0], POLLIN, 0};
+  int timeout = -1;
+  if (deadline_ms != kNoDeadline) timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms - keyboard_now_ms(), 0, INT_MAX));
+  if (count == 0 && timeout < 0) return;
+  poll(fds, count, timeout);
+  drain_wake_pipe();
+}
+
+void keyboard_open_wake_pipe() {
+  if (term.keyboard.wake[0] >= 0) return;
+  if (pipe2(term.keyboard.wake, O_NONBLOCK | O_CLOEXEC) != 0) term.keyboard.wake[0] = term.keyboard.wake[1] = -1;
+}
+
+void keyboard_close_wake_pipe() {
+  for (int& fd : term.keyboard.wake) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+}
+
+void keyboard_wake() {
+  if (term.keyboard.wake[1] >= 0) (void)!write(term.keyboard.wake[1], "", 1);
 }
 
 void term_wait_for_key(int milliseconds) {
   if (!key_queue_empty()) return;
-  if (keyboard_has_pending()) {
-    if (keyboard_front_unit().kind != Unit::Incomplete) return;  // a key is there to decode
-    // A sequence still arriving: wait no longer than until it is decided.
-    const int64_t decided = term.keyboard.last_arrival_ms + wait_limit_ms(term.keyboard.next);
-    milliseconds = static_cast<int>(std::clamp<int64_t>(decided - keyboard_now_ms(), 0, milliseconds));
-  }
-  keyboard_wait(milliseconds);
+  int64_t until = milliseconds < 0 ? kNoDeadline : keyboard_now_ms() + milliseconds;
+  until = std::min(until, term.keyboard.decoder.deadline());
+  keyboard_wait_until(until);
 }
 
 bool term_keyboard_ended() { return term.keyboard.ended && !keyboard_has_pending(); }
+
+int64_t term_now_ms() { return keyboard_now_ms(); }

@@ -1,18 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Key decoding: the bytes the terminal sends, assembled into keys however
-// they were split across reads, through a 256-slot queue.
-//
-// A key is a plain byte or an escape sequence. Sequences are recognised with
-// a tree built from the terminal entry's own key strings (the bytes after the
-// leading ESC), then the usual spellings, so that keys work when TERM does not
-// quite match the emulator; the entry's strings win where they differ. Any
-// other sequence is skipped by its ECMA-48 syntax and the keys after it are
-// kept: CSI runs to its final byte, SS3 takes one byte, and ESC with any other
-// byte is that byte with Alt. ESC before a whole sequence is that key with
-// Alt (urxvt and macOS terminals send Alt+Left as ESC ESC [ D). A mouse
-// report is swallowed. Cursor and size reports are recognised here too,
-// wherever they arrive, and handed to the report queries: a reply is never a
-// key.
+// Keys: the escape-sequence tree the decoder reads sequences with, built from
+// the terminal entry's own key strings (the bytes after the leading ESC),
+// then the usual spellings, so that keys work when TERM does not quite match
+// the emulator (the entry's strings win where they differ); and the 256-slot
+// queue that decoded keys wait in. Replies met on the way go to the report
+// queries: a reply is never a key.
 #include <termcap.h>
 
 #include <cstdlib>
@@ -23,8 +15,6 @@
 #include "runtime/stream/stream.h"
 
 namespace {
-
-constexpr uint8_t ESC = 27;
 
 struct KeySequenceRow {
   const char* sequence;  // a capability name, or the sequence itself for the usual spellings
@@ -100,106 +90,25 @@ void release_level(KeyNode* node) {
   }
 }
 
-void ensure_tree() {
-  if (!term.keys.tree_built) key_tree_build(termcap_lookup);
-}
 
-DecodedUnit ignored(std::size_t length) { return {Unit::Ignored, -1, 0, 0, length}; }
-// A key, or nothing for a code of -1 (an Alt combination without a key).
-DecodedUnit key(int32_t code, std::size_t length) {
-  return code >= 0 ? DecodedUnit{Unit::Key, code, 0, 0, length} : ignored(length);
-}
-constexpr DecodedUnit kIncomplete{Unit::Incomplete, -1, 0, 0, 0};
+bool ends_a_line(int32_t code) { return code == KEY_ENTER || code == 4; }
 
-bool graphic(uint8_t b) { return b >= 0x20 && b <= 0x7E; }
-
-// Reads "n;m" (or "8;n;m" for the size report) from the parameters of a CSI sequence.
-bool parse_numbers(const uint8_t* p, const uint8_t* end, int32_t* values, int count) {
-  for (int i = 0; i < count; ++i) {
-    if (p == end || *p < '0' || *p > '9') return false;
-    int64_t n = 0;
-    while (p < end && *p >= '0' && *p <= '9') n = std::min<int64_t>(n * 10 + (*p++ - '0'), 1 << 24);
-    values[i] = static_cast<int32_t>(n);
-    if (i + 1 < count && (p == end || *p++ != ';')) return false;
-  }
-  return p == end;
-}
-
-// A whole CSI sequence of the given length that is a cursor report
-// (ESC [ row ; column R) or a size report (ESC [ 8 ; rows ; columns t).
-DecodedUnit report_in(const uint8_t* bytes, std::size_t length) {
-  const uint8_t* parameters = bytes + 2;
-  const uint8_t* end = bytes + length - 1;
-  int32_t values[3] = {0, 0, 0};
-  if (bytes[length - 1] == 'R' && parse_numbers(parameters, end, values, 2))
-    return {Unit::CursorReport, -1, values[0], values[1], length};
-  if (bytes[length - 1] == 't' && parse_numbers(parameters, end, values, 3) && values[0] == 8)
-    return {Unit::SizeReport, -1, values[1], values[2], length};
-  return ignored(length);
-}
-
-// The extent of a CSI sequence: its length when whole, 0 while it may go on,
-// or the length before a byte that cannot belong to it (cut off: that byte
-// begins the next key).
-struct Extent {
-  std::size_t length;
-  bool whole;
-};
-Extent csi_extent(const uint8_t* bytes, std::size_t count) {
-  for (std::size_t i = 2; i < count; ++i) {
-    if (csi_final(bytes[i])) return {i + 1, true};
-    if (!csi_parameter_or_intermediate(bytes[i])) return {i, false};
-  }
-  return {0, false};
-}
-
-// An unrecognised sequence after ESC, skipped by its ECMA-48 syntax.
-DecodedUnit skip_by_syntax(const uint8_t* bytes, std::size_t count, bool complete) {
-  if (bytes[1] == '[') {
-    const Extent extent = csi_extent(bytes, count);
-    if (extent.length == 0) return complete ? ignored(count) : kIncomplete;
-    return extent.whole ? report_in(bytes, extent.length) : ignored(extent.length);
-  }
-  if (bytes[1] == 'O') {
-    if (count < 3) return complete ? ignored(count) : kIncomplete;
-    return ignored(graphic(bytes[2]) ? 3 : 2);
-  }
-  return key(alt_key(bytes[1]), 2);  // ESC and one byte: Alt with it
-}
-
-// A sequence after ESC: the tree first, then the syntax. Cursor and size
-// reports come before the tree, so that no key string can hide one.
-DecodedUnit decode_sequence(const uint8_t* bytes, std::size_t count, bool complete) {
-  if (bytes[1] == '[') {
-    const Extent extent = csi_extent(bytes, count);
-    if (extent.whole) {
-      const DecodedUnit report = report_in(bytes, extent.length);
-      if (report.kind != Unit::Ignored) return report;
-    }
-  }
-  ensure_tree();
-  KeyNode* level = term.keys.tree;
-  for (std::size_t i = 1;; ++i) {
-    if (i == count) return complete ? skip_by_syntax(bytes, count, true) : kIncomplete;
-    KeyNode* node = find_in_level(level, bytes[i]);
-    if (node == nullptr) return skip_by_syntax(bytes, count, complete);
-    if (node->key_code == KEY_MOUSE_REPORT) {  // button and position bytes follow
-      if (count >= i + 4) return ignored(i + 4);
-      return complete ? ignored(count) : kIncomplete;
-    }
-    // Decoding stops at the first node with a key, even where longer sequences go on.
-    if (node->key_code != 0) return key(node->key_code, i + 1);
-    if (node->first_child == nullptr) return skip_by_syntax(bytes, count, complete);  // a row left out
-    level = node->first_child;
-  }
+// Takes the oldest key off the queue.
+void drop_head() {
+  if (ends_a_line(term.keys.slots[term.keys.read_index])) --term.keys.line_ends;
+  term.keys.read_index = (term.keys.read_index + 1) % KEY_QUEUE_SIZE;
 }
 
 void push_key(int32_t code) {
   if (code == 127) code = KEY_BACKSPACE;
-  if (code == KEY_LINE_FEED) code = KEY_ENTER;
+  if (code == '\n') code = KEY_ENTER;
   term.keys.slots[term.keys.write_index] = code;
+  if (ends_a_line(code)) ++term.keys.line_ends;
   const int32_t next = (term.keys.write_index + 1) % KEY_QUEUE_SIZE;
-  if (next == term.keys.read_index) term.keys.read_index = (next + 1) % KEY_QUEUE_SIZE;  // drop the oldest
+  if (next == term.keys.read_index) {  // drop the oldest
+    term.keys.read_index = next;
+    drop_head();
+  }
   term.keys.write_index = next;
   term.keys.key_arrived = 1;
 }
@@ -218,24 +127,6 @@ int32_t alt_key(int32_t code) {
   return -1;
 }
 
-DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete) {
-  if (count == 0) return kIncomplete;
-  if (bytes[0] != ESC) return key(bytes[0], 1);
-  if (count == 1) return complete ? key(KEY_ESCAPE, 1) : kIncomplete;
-  if (bytes[1] == ESC) {
-    // ESC before a whole sequence: that key with Alt. Otherwise the first ESC
-    // is the Escape key by itself, and the second begins what follows.
-    if (count == 2) return complete ? key(KEY_ESCAPE, 1) : kIncomplete;
-    if (bytes[2] != '[' && bytes[2] != 'O') return key(KEY_ESCAPE, 1);
-    const DecodedUnit inner = decode_sequence(bytes + 1, count - 1, complete);
-    if (inner.kind == Unit::Incomplete) return inner;
-    if (inner.kind == Unit::Key) return key(alt_key(inner.key), inner.length + 1);
-    if (inner.kind == Unit::Ignored) return ignored(inner.length + 1);
-    return key(KEY_ESCAPE, 1);  // Escape, then a reply
-  }
-  return decode_sequence(bytes, count, complete);
-}
-
 void key_tree_build(CapabilityLookup lookup) {
   term.keys.tree_built = true;
   auto insert = [](const char* sequence, int32_t key_code) {
@@ -249,6 +140,11 @@ void key_tree_build(CapabilityLookup lookup) {
   for (const KeySequenceRow& row : kUsualSequences) insert(row.sequence, row.key_code);
 }
 
+const KeyNode* key_tree() {
+  if (!term.keys.tree_built) key_tree_build(termcap_lookup);
+  return term.keys.tree;
+}
+
 void key_tree_release() {
   release_level(term.keys.tree);
   term.keys.tree = nullptr;
@@ -257,10 +153,9 @@ void key_tree_release() {
 
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
 
-bool receive_if_reply(const DecodedUnit& unit) {
-  if (unit.kind != Unit::CursorReport && unit.kind != Unit::SizeReport) return false;
-  reports_receive(unit.kind == Unit::CursorReport ? Report::Cursor : Report::Size, unit.a, unit.b);
-  return true;
+void receive_reply(const KeyEvent& reply) {
+  if (reply.kind == KeyEvent::Kind::CursorReport) reports_receive(Report::Cursor, reply.a, reply.b);
+  if (reply.kind == KeyEvent::Kind::SizeReport) reports_receive(Report::Size, reply.a, reply.b);
 }
 
 // Decodes what has arrived, up to one key: replies met on the way go to the
@@ -269,15 +164,12 @@ bool receive_if_reply(const DecodedUnit& unit) {
 int32_t read_key(KeyRead read) {
   keyboard_fill();
   int32_t code = -1;
-  while (keyboard_has_pending()) {
-    const DecodedUnit unit = keyboard_front_unit();
-    if (unit.kind == Unit::Incomplete) break;
-    keyboard_consume(unit.length);
-    receive_if_reply(unit);
-    if (unit.kind == Unit::Key) {
-      code = unit.key;
+  for (KeyEvent event; (event = keyboard_next_event()).kind != KeyEvent::Kind::None;) {
+    if (event.kind == KeyEvent::Kind::Key) {
+      code = event.key;
       break;
     }
+    receive_reply(event);
   }
   if (code >= 0) {
     TermLock lock;
@@ -285,7 +177,7 @@ int32_t read_key(KeyRead read) {
   }
   if (term.keys.read_index == term.keys.write_index) return -1;
   const int32_t head = term.keys.slots[term.keys.read_index];
-  if (read == KeyRead::Take) term.keys.read_index = (term.keys.read_index + 1) % KEY_QUEUE_SIZE;
+  if (read == KeyRead::Take) drop_head();
   return head;
 }
 

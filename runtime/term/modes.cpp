@@ -19,12 +19,11 @@
 namespace {
 
 // The Linux console's character-set sequence (kind 1 only), then the capabilities.
-void prepare(PreparedBytes& target, int32_t console_sequence, std::initializer_list<int32_t> capabilities) {
+std::string prepare(int32_t console_sequence, std::initializer_list<int32_t> capabilities) {
   std::string bytes;
   if (term.device.kind == TERM_KIND_LINUX_CONSOLE) bytes = fixed_sequence(console_sequence);
   for (int32_t capability : capabilities) expand_into(bytes, term.device.capabilities[capability]);
-  target.length = std::min(bytes.size(), sizeof target.bytes);
-  bytes.copy(target.bytes, target.length);
+  return bytes;
 }
 
 termios working_input_modes(termios modes) {
@@ -42,8 +41,8 @@ void modes_prepare() {
   term.modes.working_output_modes = term.device.saved_output_modes;
   term.modes.working_output_modes.c_oflag |= OPOST;
   term.modes.working_input_modes = working_input_modes(term.device.saved_input_modes);
-  prepare(term.modes.leaving, SEQ_FONT_DEFAULT, {CAP_ATTRS_OFF, CAP_CURSOR_NORMAL, CAP_KEYPAD_OFF});
-  prepare(term.modes.entering, SEQ_FONT_DIRECT, {CAP_KEYPAD_ON});
+  term.modes.leaving = prepare(SEQ_FONT_DEFAULT, {CAP_ATTRS_OFF, CAP_CURSOR_NORMAL, CAP_KEYPAD_OFF});
+  term.modes.entering = prepare(SEQ_FONT_DIRECT, {CAP_KEYPAD_ON});
 }
 
 bool modes_apply() {
@@ -54,7 +53,7 @@ bool modes_apply() {
   return true;
 }
 
-void modes_write_entering_bytes() { stream_write_fully(term.modes.entering.bytes, term.modes.entering.length); }
+void modes_write_entering_bytes() { stream_write_fully(term.modes.entering.data(), term.modes.entering.size()); }
 
 void modes_enter() {
   modes_apply();
@@ -66,7 +65,7 @@ void modes_leave() {
   struct sigaction previous{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGTTOU, &ignore, &previous);  // a background process may still restore its modes
-  stream_write_fully(term.modes.leaving.bytes, term.modes.leaving.length);
+  stream_write_fully(term.modes.leaving.data(), term.modes.leaving.size());
   // Each step is attempted whatever the others did.
   tcsetattr(STDOUT_FILENO, TCSANOW, &term.device.saved_output_modes);
   fcntl(term.device.tty.fd, F_SETFL, term.device.saved_status_flags);

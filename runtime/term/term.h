@@ -31,6 +31,13 @@ inline constexpr int32_t TERM_KIND_OTHER = 2;
 void term_init();
 void term_shutdown();
 int32_t term_kind();
+// Started in the background, the terminal is taken when the program first
+// comes to the foreground: called before a line is read, it waits for that
+// (a process in the background is stopped as reading the terminal would stop
+// it) and sets the terminal up. AfterStop: the program was stopped meanwhile,
+// and the screen holds the shell's lines since.
+enum class TakeOver { No, InPlace, AfterStop };
+TakeOver term_take_over();
 // Whether the process is in the terminal's foreground process group (true
 // when that cannot be told). In the background nothing is drawn or asked.
 bool term_in_foreground();
@@ -55,6 +62,9 @@ enum KeyCode : int32_t {
   KEY_CTRL_LEFT = extended_key(0x73), KEY_CTRL_RIGHT = extended_key(0x74),
   KEY_ALT_LEFT = extended_key(0x9B), KEY_ALT_RIGHT = extended_key(0x9D), KEY_ALT_BACKSPACE = extended_key(0x0E),
   KEY_ALT_D = extended_key(0x20), KEY_ALT_F = extended_key(0x21), KEY_ALT_B = extended_key(0x30),
+  // Not a key: the Escape key given last was the start of a sequence whose
+  // rest stalled on the way; what it did is to be undone.
+  KEY_ESCAPE_UNDONE = extended_key(0xFE),
 };
 // The key that ESC followed by key stands for (Alt held), or -1 for none:
 // Alt with a letter, Backspace, Left or Right.
@@ -69,9 +79,12 @@ std::string next_key_string();
 int32_t key_available();
 // True when the key queue holds no key (key_available reports arrivals, not contents).
 bool key_queue_empty();
-// Waits up to the given time for a key; at once when one is there, no longer
-// than until a sequence still arriving is decided.
+// Waits up to the given time (-1: no limit) for a key or a signal; at once
+// when a key is there, no longer than until a sequence still arriving is
+// decided. Blocks: nothing wakes it but a key, a signal or that deadline.
 void term_wait_for_key(int milliseconds);
+// Milliseconds on the clock every wait and deadline of the layer uses.
+int64_t term_now_ms();
 // True once the keyboard has reached its end.
 bool term_keyboard_ended();
 

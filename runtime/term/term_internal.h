@@ -18,6 +18,7 @@
 #include <pthread.h>
 #include <termios.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/term/decoder.h"
 #include "runtime/term/term.h"
 
 // --- Device: set-up and the terminal entry (term_setup.cpp) -----------------
@@ -63,6 +65,8 @@ struct Device {
   const char* capabilities[CAP_COUNT];   // termcap strings, owned by the library; nullptr if absent
   const char* motions[MOTION_COUNT];     // the same for the cursor steps
   bool late_wrap;                        // "xn": a character in the last column leaves the cursor there, wrap pending
+  bool meta_key;                         // "km": outside UTF-8, Alt sets the high bit of the key's byte
+  int32_t waiting_kind;                  // started in the background: the kind to take once in the foreground
   KeyReader key_reader;                  // next keyboard byte, or negative when none is pending
   bool output_is_terminal;               // standard output is a terminal (driven or not)
   std::string* expanding;                // where tputs puts the bytes of a capability being expanded
@@ -140,22 +144,11 @@ struct KeyQueue {
   int32_t read_index;             // oldest queued key
   int32_t write_index;            // slot of the next push
   int32_t key_arrived;            // set by every push, cleared by key_available
+  int32_t line_ends;              // queued keys that may end a line (Enter, Ctrl+D)
   KeyNode* tree;                  // escape-sequence tree after ESC; nullptr until built
   bool tree_built;
 };
 
-// What the bytes at the front of the keyboard are. complete: no more bytes
-// will join them (the wait for them is over).
-enum class Unit { Key, Ignored, CursorReport, SizeReport, Incomplete };
-struct DecodedUnit {
-  Unit kind;
-  int32_t key;          // Unit::Key
-  int32_t a, b;         // reports: row and column, or rows and columns
-  std::size_t length;   // bytes it takes (0 when incomplete)
-};
-DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete);
-// Hands a cursor or size report to the report queries; false for any other unit.
-bool receive_if_reply(const DecodedUnit& unit);
 // ECMA-48: a CSI sequence's parameter and intermediate bytes, then its final byte.
 inline bool csi_parameter_or_intermediate(uint8_t b) { return b >= 0x20 && b <= 0x3F; }
 inline bool csi_final(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
@@ -164,46 +157,49 @@ inline bool csi_final(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
 using CapabilityLookup = const char* (*)(const char* id);
 void key_tree_build(CapabilityLookup lookup);
 void key_tree_release();
+// The tree, built from the entry at first use.
+const KeyNode* key_tree();
 
 // --- Keyboard: bytes from the tty (keyboard.cpp) ----------------------------
-
-// How long the rest of a begun sequence (ESC [ or ESC O and more) is awaited.
-inline constexpr int KEY_SEQUENCE_LIMIT_MS = 1000;
 
 // Milliseconds on a clock that only goes forward; replaceable so that tests
 // can let time pass between the pieces of a key.
 using MillisecondClock = int64_t (*)();
 
-// Bytes from the keyboard not yet decoded, oldest first, pulled from the key
-// reader. A sequence that has begun but not ended waits here for its other
-// bytes: a lone ESC for the escape delay, a longer one for the sequence limit.
 struct Keyboard {
-  std::vector<uint8_t> bytes;
-  std::size_t next = 0;              // the oldest byte not yet decoded
-  std::size_t scanned = 0;           // bytes from next to here are whole keys, replies already taken out
-  std::vector<std::size_t> breaks;   // where replies were taken out: no key spans one
-  int64_t last_arrival_ms = 0;       // when bytes last came
-  int escape_delay_ms = 100;         // how long a lone ESC waits for more (ESCDELAY)
+  Keyboard() { decoder.set_tree_source(key_tree); }
+  KeyDecoder decoder;                // the bytes that are not keys yet
   MillisecondClock clock = nullptr;  // the steady clock when none is set
-  bool discarding = false;           // within an overlong sequence: its bytes are dropped as they come
   bool ended = false;                // the tty reached its end
   struct {
     uint8_t bytes[4096];
     std::size_t next, end;
-  } chunk{};                         // what the default key reader read from the tty and has not handed on
+    int known_waiting;               // bytes the tty still held when last asked, less those read since
+  } block{};                         // what the default key reader read from the tty and has not handed on
+  std::vector<uint8_t> fill;         // the bytes of one fill, on their way to the decoder
+  int wake[2] = {-1, -1};            // the self-pipe: signal handlers write to it, waits watch it
 };
 
 int keyboard_read_byte();          // the default key reader: the tty, without waiting
 int64_t keyboard_now_ms();
+// Hands what has arrived to the decoder (never past a line end still held,
+// unless a query waits), and the replies among it to the queries.
 void keyboard_fill();
+KeyEvent keyboard_next_event();
 bool keyboard_has_pending();
-// The unit at the front of the pending bytes; Incomplete while it may still grow.
-DecodedUnit keyboard_front_unit();
-void keyboard_consume(std::size_t length);
-// Takes every reply out of the bytes that have arrived, leaving the keys in order.
-void keyboard_take_replies();
-// Waits up to the given time for more keyboard bytes.
-void keyboard_wait(int milliseconds);
+// Whether keys are waiting anywhere: in the decoder, read, or still in the tty.
+bool keyboard_input_waiting();
+// Blocks until more keyboard bytes, a signal, or the deadline (kNoDeadline: none).
+void keyboard_wait_until(int64_t deadline_ms);
+// Hands what the default key reader read from the tty to the decoder, without
+// reading more, and takes the replies out of it (before leaving).
+void keyboard_take_what_was_read();
+// A byte read from the tty before the keyboard was set up: the first to come.
+void keyboard_put_back(uint8_t byte);
+// The self-pipe: opened while the terminal is driven; keyboard_wake is async-signal-safe.
+void keyboard_open_wake_pipe();
+void keyboard_close_wake_pipe();
+void keyboard_wake();
 
 // --- Reports: cursor and size requests (reports.cpp) ------------------------
 
@@ -222,6 +218,7 @@ struct Awaited {
   bool outstanding;     // a request went out and its reply has not come
   bool waited_out;      // ... and a wait for it ran out: queries do not wait for it again
   unsigned stops;       // continues when it went out: a stop forgets it (the suspend key flushes input)
+  int64_t asked_ms;     // when it went out
   int64_t deadline_ms;  // the end of the wait for it
   Moment asked_at;      // when it went out: its answer holds while nothing has changed since
   bool answered;        // the reply to the last request came
@@ -231,29 +228,32 @@ struct Awaited {
 struct Reports {
   Awaited cursor;
   Awaited size;
+  bool waiting;         // a query waits for its reply: the keyboard reads on past line ends
 };
 
-// Asks the terminal for a report; runs with the terminal mutex held.
+// Asks the terminal for a report; runs with the terminal mutex held. Not
+// while keys are waiting: the reply would come behind them, and reaching it
+// would take keys that may belong to the shell.
 bool term_query(Report report, int32_t* a, int32_t* b);
 void term_query_cursor();
 // A reply the decoder met; used if a request for it is outstanding.
 void reports_receive(Report report, int32_t a, int32_t b);
-// At exit: waits a while for a reply still on its way (a terminal that
-// answers late), so that it does not land in the shell's input.
-void reports_await_late_replies();
+// Takes the replies out of what the keyboard holds, while any is awaited.
+void reports_take_replies();
+// Before the terminal is handed back (an exit, a stop, a fatal signal): reads
+// and drops the bytes up to the end of every reply still on its way, until
+// kLateReplyMs after its request, so that none lands in the shell's input.
+// Only poll(), read() and clock_gettime(): the signal handlers call it.
+void reports_await_due_replies();
 
 // --- Modes: entering and leaving them (modes.cpp) ---------------------------
 
-// Bytes expanded when the modes are prepared, so that a signal handler can
-// write them with write() alone.
-struct PreparedBytes {
-  char bytes[1024];
-  std::size_t length;
-};
-
+// The bytes of entering and leaving are expanded when the modes are
+// prepared, whole whatever their length, and not changed after: a signal
+// handler writes them with write() alone.
 struct Modes {
-  PreparedBytes leaving;           // "\e(B" on the console, then "me", "ve", "ke"
-  PreparedBytes entering;          // "\e(U" on the console, then "ks"
+  std::string leaving;             // "\e(B" on the console, then "me", "ve", "ke"
+  std::string entering;            // "\e(U" on the console, then "ks"
   termios working_output_modes;    // standard output: as found, with OPOST
   termios working_input_modes;     // the tty: no echo, no canonical input, no flow control
 };
@@ -284,6 +284,12 @@ struct Signals {
   volatile sig_atomic_t continued;     // counts SIGCONTs: the screen may hold anything since
   volatile sig_atomic_t resized;       // counts SIGWINCHs
   volatile sig_atomic_t feeds_to_fresh_row;  // line feeds after a carriage return that leave the line behind
+  // Replies on their way, for the stop and exit paths: how many, until when
+  // (steady clock, ms), and whether the bytes read so far end inside one
+  // (1: after an ESC, 2: within "ESC [" and its parameters).
+  volatile sig_atomic_t replies_due;
+  std::atomic<int64_t> replies_due_until_ms;
+  volatile sig_atomic_t reply_tail;
 };
 
 // Holds back, while alive, every signal whose handler set-up installs: none

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -103,7 +104,35 @@ void read_escape_delay() {
     if (*c < '0' || *c > '9') return;  // not a number: the default stays
     value = std::min(value * 10 + (*c - '0'), 10000L);
   }
-  term.keyboard.escape_delay_ms = static_cast<int>(value);
+  KeyDecoder::Timing timing = term.keyboard.decoder.timing();
+  timing.escape_delay_ms = static_cast<int>(value);
+  term.keyboard.decoder.set_timing(timing);
+}
+
+// Enters the modes and installs what handles signals and keys; false (and
+// handling off) if the terminal refuses.
+bool take_terminal() {
+  SignalsHeld held;  // until the handlers are in place
+  if (term_enter_modes() != 0) {
+    term.device.kind = TERM_KIND_OFF;
+    return false;
+  }
+  term.device.key_reader = keyboard_read_byte;
+  term.screen.foreground_colour = 7;
+  term.screen.background_colour = 0;
+  term.screen.resize_flag = 1;
+  term.screen.cursor_column = 1;
+  term.screen.cursor_row = 1;
+  keyboard_open_wake_pipe();
+  term_signals_install();
+  return true;
+}
+
+// Whether the process is in the terminal's foreground process group; false
+// also when that cannot be told (no controlling terminal).
+bool foreground_now() {
+  const pid_t foreground = tcgetpgrp(STDOUT_FILENO);
+  return foreground >= 0 && foreground == getpgid(0);
 }
 
 }  // namespace
@@ -160,20 +189,41 @@ void term_init() {
   term.device.late_wrap = tgetflag("xn") != 0;
   // An entry that cannot address the cursor (TERM=dumb) is left to the terminal's own line editing.
   if (term.device.capabilities[CAP_CURSOR_MOTION] == nullptr) return;
-  term.device.kind = terminal_kind_for(name);
-  SignalsHeld held;  // until the handlers are in place
-  if (term_enter_modes() != 0) {
-    term.device.kind = TERM_KIND_OFF;
+  read_escape_delay();
+  // xterm's Alt outside UTF-8 sets the high bit of the key's byte ("km": the entry has a meta key).
+  term.device.meta_key = tgetflag("km") != 0;
+  const int32_t kind = terminal_kind_for(name);
+  // Started in the background: the terminal is taken when the program first
+  // comes to the foreground (term_take_over); nothing is asked before.
+  if (!foreground_now()) {
+    if (tcgetpgrp(STDOUT_FILENO) >= 0) term.device.waiting_kind = kind;
     return;
   }
-  term.device.key_reader = keyboard_read_byte;
-  read_escape_delay();
-  term.screen.foreground_colour = 7;
-  term.screen.background_colour = 0;
-  term.screen.resize_flag = 1;
-  term.screen.cursor_column = 1;
-  term.screen.cursor_row = 1;
-  term_signals_install();
+  term.device.kind = kind;
+  take_terminal();
+}
+
+TakeOver term_take_over() {
+  const int32_t kind = term.device.waiting_kind;
+  if (kind == TERM_KIND_OFF) return TakeOver::No;
+  const bool was_background = !foreground_now();
+  // Reading the terminal from the background stops the process (SIGTTIN)
+  // until it is brought to the foreground; a key typed by then is kept.
+  const int fd = open("/dev/tty", O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return TakeOver::No;
+  uint8_t first = 0;
+  ssize_t got;
+  do {
+    got = read(fd, &first, 1);
+  } while (got < 0 && errno == EINTR);
+  close(fd);
+  // SIGTTIN ignored, or an orphaned process group: left to the terminal's own mode, which fails the same way.
+  if (!foreground_now()) return TakeOver::No;
+  term.device.waiting_kind = TERM_KIND_OFF;
+  term.device.kind = kind;
+  if (!take_terminal()) return TakeOver::No;
+  if (got == 1) keyboard_put_back(first);
+  return was_background ? TakeOver::AfterStop : TakeOver::InPlace;
 }
 
 int32_t term_enter_modes() {
@@ -196,7 +246,8 @@ int32_t term_enter_modes() {
 
 void term_restore() {
   stream_flush();  // everything printed goes before the leaving bytes
-  reports_await_late_replies();
+  keyboard_take_what_was_read();
+  reports_await_due_replies();
   modes_leave();
   term.device.tty.close();
 }
@@ -209,6 +260,7 @@ void term_shutdown() {
   term.device.kind = TERM_KIND_OFF;
   // A fatal signal that was ignored may have restored the modes already; the stream is still open.
   term.device.tty.close();
+  keyboard_close_wake_pipe();
   pthread_mutex_destroy(&term.mutex);
   term.screen.shadow.clear();
 }

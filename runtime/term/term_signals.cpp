@@ -2,8 +2,14 @@
 // Signal handling while the terminal is driven: fatal signals, suspend and
 // resume, and window changes.
 //
-// Handlers do only async-signal-safe work: leaving and entering the modes is
-// write(), tcsetattr() and fcntl() on bytes and modes prepared at set-up.
+// Every signal whose default action ends the process restores the terminal
+// first, then ends it as that signal would. Before the terminal is handed
+// back (a fatal signal, a stop), a reply still on its way is awaited and
+// dropped. Handlers do only async-signal-safe work: leaving and entering the
+// modes is write(), tcsetattr() and fcntl() on bytes and modes prepared at
+// set-up; waiting for a reply is poll() and read(); and a byte written to
+// the keyboard's pipe wakes a wait for keys, so the program can block while
+// idle.
 #include <unistd.h>
 
 #include <pthread.h>
@@ -16,9 +22,24 @@
 
 namespace {
 
+// Handled whatever their disposition was: a signal that was ignored restores
+// the terminal and is ignored again, and the program goes on plain.
 constexpr int kFatalSignals[] = {SIGABRT, SIGFPE, SIGILL, SIGSEGV, SIGTERM,
                                  SIGINT,  SIGQUIT, SIGHUP, SIGBUS};
+// Every other signal whose default action ends the process: handled while
+// that is still its action (one that was ignored cannot end the process).
+constexpr int kOtherEndingSignals[] = {SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM,
+                                       SIGPROF, SIGTRAP, SIGSYS,  SIGIO,   SIGPWR,  SIGSTKFLT};
 constexpr int kJobSignals[] = {SIGWINCH, SIGTSTP, SIGCONT};
+
+// Calls f with every signal that set-up handles.
+template <typename F>
+void for_each_handled(F f) {
+  for (int signal : kFatalSignals) f(signal);
+  for (int signal : kOtherEndingSignals) f(signal);
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) f(signal);
+  for (int signal : kJobSignals) f(signal);
+}
 
 // After a stop: take the terminal again, but only from the foreground.
 void resume_modes() {
@@ -47,19 +68,24 @@ void on_fatal_signal(int signal) {
     term.signals.fatal_in_progress = 1;
     if (term.device.kind != TERM_KIND_OFF && !term.signals.modes_left) {
       leave_line();
+      reports_await_due_replies();
       modes_leave();
     }
     term.device.kind = TERM_KIND_OFF;
     term.signals.fatal_in_progress = 0;
   }
-  // Blocked until the handler returns; then the previous disposition acts on it.
+  // Blocked until the handler returns; then the previous disposition acts on
+  // it. One that was ignored lets the program go on plain: a wait for keys
+  // wakes to see that.
   raise(signal);
+  keyboard_wake();
   errno = saved_errno;
 }
 
 void on_stop_signal(int) {
   const int saved_errno = errno;
   if (term.device.kind != TERM_KIND_OFF && !term.signals.modes_left) {
+    reports_await_due_replies();
     modes_leave();
     term.signals.modes_left = 1;
   }
@@ -74,6 +100,7 @@ void on_stop_signal(int) {
   raise(SIGTSTP);  // stops here; an orphaned process group discards it and goes on
   sigaction(SIGTSTP, &ours, nullptr);
   resume_modes();
+  keyboard_wake();
   errno = saved_errno;
 }
 
@@ -82,22 +109,34 @@ void on_continue_signal(int) {
   term.signals.continued = term.signals.continued + 1;
   resume_modes();
   if (term.device.kind != TERM_KIND_OFF) term.screen.resize_flag = 1;
+  keyboard_wake();
   errno = saved_errno;
 }
 
 void on_window_change(int) {
+  const int saved_errno = errno;
   term.signals.resized = term.signals.resized + 1;
   term.screen.resize_flag = 1;
+  keyboard_wake();
+  errno = saved_errno;
 }
 
+// Every handled signal is held back while a handler runs.
 void install(int signal, void (*handler)(int)) {
   struct sigaction action{};
   action.sa_handler = handler;
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (int fatal : kFatalSignals) sigaddset(&action.sa_mask, fatal);
-  sigaddset(&action.sa_mask, SIGWINCH);
+  for_each_handled([&](int held) {
+    if (held != SIGTSTP && held != SIGCONT) sigaddset(&action.sa_mask, held);
+  });
   term.signals.installed[signal] = sigaction(signal, &action, &term.signals.saved[signal]) == 0;
+}
+
+bool default_action(int signal) {
+  struct sigaction current{};
+  return sigaction(signal, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+         current.sa_handler == SIG_DFL;
 }
 
 }  // namespace
@@ -105,8 +144,7 @@ void install(int signal, void (*handler)(int)) {
 SignalsHeld::SignalsHeld() {
   sigset_t ours;
   sigemptyset(&ours);
-  for (int signal : kFatalSignals) sigaddset(&ours, signal);
-  for (int signal : kJobSignals) sigaddset(&ours, signal);
+  for_each_handled([&](int signal) { sigaddset(&ours, signal); });
   pthread_sigmask(SIG_BLOCK, &ours, &previous_);
 }
 
@@ -115,6 +153,12 @@ SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
 void term_signals_install() {
   term.signals.modes_left = 0;
   for (int signal : kFatalSignals) install(signal, on_fatal_signal);
+  for (int signal : kOtherEndingSignals) {
+    if (default_action(signal)) install(signal, on_fatal_signal);
+  }
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
+    if (default_action(signal)) install(signal, on_fatal_signal);
+  }
   install(SIGWINCH, on_window_change);
   // Job control: a shell that ignores SIGTSTP for us (no job control) keeps it ignored.
   struct sigaction current{};
@@ -129,8 +173,7 @@ void term_signals_restore() {
     sigaction(signal, &term.signals.saved[signal], nullptr);
     term.signals.installed[signal] = false;
   };
-  for (int signal : kFatalSignals) put_back(signal);
-  for (int signal : kJobSignals) put_back(signal);
+  for_each_handled(put_back);
 }
 
 unsigned term_continue_count() { return static_cast<unsigned>(term.signals.continued); }

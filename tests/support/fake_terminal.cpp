@@ -13,7 +13,12 @@
 #include <cstdlib>
 #include "runtime/stream/stream.h"
 
+namespace {
+FakeTerminal* current = nullptr;  // the one whose key reader is in use
+}  // namespace
+
 FakeTerminal::FakeTerminal(int columns, int rows) {
+  current = this;
   winsize size{};
   size.ws_col = static_cast<unsigned short>(columns);
   size.ws_row = static_cast<unsigned short>(rows);
@@ -29,7 +34,7 @@ FakeTerminal::FakeTerminal(int columns, int rows) {
   dup2(slave_, STDOUT_FILENO);
   tty_ = open(ptsname(master_), O_RDWR | O_NONBLOCK | O_NOCTTY);
 
-  invented_ = std::make_unique<InventedTerminal>(keyboard_read_byte);
+  invented_ = std::make_unique<InventedTerminal>(reader);
   term.device.tty.fd = tty_;
   term.screen.resize_flag = 1;
 }
@@ -41,6 +46,41 @@ FakeTerminal::~FakeTerminal() {
   for (int fd : {saved_stdin_, saved_stdout_, tty_, slave_, master_}) close(fd);
   invented_.reset();
   term.screen.resize_flag = 0;
+  current = nullptr;
+}
+
+int FakeTerminal::reader() {
+  if (current != nullptr) current->answer_requests();
+  return keyboard_read_byte();
+}
+
+void FakeTerminal::answer(std::string bytes) { answers_.push_back(std::move(bytes)); }
+
+void FakeTerminal::answer_requests() {
+  stream_flush();
+  while (read_arrived(master_, written_, 0)) {
+  }
+  static constexpr std::string_view kRequests[] = {"\033[6n", "\033[18t"};
+  for (;;) {
+    std::size_t found = std::string::npos, length = 0;
+    for (std::string_view request : kRequests) {
+      const std::size_t at = written_.find(request, scanned_);
+      if (at < found) {
+        found = at;
+        length = request.size();
+      }
+    }
+    // With output redirected the request is not seen: the answer comes while the query waits.
+    if (found == std::string::npos && !(redirected_ && term.reports.waiting)) return;
+    if (found != std::string::npos) scanned_ = found + length;
+    if (answers_.empty()) {
+      if (found == std::string::npos) return;
+      continue;
+    }
+    type(answers_.front());
+    answers_.pop_front();
+    if (found == std::string::npos) return;
+  }
 }
 
 void FakeTerminal::type(std::string_view bytes) {
@@ -50,7 +90,10 @@ void FakeTerminal::type(std::string_view bytes) {
 
 std::string FakeTerminal::output() {
   stream_flush();
-  return read_all_arrived(master_, 20);
+  std::string text = std::move(written_) + read_all_arrived(master_, 20);
+  written_.clear();
+  scanned_ = 0;
+  return text;
 }
 
 void FakeTerminal::resize(int columns, int rows) {
@@ -63,6 +106,7 @@ void FakeTerminal::resize(int columns, int rows) {
 
 void FakeTerminal::redirect_stdout_to_file() {
   stream_flush();
+  redirected_ = true;
   std::FILE* file = std::tmpfile();
   dup2(fileno(file), STDOUT_FILENO);
   std::fclose(file);

@@ -14,7 +14,7 @@ namespace {
 
 // The key queue, the keyboard and the reports as at program start.
 void forget_keys() {
-  term.keys.read_index = term.keys.write_index = 0;
+  term.keys.read_index = term.keys.write_index = term.keys.line_ends = 0;
   term.keys.key_arrived = 0;
   key_tree_release();
   term.keyboard = Keyboard{};

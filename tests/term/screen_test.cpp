@@ -28,7 +28,7 @@ class Screen : public ::testing::Test {
  protected:
   explicit Screen(int columns = 80, int rows = 25) : terminal_(columns, rows) {
     reset_console();
-    terminal_.type("\033[1;1R");  // the size refresh asks; the console set-up takes its answer
+    terminal_.answer("\033[1;1R");  // the size refresh asks; the console set-up takes its answer
     term_refresh();
     console_setup();
     terminal_.output();
@@ -105,7 +105,7 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
     term_write(std::string(79, static_cast<char>('A' + row % 26)).data(), 79);
   }
   terminal_.resize(100, 30);
-  terminal_.type("\033[1;1R");
+  terminal_.answer("\033[1;1R");
   term_refresh();
   ASSERT_EQ(term.screen.window_columns, 100);
   ASSERT_EQ(term.screen.window_rows, 30);
@@ -116,12 +116,12 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
   EXPECT_EQ(term.screen.shadow.attribute(24, 78), 7);
   EXPECT_EQ(term.screen.shadow.attribute(24, 79), 0);
   terminal_.resize(10, 3);
-  terminal_.type("\033[1;1R");
+  terminal_.answer("\033[1;1R");
   term_refresh();
   EXPECT_EQ(row_text(3, 1, 10), std::string(10, 'D')) << shadow_screen_text();
   for (int size : {1, 1000, 65535}) {  // extreme windows work too, in memory that follows what was written
     terminal_.resize(size, size);
-    terminal_.type("\033[1;1R");
+    terminal_.answer("\033[1;1R");
     term_write("q", 1);
     EXPECT_EQ(term.screen.window_columns, size);
     EXPECT_LT(term.screen.shadow.bytes_held(), 256u * 1024);
@@ -133,7 +133,7 @@ TEST_F(Screen, RefreshHappensOncePerChange) {
   term_write("b", 1);
   EXPECT_EQ(count(terminal_.output(), kCursorRequest), 0);
   terminal_.resize(90, 20);
-  terminal_.type("\033[1;1R");
+  terminal_.answer("\033[1;1R");
   term_write("c", 1);
   term_write("d", 1);
   // The refresh asks for the cursor; the console record's geometry takes the same answer.
@@ -143,7 +143,8 @@ TEST_F(Screen, RefreshHappensOncePerChange) {
 
 TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
   terminal_.redirect_stdout_to_file();  // the size ioctl fails now
-  terminal_.type("\033[8;30;100t\033[1;1R");
+  terminal_.answer("\033[8;30;100t");
+  terminal_.answer("\033[1;1R");
   term.screen.resize_flag = 1;
   term_refresh();
   EXPECT_EQ(term.screen.window_columns, 100);
@@ -167,17 +168,18 @@ TEST_F(Screen, CursorReplyAmidTypedKeys) {
       {"\033[24;80R", 80, 24, ""},
       {"ab\033[5;7Rcd", 7, 5, "ab" "cd"},
       {"\033[D\033[3;4R", 4, 3, std::string("\xff\x4b", 2)},  // an arrow key before the reply
-      {"\033X\033[2;9R", 9, 2, std::string("\xff\x2d", 2)},   // ESC X is Alt+X
+      {"\033x\033[2;9R", 9, 2, std::string("\xff\x2d", 2)},   // ESC x is Alt+x
       {"\033\033[6;6R", 6, 6, "\033"},                        // the Escape key, then the reply
       {"\033\033[6;6Rq", 6, 6, "\033q"},                     // ... and a key after it stays a key
       {"\033[2;3x\033[7;8R", 8, 7, ""},                       // an unknown sequence is skipped
-      {"\033[99999;5R", 5, 99999, ""},                        // absurd, but stored as reported
+      {"\033]0;title\007\033[3;3R", 3, 3, ""},                // a control string from the terminal is skipped
+      {"\033[99999;5R", 5, 25, ""},                           // absurd: taken at the window's edge
   };
   key_tree_release();
   key_tree_build([](const char* id) -> const char* { return std::strcmp(id, "kl") == 0 ? "\033[D" : nullptr; });
   for (const auto& c : cases) {
     term.reports = Reports{};  // each case asks afresh: nothing was written since the last answer
-    terminal_.type(c.typed);
+    terminal_.answer(c.typed);
     int32_t column = 0, row = 0;
     term_cursor_position(&column, &row);
     EXPECT_EQ(column, c.column) << c.typed;
@@ -189,7 +191,7 @@ TEST_F(Screen, CursorReplyAmidTypedKeys) {
 
 TEST_F(Screen, ALateReplyIsNeverTextAndASilentTerminalCostsOneWait) {
   at(3, 4);
-  terminal_.type("k");
+  terminal_.answer("k");  // a key, but no reply
   int32_t column = 0, row = 0;
   term_cursor_position(&column, &row);  // waits for the reply once
   EXPECT_EQ(column, 3);
@@ -203,7 +205,7 @@ TEST_F(Screen, ALateReplyIsNeverTextAndASilentTerminalCostsOneWait) {
   EXPECT_TRUE(term_ask_cursor(&column, &row));  // nothing written since the request: its answer holds
   EXPECT_EQ(column * 100 + row, 605);
   term_write("x", 1);
-  terminal_.type("\033[7;8R");         // answered, so the next question asks again
+  terminal_.answer("\033[7;8R");         // answered, so the next question asks again
   EXPECT_TRUE(term_ask_cursor(&column, &row));
   EXPECT_EQ(column * 100 + row, 807);
   EXPECT_EQ(count(terminal_.output(), kCursorRequest), 1);
@@ -223,7 +225,7 @@ TEST_F(Screen, PlacementClampsTheTrackedCursorButNotTheSequence) {
 }
 
 TEST_F(Screen, ZeroCoordinatesKeepTheCurrentCell) {
-  terminal_.type("\033[7;9R");
+  terminal_.answer("\033[7;9R");
   EXPECT_EQ(term_place_cursor(0, 4, -1), CURSOR_VISIBLE | 7 << 8 | 4);
   EXPECT_EQ(terminal_.output(), kCursorRequest + "\033[7;4H");
 }
@@ -238,13 +240,13 @@ TEST_F(Screen, ValidatedPlacementRefusesCellsOutsideTheViewAndWindow) {
   EXPECT_EQ(terminal_.output(), "");  // nothing moved
   EXPECT_EQ(place_cursor_validated(25, 80, -1, &packed), 0);
   EXPECT_EQ(console_record()->column, 79);
-  terminal_.type("\033[4;2R");
+  terminal_.answer("\033[4;2R");
   EXPECT_EQ(place_cursor_validated(0, 0, 0, &packed), 0);  // asks, re-sends, applies visibility
   EXPECT_EQ(terminal_.output(), "\033[25;80H" + kCursorRequest + "\033[4;2H\033[?25l");
 }
 
 TEST_F(Screen, PlaceCursorFallsBackToVisibilityOnly) {
-  terminal_.type("\033[2;2R");
+  terminal_.answer("\033[2;2R");
   set_error(0);
   EXPECT_EQ(place_cursor(40, 1, 0), 2 << 8 | 2);
   EXPECT_EQ(get_error(), 0);
@@ -257,7 +259,7 @@ TEST_F(Screen, ViewBottomIsFixedOnFirstUse) {
   EXPECT_EQ(first, 1);
   EXPECT_EQ(last, 25);
   terminal_.resize(80, 40);
-  terminal_.type("\033[1;1R");
+  terminal_.answer("\033[1;1R");
   view_range(&first, &last);
   EXPECT_EQ(last, 25);
 }

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+// The key decoder: the bytes a terminal sends, fed with the time they came,
+// turned into keys and replies. It does no I/O and keeps no global state, so
+// a test drives every timing case with a script of bytes and times.
+//
+// A key is a plain byte or an escape sequence. Sequences are recognised with
+// the escape-sequence tree built from the terminal entry's key strings (and
+// the usual spellings); any other sequence is skipped by its ECMA-48 syntax,
+// and the keys after it are kept: CSI runs to its final byte, SS3 takes one
+// byte, a control string (OSC, DCS, SOS, PM, APC) runs to BEL or ST, and ESC
+// with any other byte is that byte with Alt. Cursor and size reports are
+// recognised wherever they arrive: a reply is never a key.
+//
+// Time: a lone ESC waits the escape delay for more (and, while a report is
+// awaited, until the reply's deadline: the ESC may begin it); a begun
+// sequence waits the sequence limit for its next byte. A lone Escape that
+// was acted on because nothing followed in time is taken back when the bytes
+// that follow it (within the sequence limit, no key between) make a key or a
+// reply with it: the decoder then gives KEY_ESCAPE_UNDONE before that key,
+// so the line ends up as if the sequence had come whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+struct KeyNode;  // the escape-sequence tree (keys.cpp builds it)
+
+// What the bytes at the front are. complete: no more bytes will join them.
+enum class Unit { Key, Ignored, CursorReport, SizeReport, Incomplete };
+struct DecodedUnit {
+  Unit kind;
+  int32_t key;         // Unit::Key
+  int32_t a, b;        // reports: row and column, or rows and columns
+  std::size_t length;  // bytes it takes (0 when incomplete)
+};
+
+// How bytes read as keys: the tree of the entry's sequences (after the ESC),
+// and whether a byte from 0x80 to 0xFF is Alt with its low seven bits (xterm's
+// 8-bit meta, outside a UTF-8 locale).
+struct KeyGrammar {
+  const KeyNode* tree;
+  bool eight_bit_meta;
+};
+DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete, const KeyGrammar& grammar);
+
+// What the decoder gives: a key, a reply, or nothing yet.
+struct KeyEvent {
+  enum class Kind : uint8_t { None, Key, CursorReport, SizeReport };
+  Kind kind = Kind::None;
+  int32_t key = -1;    // Kind::Key
+  int32_t a = 0, b = 0;  // replies: row and column, or rows and columns
+};
+
+inline constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
+
+class KeyDecoder {
+ public:
+  struct Timing {
+    int escape_delay_ms = 100;     // ESCDELAY: a lone ESC waits this long for more
+    int sequence_limit_ms = 1000;  // the rest of a begun sequence is awaited this long
+  };
+  // The tree is asked for when a sequence is first decoded (it is built lazily).
+  using TreeSource = const KeyNode* (*)();
+
+  void set_timing(Timing timing) { timing_ = timing; }
+  const Timing& timing() const { return timing_; }
+  void set_tree_source(TreeSource source) { tree_source_ = source; }
+  void set_eight_bit_meta(bool on) { eight_bit_meta_ = on; }
+  // While a report is awaited, a lone ESC waits for the rest until deadline_ms (0: none awaited).
+  void await_reply_until(int64_t deadline_ms) { reply_deadline_ms_ = deadline_ms; }
+  // No more bytes will come (the keyboard ended): what waits is decided as it stands.
+  void set_ended(bool ended) { ended_ = ended; }
+
+  void feed(const uint8_t* bytes, std::size_t count, int64_t now);
+  // The next key or reply whose bytes are decided at now; Kind::None while
+  // nothing is (see deadline).
+  KeyEvent next(int64_t now);
+  // Takes the next reply out of the bytes not yet decoded, wherever it
+  // stands, leaving the keys around it in order; false when there is none.
+  bool take_reply(int64_t now, KeyEvent* reply);
+  // When what waits at the front will be decided as it stands; kNoDeadline if nothing waits.
+  int64_t deadline() const;
+
+  bool has_pending() const { return next_ < bytes_.size() || undo_queued_ || queued_.kind != KeyEvent::Kind::None; }
+  // Whether an undecoded byte may end a line (CR, LF, Ctrl+D): what comes after it may be someone else's.
+  bool holds_line_end() const { return line_ends_ != 0; }
+  // Whether the undecoded bytes end inside what may become a reply: after an
+  // ESC (1) or within "ESC [" and its parameters (2); else 0.
+  int reply_tail() const;
+  // Forgets every byte and every wait (a new script, or a new run).
+  void clear();
+
+ private:
+  enum class Discard : uint8_t { None, Sequence, String };
+  DecodedUnit unit_at(std::size_t at, int64_t now);
+  DecodedUnit front_unit(int64_t now);
+  DecodedUnit discard_front(int64_t now);
+  int64_t wait_end(std::size_t at) const;
+  bool escapes_only(std::size_t at) const;
+  void consume(std::size_t length);
+  void take_out(std::size_t at, std::size_t length);
+  void compact();
+  KeyEvent event_of(const DecodedUnit& unit) const;
+
+  Timing timing_;
+  TreeSource tree_source_ = nullptr;
+  bool eight_bit_meta_ = false;
+  bool ended_ = false;
+  int64_t reply_deadline_ms_ = 0;
+  std::vector<uint8_t> bytes_;
+  std::size_t next_ = 0;               // the oldest byte not yet decoded
+  std::size_t scanned_ = 0;            // from next_ to here: whole units, replies already taken out
+  std::size_t line_ends_ = 0;          // undecoded bytes that may end a line
+  std::vector<std::size_t> breaks_;    // no unit spans one: a reply was taken out, or a wait ran out
+  int64_t last_arrival_ms_ = 0;        // when bytes last came
+  Discard discarding_ = Discard::None;  // within an overlong sequence: dropped as it comes
+  // The last key given was a lone ESC, acted on when nothing followed in time.
+  bool escape_acted_ = false;
+  int64_t escape_arrived_ms_ = 0;
+  bool retracting_ = false;            // the front unit begins with that ESC, put back
+  bool undo_queued_ = false;           // KEY_ESCAPE_UNDONE is due (its sequence was a reply taken out)
+  KeyEvent queued_;                    // the key or reply that follows a KEY_ESCAPE_UNDONE
+};
