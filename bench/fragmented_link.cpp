@@ -4,18 +4,23 @@
 // emulated (tests/support/vt_screen) and answers cursor requests truthfully,
 // but late.
 //
-// For each reply delay (0, 0.5, 1.2 and 2.5 s) it runs trials: choose
-// Fahrenheit, type a random edit of a number (digits, Left, Right, Home, End,
-// Backspace, Delete) with every write split into random pieces 1 to 60 ms
-// apart, then Enter; then it checks the result line against the line the
-// keys should have made, and the echoed line on the screen. It reports the
-// wrong results, wrong echoed lines and requests, and the time from a lone
-// Escape to the cleared line.
+// For each link it runs trials: choose Fahrenheit, type a random edit of a
+// number (digits, Left, Right, Home, End, Backspace, Delete) with every write
+// split into random pieces, then Enter; then it checks the result line
+// against the line the keys should have made, and the echoed line on the
+// screen. The links: pieces 1 to 60 ms apart with replies 0, 0.5, 1.2 and
+// 2.5 s late; and a link that stalls, as a congested or mobile one does:
+// pieces 120 to 450 ms apart (longer than ESCDELAY, inside keys), replies
+// 0.4 s late whose ESC comes 150 ms before the rest. It reports the wrong
+// results, wrong echoed lines and requests, the time from a lone Escape to
+// the cleared line, and how often an idle prompt wakes up in 3 s.
 //
-//   build/bench/fragmented_link [trials per delay] [seed] [program]
-//   (defaults: 20 trials, seed 1, build/tempconv)
+//   build/bench/fragmented_link [trials per link] [seed] [program]
+//   (defaults: 20 trials, seed 1, build/tempconv; the stalling link runs a
+//   third of them, as each takes seconds)
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -72,10 +77,17 @@ Edit random_edit(std::mt19937& random) {
   return edit;
 }
 
+struct Link {
+  int reply_delay_ms;
+  int reply_split_ms;  // the reply's first byte comes this long before the rest
+  int gap_min_ms, gap_max_ms;  // between the pieces of what is typed
+};
+
 // Sends the keys through the link: the stream of their bytes in random
-// pieces, 1 to 60 ms apart, reading what comes meanwhile. A reply the
+// pieces with random gaps, reading what comes meanwhile. A reply the
 // terminal makes meanwhile joins the stream between two keys.
-void type_in_pieces(PtySession& session, const std::vector<std::string>& keys, std::mt19937& random) {
+void type_in_pieces(PtySession& session, const std::vector<std::string>& keys, std::mt19937& random,
+                    const Link& link) {
   std::string stream;
   std::vector<std::size_t> key_ends;
   for (const std::string& key : keys) key_ends.push_back((stream += key).size());
@@ -84,7 +96,7 @@ void type_in_pieces(PtySession& session, const std::vector<std::string>& keys, s
     session.type(stream.substr(at, piece));
     at += piece;
     session.hold_replies(std::find(key_ends.begin(), key_ends.end(), at) == key_ends.end());
-    session.pump(1 + static_cast<int>(random() % 60));
+    session.pump(link.gap_min_ms + static_cast<int>(random() % (link.gap_max_ms - link.gap_min_ms + 1)));
   }
   session.hold_replies(false);
 }
@@ -106,30 +118,45 @@ std::string expected_result(const std::string& line) {
 }
 
 struct Counts {
-  int trials = 0, wrong_results = 0, wrong_echoes = 0, requests = 0, lost = 0;
+  int trials = 0, wrong_results = 0, wrong_echoes = 0, requests = 0;
 };
 
-Counts run_trials(int delay_ms, int trials, unsigned seed, const std::string& program) {
+Counts run_trials(const Link& link, int trials, unsigned seed, const std::string& program) {
   PtyOptions options;
   options.env = {"TERM=xterm"};
   options.emulate = true;
-  options.reply_delay_ms = delay_ms;
+  options.reply_delay_ms = link.reply_delay_ms;
+  options.reply_split_ms = link.reply_split_ms;
   options.program = program;
   PtySession session(options);
   Counts counts;
   std::mt19937 random(seed);
   if (!wait_until(session, 15000, [&] { return cursor_row(session) == "?"; })) return counts;
+  const bool show = std::getenv("FRAGMENTED_LINK_SHOW") != nullptr;
+  // A trial that leaves the program elsewhere than at the next prompt counts
+  // as wrong; Enter brings the menu back for the next one.
+  auto recover = [&](const char* what) {
+    ++counts.trials;
+    ++counts.wrong_results;
+    ++counts.wrong_echoes;
+    if (show) std::fprintf(stderr, "%s; the screen:\n%s\n", what, session.screen().text().c_str());
+    for (int enter = 0; enter < 3 && cursor_row(session) != "?"; ++enter) {
+      session.type("\r");
+      wait_until(session, 3000, [&] { return cursor_row(session) == "?"; });
+    }
+    return cursor_row(session) == "?";
+  };
   for (int trial = 0; trial < trials; ++trial) {
-    type_in_pieces(session, {"1", "\r"}, random);
-    if (!wait_until(session, 15000, [&] { return cursor_row(session).rfind(kPrompt, 0) == 0; })) {
-      ++counts.lost;
-      break;
+    type_in_pieces(session, {"1", "\r"}, random, link);
+    if (!wait_until(session, 5000, [&] { return cursor_row(session).rfind(kPrompt, 0) == 0; })) {
+      if (!recover("no prompt after the choice")) break;
+      continue;
     }
     const Edit edit = random_edit(random);
-    type_in_pieces(session, edit.keys, random);
-    if (!wait_until(session, 15000, [&] { return cursor_row(session) == "?"; })) {
-      ++counts.lost;
-      break;
+    type_in_pieces(session, edit.keys, random, link);
+    if (!wait_until(session, 5000, [&] { return cursor_row(session) == "?"; })) {
+      if (!recover(("no menu after \"" + edit.line + "\"").c_str())) break;
+      continue;
     }
     ++counts.trials;
     // The screen: ..., the echoed line, the result, the menu, "?".
@@ -140,7 +167,7 @@ Counts run_trials(int delay_ms, int trials, unsigned seed, const std::string& pr
                             (edit.line.empty() && screen.row_text(result_row - 1) == kPrompt);
     counts.wrong_results += right_result ? 0 : 1;
     counts.wrong_echoes += right_echo ? 0 : 1;
-    if ((!right_result || !right_echo) && std::getenv("FRAGMENTED_LINK_SHOW") != nullptr) {
+    if ((!right_result || !right_echo) && show) {
       std::string keys;
       for (const std::string& key : edit.keys) keys += key;
       for (char& c : keys) c = c == '\033' ? '~' : (c == '\177' ? '<' : c);
@@ -180,18 +207,54 @@ double escape_echo_ms(const std::string& program) {
   return times[times.size() / 2];
 }
 
+long voluntary_switches(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::atol(line.c_str() + 24);
+  }
+  return -1;
+}
+
+// How often the program wakes while it waits at a prompt with nothing typed.
+long idle_wakeups(const std::string& program) {
+  PtyOptions options;
+  options.env = {"TERM=xterm"};
+  options.emulate = true;
+  options.program = program;
+  PtySession session(options);
+  if (!wait_until(session, 10000, [&] { return cursor_row(session) == "?"; })) return -1;
+  session.settle(300);
+  const long before = voluntary_switches(session.program_pid());
+  session.pump(3000);
+  const long after = voluntary_switches(session.program_pid());
+  session.type("3\r");
+  session.wait_for_exit(5000);
+  return after - before;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int trials = argc > 1 ? std::atoi(argv[1]) : 20;
   const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1;
   const std::string program = argc > 3 ? argv[3] : "";
-  std::printf("reply delay | trials | wrong results | wrong echoed lines | requests\n");
-  for (int delay : {0, 500, 1200, 2500}) {
-    const Counts c = run_trials(delay, trials, seed, program);
-    std::printf("%8d ms | %6d | %13d | %18d | %8d%s\n", delay, c.trials, c.wrong_results, c.wrong_echoes,
-                c.requests, c.lost != 0 ? "  (the program stopped answering)" : "");
+  std::printf("%-44s | trials | wrong results | wrong echoed lines | requests\n", "link");
+  const struct {
+    const char* name;
+    Link link;
+    int trials;
+  } links[] = {
+      {"pieces 1-60 ms apart, replies 0 s late", {0, 0, 1, 60}, trials},
+      {"pieces 1-60 ms apart, replies 0.5 s late", {500, 0, 1, 60}, trials},
+      {"pieces 1-60 ms apart, replies 1.2 s late", {1200, 0, 1, 60}, trials},
+      {"pieces 1-60 ms apart, replies 2.5 s late", {2500, 0, 1, 60}, trials},
+      {"stalls 120-450 ms, replies 0.4 s late, split", {400, 150, 120, 450}, std::max(1, trials / 3)},
+  };
+  for (const auto& l : links) {
+    const Counts c = run_trials(l.link, l.trials, seed, program);
+    std::printf("%-44s | %6d | %13d | %18d | %8d\n", l.name, c.trials, c.wrong_results, c.wrong_echoes, c.requests);
   }
   std::printf("a lone Escape clears the line after %.1f ms (median of 7)\n", escape_echo_ms(program));
+  std::printf("an idle prompt woke %ld times in 3 s\n", idle_wakeups(program));
   return 0;
 }

@@ -234,24 +234,48 @@ void LineView::show(const std::string& line, std::size_t from, std::size_t posit
   place_at(line, position);
 }
 
+namespace {
+
+// The first unit of text laid out from offset whose cell is at or after
+// from, and the offset to write it from.
+std::size_t first_unit_from(std::string_view text, int64_t offset, int64_t from, int32_t width, int64_t* at) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const TextUnit unit = text_unit_at(text, i);
+    if (unit_start(offset, unit.cells, width) >= from) break;
+    offset = unit_start(offset, unit.cells, width) + unit.cells;
+    i += unit.length;
+  }
+  *at = std::max(offset, from);
+  return i;
+}
+
+}  // namespace
+
 void LineView::redraw(const std::string& line, std::size_t position) {
-  // A prompt scrolled off the top is drawn again from the first row.
-  if (prompt_origin_.row < 1) prompt_origin_ = {1, 1};
   forget_layout();
   lay_out_to(line, line.size());
-  const int64_t prompt_start = prompt_origin_.column - 1;
-  place(prompt_origin_);
-  if (!term_clear_below()) {
+  // Rows scrolled off the top cannot be reached: the drawing begins on the first row shown.
+  const int64_t first_shown = prompt_origin_.row < 1 ? (int64_t{1} - prompt_origin_.row) * width_ : 0;
+  const ScreenCell start = first_shown > 0 ? ScreenCell{1, 1} : prompt_origin_;
+  place(start);
+  // tmux takes a clear to the end of the screen from its top-left cell for a
+  // clear screen, and keeps the rows in its history: clear those row by row.
+  const bool at_top_left = start.row == 1 && start.column == 1;
+  if (at_top_left || !term_clear_below()) {
     // Row by row, as far down as the line can reach at either width.
     const int32_t last_row = std::min(height_, cell_at_offset(std::max(before_[line.size()], shown_end_)).row + 1);
-    for (int32_t row = prompt_origin_.row; row <= last_row; ++row) {
-      place({row == prompt_origin_.row ? prompt_origin_.column : 1, row});
+    for (int32_t row = start.row; row <= last_row; ++row) {
+      place({row == start.row ? start.column : 1, row});
       term_clear_to_end_of_row();
     }
-    place(prompt_origin_);
+    place(start);
   }
-  write_text(prompt_, prompt_start);
-  write_text(line, before_[0]);
+  int64_t at = 0;
+  const std::size_t prompt_from = first_unit_from(prompt_, prompt_origin_.column - 1, first_shown, width_, &at);
+  write_text(std::string_view(prompt_).substr(prompt_from), at);
+  const std::size_t line_from = before_[0] >= first_shown ? 0 : index_at(line, cell_at_offset(first_shown));
+  write_text(std::string_view(line).substr(line_from), std::max(before_[line_from], first_shown));
   shown_end_ = before_[line.size()];
   place_at(line, position);
 }
@@ -329,9 +353,19 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
     const int64_t new_offset = offset_of(line, position);
     const int64_t rewrapped_rows = new_offset / width_;
     const int64_t kept_rows = old_offset / old_width;
+    const bool rewrapped = known && column == new_offset % width_ + 1;
     int64_t rows_up = std::min(rewrapped_rows, kept_rows);
-    if (known) rows_up = column == new_offset % width_ + 1 ? rewrapped_rows : kept_rows;
-    prompt_origin_.row = static_cast<int32_t>(std::max<int64_t>(1, row - rows_up));
+    if (known) rows_up = rewrapped ? rewrapped_rows : kept_rows;
+    prompt_origin_.row = static_cast<int32_t>(row - rows_up);  // above the top when the line is taller than what is left
+    if (rewrapped) {
+      // The terminal shows the line as it is laid out at the new width: a
+      // redraw would only break it (tmux keeps the rows scrolled away in its
+      // history, and joins them again when the window widens).
+      shown_end_ = offset_of(line, line.size());
+      note_cursor_below(line);
+      note_screen_seen();
+      return;
+    }
   }
   redraw(line, position);
   note_screen_seen();

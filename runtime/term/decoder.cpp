@@ -199,13 +199,14 @@ void KeyDecoder::compact() {
 void KeyDecoder::feed(const uint8_t* bytes, std::size_t count, int64_t now) {
   if (count == 0) return;
   compact();
+  const std::size_t tail = unfinished_tail();
   const bool pending = next_ < bytes_.size();
   // What waited for these bytes longer than its limit is decided as it
   // stands: they cannot join it. A lone ESC may still begin a CSI or SS3
   // sequence whose next byte stalled on the way, within the sequence limit.
-  const bool continues_escape = (bytes[0] == '[' || bytes[0] == 'O') && pending && bytes_.back() == ESC &&
-                                now - last_arrival_ms_ < timing_.sequence_limit_ms;
-  if (pending && !continues_escape && now >= wait_end(bytes_.back() == ESC ? bytes_.size() - 1 : next_) &&
+  const bool continues_escape = (bytes[0] == '[' || bytes[0] == 'O') && tail + 1 == bytes_.size() &&
+                                bytes_[tail] == ESC && now - last_arrival_ms_ < timing_.sequence_limit_ms;
+  if (tail < bytes_.size() && !continues_escape && now >= wait_end(tail) &&
       (breaks_.empty() || breaks_.back() != bytes_.size())) {
     breaks_.push_back(bytes_.size());
   }
@@ -221,6 +222,18 @@ void KeyDecoder::feed(const uint8_t* bytes, std::size_t count, int64_t now) {
   bytes_.insert(bytes_.end(), bytes, bytes + count);
   line_ends_ += static_cast<std::size_t>(std::count_if(bytes, bytes + count, line_end));
   last_arrival_ms_ = now;
+}
+
+std::size_t KeyDecoder::unfinished_tail() const {
+  const KeyGrammar grammar{tree_source_ != nullptr ? tree_source_() : nullptr, eight_bit_meta_};
+  const std::size_t last_break = breaks_.empty() ? 0 : breaks_.back();
+  std::size_t at = std::max(next_, last_break);
+  while (at < bytes_.size()) {
+    const DecodedUnit unit = decode_unit(bytes_.data() + at, bytes_.size() - at, false, grammar);
+    if (unit.kind == Unit::Incomplete) break;
+    at += unit.length;
+  }
+  return at;
 }
 
 DecodedUnit KeyDecoder::unit_at(std::size_t at, int64_t now) {

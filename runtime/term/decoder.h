@@ -98,6 +98,8 @@ class KeyDecoder {
   DecodedUnit front_unit(int64_t now);
   DecodedUnit discard_front(int64_t now);
   int64_t wait_end(std::size_t at) const;
+  // Where the last unit of the undecoded bytes begins if it may still grow; their end if not.
+  std::size_t unfinished_tail() const;
   bool escapes_only(std::size_t at) const;
   void consume(std::size_t length);
   void take_out(std::size_t at, std::size_t length);

@@ -31,6 +31,16 @@ constexpr int kReserve = 1024;                 // bytes of a backlog left to be 
 
 bool line_end(uint8_t b) { return b == '\r' || b == '\n' || b == 4; }
 
+// How many bytes the tty holds for reading. Bytes the terminal sent a moment
+// ago may still be on their way into that count: poll() brings them in.
+int tty_bytes_waiting() {
+  int waiting = 0;
+  if (ioctl(term.device.tty.fd, FIONREAD, &waiting) != 0) waiting = 0;
+  pollfd tty{term.device.tty.fd, POLLIN, 0};
+  if (waiting == 0 && poll(&tty, 1, 0) > 0 && ioctl(term.device.tty.fd, FIONREAD, &waiting) != 0) waiting = 0;
+  return waiting;
+}
+
 // Reads from the tty into the keyboard's block, without waiting; notes its
 // end. Only while the terminal is driven: a fatal signal that was ignored
 // restores the modes, and the terminal's own line editing then delivers the
@@ -41,10 +51,8 @@ bool read_tty_block() {
   Keyboard& k = term.keyboard;
   if (term.device.tty.fd < 0 || k.ended || term.device.kind == TERM_KIND_OFF) return false;
   if (k.block.known_waiting <= 0) {
-    int waiting = 0;
-    if (ioctl(term.device.tty.fd, FIONREAD, &waiting) != 0) waiting = 0;
-    k.block.known_waiting = waiting;
-    if (waiting <= 0 && term_in_foreground()) return false;
+    k.block.known_waiting = tty_bytes_waiting();
+    if (k.block.known_waiting <= 0 && term_in_foreground()) return false;
   }
   const std::size_t wanted =
       k.block.known_waiting > kReserve ? std::min<std::size_t>(k.block.known_waiting - kReserve, sizeof k.block.bytes) : 1;
@@ -138,9 +146,8 @@ bool keyboard_has_pending() { return term.keyboard.decoder.has_pending(); }
 
 bool keyboard_input_waiting() {
   const Keyboard& k = term.keyboard;
-  if (k.decoder.has_pending() || k.block.next < k.block.end) return true;
-  int waiting = 0;
-  return term.device.tty.fd >= 0 && ioctl(term.device.tty.fd, FIONREAD, &waiting) == 0 && waiting > 0;
+  if (!may_read() || k.block.next < k.block.end) return true;
+  return term.device.tty.fd >= 0 && tty_bytes_waiting() > 0;
 }
 
 void keyboard_wait_until(int64_t deadline_ms) {

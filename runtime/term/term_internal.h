@@ -187,7 +187,8 @@ int64_t keyboard_now_ms();
 void keyboard_fill();
 KeyEvent keyboard_next_event();
 bool keyboard_has_pending();
-// Whether keys are waiting anywhere: in the decoder, read, or still in the tty.
+// Whether keys are waiting that a reply would come behind: a line end not yet
+// taken, or bytes still unread (in the tty, or read and not yet decoded).
 bool keyboard_input_waiting();
 // Blocks until more keyboard bytes, a signal, or the deadline (kNoDeadline: none).
 void keyboard_wait_until(int64_t deadline_ms);

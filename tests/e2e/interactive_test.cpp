@@ -169,6 +169,40 @@ TEST(Interactive, KeysTypedAheadAreKeptInOrder) {
   EXPECT_EQ(tmux.exit_status(), 0);
 }
 
+// What follows the answer that ends the program is the shell's: one paste
+// holds a conversion, the exit choice and a command for the shell after it.
+TEST(Interactive, KeysTypedAfterTheExitChoiceAreLeftForTheShell) {
+  TmuxSession tmux(80, 24, "", TmuxSession::Job::Plain, "read -r typed; echo \"shell read: $typed\"");
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.type("1\r212\r3\recho typed-ahead\r");
+  ASSERT_TRUE(tmux.wait_for_exit()) << tmux.screen_text();
+  EXPECT_EQ(tmux.exit_status(), 0);
+  EXPECT_NE(tmux.screen_text().find("C=  100\n"), std::string::npos) << tmux.screen_text();
+  EXPECT_NE(tmux.screen_text().find("shell read: echo typed-ahead"), std::string::npos) << tmux.screen_text();
+}
+
+// Started with "&", the program takes the terminal when it is brought to the
+// foreground, and edits as usual from then on.
+TEST(Interactive, StartedInTheBackgroundItEditsOnceInTheForeground) {
+  if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
+  TmuxSession tmux(80, 24, "", TmuxSession::Job::Background);
+  tmux.settle(300);
+  tmux.type("fg");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?")) << tmux.screen_text();
+  tmux.keys({"1", "Enter"});
+  ASSERT_TRUE(tmux.wait_for(kFahrenheitPrompt));
+  tmux.type("212");
+  tmux.keys({"Left"});
+  tmux.type("9");
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for(kFahrenheitPrompt + "2192\n" + celsius_line(2192))) << tmux.screen_text();
+  // The modes before were taken while the shell edited its own line: not comparable.
+  tmux.keys({"3", "Enter"});
+  ASSERT_TRUE(tmux.wait_for_exit());
+  EXPECT_EQ(tmux.exit_status(), 0);
+}
+
 TEST(Interactive, APasteOfHundredsOfKeysLosesNothing) {
   TmuxSession tmux(80, 24);
   choose_fahrenheit(tmux);
@@ -189,7 +223,7 @@ TEST(Interactive, InTheBackgroundItDrawsAndAsksNothingUntilBroughtBack) {
   if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
   for (const bool reading_fails : {false, true}) {
     SCOPED_TRACE(reading_fails ? "SIGTTIN ignored: reading the terminal from the background fails" : "bg, then fg");
-    TmuxSession tmux(80, 24, reading_fails ? "trap '' TTIN; " : "", /*job_control=*/true);
+    TmuxSession tmux(80, 24, reading_fails ? "trap '' TTIN; " : "", TmuxSession::Job::Controlled);
     choose_fahrenheit(tmux);
     type_21_and_suspend(tmux);
     tmux.type("bg");
@@ -311,7 +345,7 @@ TEST_P(Geometry, ResizedWhileEditingTheLineIsDrawnAgainAtTheNewWidth) {
 
 TEST_P(Geometry, ContinuedAfterAStopTheLineIsDrawnAgainOnAFreshRow) {
   if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
-  TmuxSession tmux(80, 24, term(), /*job_control=*/true);
+  TmuxSession tmux(80, 24, term(), TmuxSession::Job::Controlled);
   choose_fahrenheit(tmux);
   type_21_and_suspend(tmux);
   bring_back_and_finish_212(tmux);

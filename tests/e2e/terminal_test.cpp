@@ -159,7 +159,8 @@ TEST(TerminalSession, CtrlDOnAnEmptyLineEndsAPlainTerminalSession) {
 }
 
 TEST(TerminalSession, FatalSignalsRestoreTheTerminalAndEndTheProcess) {
-  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV}) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGSEGV, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
+                     SIGVTALRM, SIGPROF, SIGRTMIN + 3}) {
     SCOPED_TRACE(signal);
     PtyOptions options = terminal("xterm");
     options.env.push_back("ASAN_OPTIONS=handle_segv=0");  // a sanitizer build would report the signal itself
@@ -181,6 +182,27 @@ TEST(TerminalSession, FatalSignalsRestoreTheTerminalAndEndTheProcess) {
     EXPECT_NE(session.output().find("\r\r\n" + exit_sequence("xterm")), std::string::npos)
         << ::testing::PrintToString(session.output());
   }
+}
+
+// Over a link of 0.2 s each way, Ctrl+C right after a prompt asked where the
+// cursor is: the reply comes after the program has gone, and must not be
+// left for the shell (it would read ";34R" as its next command).
+TEST(TerminalSession, CtrlCWithARequestOnItsWayLeavesNothingForTheShell) {
+  PtyOptions options;
+  options.env = {"TERM=xterm"};
+  options.emulate = true;
+  options.reply_delay_ms = 400;
+  options.linger_ms = 1200;
+  PtySession session(options);
+  ASSERT_TRUE(session.wait_for("? "));
+  session.settle();
+  session.type("1\r");
+  ASSERT_TRUE(session.wait_for("Fahrenheit: "));
+  ASSERT_TRUE(session.wait_for_from(session.output().find("Fahrenheit: "), "\033[6n"));  // the prompt asks
+  session.type("\003");
+  ASSERT_TRUE(session.wait_for_exit(5000));
+  EXPECT_EQ(session.exit_signal, SIGINT);
+  EXPECT_EQ(session.input_left(), "");
 }
 
 TEST(TerminalSession, SuspendRestoresAndContinueTakesTheTerminalAgain) {

@@ -104,6 +104,7 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"Alt+Left as urxvt sends it moves by a word", "12<urxvt-m-left>2", "212"},
       {"Alt+D kills words after, gathered for Ctrl+Y", "2 12<c-a><m-d><m-d><c-y>", "2 12"},
       {"Alt+Backspace kills words before, gathered", "12 2<m-bs><m-bs><c-y>", "12 2"},
+      {"an arrow whose rest stalls past ESCDELAY: its Escape is undone", "12<stalled-left>3", "132"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -97,6 +97,7 @@ namespace {
 std::vector<int> script;
 std::size_t at = 0;
 int64_t now_ms = 0;
+bool stall_met = false;
 int64_t clock() { return now_ms; }
 
 }  // namespace
@@ -104,6 +105,7 @@ int64_t clock() { return now_ms; }
 void feed(std::vector<int> bytes) {
   script = std::move(bytes);
   at = 0;
+  stall_met = false;
   term.keyboard.clock = clock;
   term.keyboard.ended = false;
 }
@@ -114,9 +116,20 @@ int reader() {
     term.keyboard.ended = true;  // typing is over: whatever waits for keys gives up
     return -1;
   }
-  const int entry = script[at++];
-  if (entry >= 0) return entry;
-  now_ms += entry == GAP ? 2 : 10000;
+  const int entry = script[at];
+  if (entry >= 0) {
+    ++at;
+    return entry;
+  }
+  // A stall is met twice: where the bytes before it stop, and once its time
+  // has passed, when whatever waited on them is decided.
+  if (entry == STALL && !stall_met) {
+    stall_met = true;
+    return -1;
+  }
+  stall_met = false;
+  ++at;
+  now_ms += entry == GAP ? 2 : (entry == STALL ? 150 : 10000);
   return -1;
 }
 
@@ -152,6 +165,13 @@ std::vector<int> typed(std::string_view keys, bool burst) {
     std::string key;
     for (const auto& named : kNamed) {
       if (name == named.name) key = named.bytes;
+    }
+    if (name == "stalled-left") {  // ESC, a stall, then the rest
+      add("\033");
+      bytes.push_back(STALL);
+      for (const char c : std::string_view("OD")) bytes.push_back(static_cast<uint8_t>(c));
+      i = close + 1;
+      continue;
     }
     if (key.empty() && name.size() == 3 && name[1] == '-') {
       key = name[0] == 'c' ? std::string(1, static_cast<char>(name[2] & 0x1F)) : std::string("\033") + name[2];

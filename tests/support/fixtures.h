@@ -31,12 +31,15 @@ class InventedTerminal {
 
 // The keyboard as a script of bytes and gaps, for the key decoder and the
 // line editor: GAP is a moment with nothing pending (2 ms pass, as between
-// two reads of one key over a slow link), PAUSE a long one (every wait for
-// the rest of a sequence runs out). When the script is used up the keyboard
-// ends. Feeding a script sets the keyboard's clock to the script's own.
+// two reads of one key over a slow link), STALL a longer one (150 ms: more
+// than the escape delay, less than the sequence limit, as a congested link
+// holds bytes back), PAUSE a long one (every wait for the rest of a sequence
+// runs out). When the script is used up the keyboard ends. Feeding a script
+// sets the keyboard's clock to the script's own.
 namespace key_script {
 inline constexpr int GAP = -1;
 inline constexpr int PAUSE = -2;
+inline constexpr int STALL = -3;
 void feed(std::vector<int> bytes);
 int reader();  // the key reader to invent a terminal with
 bool used_up();
@@ -46,7 +49,7 @@ bool used_up();
 // <del> <bs> <tab> <esc> <enter> <f1> <pgup> <ins> <btab>, <c-x> for Ctrl
 // with a letter, <m-x> for Alt with a letter, <m-bs>, <c-left> <c-right>
 // <c-up> <m-left> <m-up> as xterm's modifier sequences, <urxvt-m-left> (ESC
-// ESC [ D) and <linux-f1> (ESC [ [ A).
+// ESC [ D), <linux-f1> (ESC [ [ A) and <stalled-left> (ESC, a STALL, O D).
 std::vector<int> typed(std::string_view keys, bool burst = false);
 // An xterm-like entry's key strings, for InventedTerminal.
 const char* xterm_keys(const char* id);

@@ -62,10 +62,24 @@ std::vector<char*> pointers_to(std::vector<std::string>& strings) {
   setpgid(program, program);
   if (!options.background) tcsetpgrp(slave, program);
   (void)!write(report, &program, sizeof program);
-  close(report);
   int status = 0;
   while (waitpid(program, &status, 0) < 0 && errno == EINTR) {
   }
+  if (options.linger_ms > 0) {
+    // What arrives for the terminal after the program ended, and stays unread.
+    usleep(static_cast<useconds_t>(options.linger_ms) * 1000);
+    signal(SIGTTOU, SIG_IGN);
+    tcsetpgrp(slave, getpgrp());  // the terminal's reader now, as the shell would be
+    termios raw{};
+    tcgetattr(slave, &raw);
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON);  // a line not ended is readable too, as readline reads it
+    tcsetattr(slave, TCSANOW, &raw);
+    fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
+    char left[4096];
+    const ssize_t got = read(slave, left, sizeof left);
+    if (got > 0) (void)!write(report, left, static_cast<std::size_t>(got));
+  }
+  close(report);
   _exit(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status));
 }
 
@@ -122,7 +136,7 @@ PtySession::PtySession(PtyOptions options) : options_(std::move(options)) {
     close(in[1]);
   }
   if (read(report[0], &program_pid_, sizeof program_pid_) != sizeof program_pid_) program_pid_ = -1;
-  close(report[0]);
+  left_pipe_ = report[0];
 }
 
 PtySession::~PtySession() {
@@ -131,14 +145,24 @@ PtySession::~PtySession() {
     kill(leader_pid_, SIGKILL);
     waitpid(leader_pid_, nullptr, 0);
   }
-  for (int fd : {master_, slave_, stderr_pipe_, stdout_pipe_}) {
+  for (int fd : {master_, slave_, stderr_pipe_, stdout_pipe_, left_pipe_}) {
     if (fd >= 0) close(fd);
   }
 }
 
+// Keys typed while a reply is half sent come after its rest: a terminal's
+// bytes stay in order however the link splits them.
+void PtySession::type(std::string_view bytes) {
+  if (reply_split_open_) {
+    replies_.push_back({replies_.back().due, std::string(bytes)});
+    return;
+  }
+  send(bytes);
+}
+
 // Writes the bytes as the terminal sends them. A long paste fills the pty's
 // input queue: what the program echoes meanwhile is read, or both would wait.
-void PtySession::type(std::string_view bytes) {
+void PtySession::send(std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     pollfd p{master_, POLLOUT | POLLIN, 0};
@@ -154,7 +178,8 @@ void PtySession::type(std::string_view bytes) {
 bool PtySession::send_due_replies() {
   bool sent = false;
   while (!replies_held_ && !replies_.empty() && replies_.front().due <= Clock::now()) {
-    type(replies_.front().bytes);
+    send(replies_.front().bytes);
+    reply_split_open_ = replies_.front().first_piece;
     replies_.pop_front();
     sent = true;
   }
@@ -203,7 +228,7 @@ void PtySession::answer_requests() {
     if (options_.answer || screen_) {
       const auto due = Clock::now() + std::chrono::milliseconds(options_.reply_delay_ms);
       if (options_.reply_split_ms > 0 && reply.size() > 1) {
-        replies_.push_back({due, reply.substr(0, 1)});
+        replies_.push_back({due, reply.substr(0, 1), true});
         replies_.push_back({due + std::chrono::milliseconds(options_.reply_split_ms), reply.substr(1)});
       } else {
         replies_.push_back({due, reply});
@@ -301,6 +326,7 @@ bool PtySession::wait_until_stopped(bool stopped, int timeout_ms) {
 
 std::string PtySession::stdout_pipe_text() { return read_all_arrived(stdout_pipe_, 0); }
 std::string PtySession::stderr_text() { return read_all_arrived(stderr_pipe_, 0); }
+std::string PtySession::input_left() { return read_all_arrived(left_pipe_, 0); }
 
 termios PtySession::modes() const {
   termios modes{};

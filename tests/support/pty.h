@@ -37,6 +37,9 @@ struct PtyOptions {
   int reply_delay_ms = 0;              // answers arrive this long after the request, as over a slow link
   int reply_split_ms = 0;              // ... their first byte this long before the rest
   std::string program;                 // the binary to run instead of the one under test
+  // The session stays this long after the program ends, and then tells what
+  // the terminal still holds for reading (input_left): what the shell would get.
+  int linger_ms = 0;
 };
 
 class PtySession {
@@ -72,6 +75,7 @@ class PtySession {
   const std::string& output() const { return output_; }  // everything written to the terminal
   std::string stdout_pipe_text();                         // with stdout_to_pipe
   std::string stderr_text();
+  std::string input_left();                               // with linger_ms, after wait_for_exit
   termios modes() const;                                  // the terminal's modes now
   const termios& initial_modes() const { return initial_modes_; }  // before the program started
   int requests_seen() const { return requests_seen_; }
@@ -93,6 +97,7 @@ class PtySession {
   int slave_ = -1;
   int stderr_pipe_ = -1;
   int stdout_pipe_ = -1;
+  int left_pipe_ = -1;     // with linger_ms: what the terminal held after the program
   pid_t leader_pid_ = -1;
   pid_t program_pid_ = -1;
   std::string output_;
@@ -101,12 +106,15 @@ class PtySession {
   std::size_t shown_ = 0;  // output the screen has been fed
   int requests_seen_ = 0;
   bool exited_ = false;
+  void send(std::string_view bytes);
   struct Reply {
     std::chrono::steady_clock::time_point due;
     std::string bytes;
+    bool first_piece = false;  // of a reply split in two
   };
-  std::deque<Reply> replies_;  // answers not sent yet
+  std::deque<Reply> replies_;  // answers not sent yet, and keys typed behind them
   bool replies_held_ = false;
+  bool reply_split_open_ = false;  // the first piece of a reply went out, its rest not yet
 };
 
 // Reads what has arrived on fd (waiting up to timeout_ms for something) and

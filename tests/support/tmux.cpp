@@ -51,7 +51,8 @@ int session_counter = 0;
 
 }  // namespace
 
-TmuxSession::TmuxSession(int columns, int rows, const std::string& before_program, bool job_control) {
+TmuxSession::TmuxSession(int columns, int rows, const std::string& before_program, Job job,
+                         const std::string& after_program) {
   socket_ = "tempconv-test-" + std::to_string(getpid()) + "-" + std::to_string(++session_counter);
   if (!dir_.made()) {
     ADD_FAILURE() << "cannot make a private folder for the tmux session";
@@ -59,14 +60,15 @@ TmuxSession::TmuxSession(int columns, int rows, const std::string& before_progra
   }
   const std::string dir = shell_quote(dir_.path());
   const std::string script = "stty -g > " + dir + "/before; " + before_program + program_shell_command() +
-                             "; echo $? > " + dir + "/status; stty -g > " + dir + "/after; echo DONE; sleep 600";
+                             "; echo $? > " + dir + "/status; " + after_program + (after_program.empty() ? "" : "; ") +
+                             "stty -g > " + dir + "/after; echo DONE; sleep 600";
   started_ = true;
   const std::string size = "-x " + std::to_string(columns) + " -y " + std::to_string(rows);
-  if (job_control) {
+  if (job != Job::Plain) {
     // One job: the script's shell and the program stop and continue together.
     std::ofstream(dir_.path() + "/run") << script << "\n";
     tmux("new-session -d " + size + " " + shell_quote("env PS1='$ ' bash --norc --noprofile -i"));
-    type("sh " + shell_quote(dir_.path() + "/run"));
+    type("sh " + shell_quote(dir_.path() + "/run") + (job == Job::Background ? " &" : ""));
     keys({"Enter"});
   } else {
     tmux("new-session -d " + size + " " + shell_quote("sh -c " + shell_quote(script)));

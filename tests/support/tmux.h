@@ -14,10 +14,14 @@
 class TmuxSession {
  public:
   // Fails the calling test (and starts nothing) when its private folder cannot be made.
-  // before_program is shell text run just before the program on the same command line.
-  // With job_control the program runs as a job of an interactive shell, which
-  // can stop it (C-z) and take it back ("fg").
-  TmuxSession(int columns, int rows, const std::string& before_program = "", bool job_control = false);
+  // before_program is shell text run just before the program on the same
+  // command line, after_program shell text run right after it ends (its
+  // status is kept first). As a Controlled job the program runs as a job of
+  // an interactive shell, which can stop it (C-z) and take it back ("fg"); as
+  // a Background one it starts in the background ("&").
+  enum class Job { Plain, Controlled, Background };
+  TmuxSession(int columns, int rows, const std::string& before_program = "", Job job = Job::Plain,
+              const std::string& after_program = "");
   ~TmuxSession();
   TmuxSession(const TmuxSession&) = delete;
   TmuxSession& operator=(const TmuxSession&) = delete;

@@ -68,34 +68,108 @@ TEST_F(KeyDecoding, EscapeAloneIsTheEscapeKeyAndEscapeBeforeAKeyIsAlt) {
                               KEY_ALT_LEFT, KEY_ALT_RIGHT, KEY_ALT_LEFT}));
 }
 
-// Every cut point of each key, the two pieces arriving in two reads.
+// Every cut point of each key, the two pieces arriving in two reads 60 ms
+// apart, and again with a stall longer than the escape delay between them:
+// still the whole key. A lone ESC acted on as the Escape key before the rest
+// of its sequence came is taken back (KEY_ESCAPE_UNDONE) when the rest makes
+// the key with it; a key typed after an Escape is that key.
 TEST_F(KeyDecoding, AKeySplitAcrossReadsIsTheWholeKey) {
   const struct {
     const char* name;
     std::string bytes;
     int32_t key;
+    Keys stalled_after_escape;  // the keys when the stall comes right after the ESCs
   } cases[] = {
-      {"Left", "\033OD", KEY_LEFT},          {"Delete", "\033[3~", KEY_DELETE},
-      {"Home", "\033OH", KEY_HOME},          {"End", "\033[4~", KEY_END},
-      {"Ctrl+Left", "\033[1;5D", KEY_CTRL_LEFT}, {"F5", "\033[15~", KEY_F5},
-      {"Shift+Tab (unknown)", "\033[Z", -1}, {"Alt+x", "\033x", extended_key(0x2D)},
-      {"Alt+Left as urxvt sends it", "\033\033[D", KEY_ALT_LEFT},
+      {"Left", "\033OD", KEY_LEFT, {27, KEY_ESCAPE_UNDONE, KEY_LEFT}},
+      {"Delete", "\033[3~", KEY_DELETE, {27, KEY_ESCAPE_UNDONE, KEY_DELETE}},
+      {"Home", "\033OH", KEY_HOME, {27, KEY_ESCAPE_UNDONE, KEY_HOME}},
+      {"End", "\033[4~", KEY_END, {27, KEY_ESCAPE_UNDONE, KEY_END}},
+      {"Ctrl+Left", "\033[1;5D", KEY_CTRL_LEFT, {27, KEY_ESCAPE_UNDONE, KEY_CTRL_LEFT}},
+      {"F5", "\033[15~", KEY_F5, {27, KEY_ESCAPE_UNDONE, KEY_F5}},
+      {"Shift+Tab (unknown)", "\033[Z", -1, {27, KEY_ESCAPE_UNDONE}},
+      {"Alt+x: Escape, then x", "\033x", extended_key(0x2D), {27, 'x'}},
+      {"Alt+Left as urxvt sends it: Escape, then Left", "\033\033[D", KEY_ALT_LEFT, {27, KEY_LEFT}},
   };
   entry["k5"] = "\033[15~";
   rebuild();
   for (const auto& c : cases) {
-    for (std::size_t cut = 1; cut < c.bytes.size(); ++cut) {
-      std::vector<int> bytes{'1'};
-      for (std::size_t i = 0; i < c.bytes.size(); ++i) {
-        if (i == cut) bytes.insert(bytes.end(), 30, GAP);  // 60 ms between the pieces
-        bytes.push_back(static_cast<uint8_t>(c.bytes[i]));
+    for (const bool stall : {false, true}) {
+      for (std::size_t cut = 1; cut < c.bytes.size(); ++cut) {
+        std::vector<int> bytes{'1'};
+        for (std::size_t i = 0; i < c.bytes.size(); ++i) {
+          if (i == cut && stall) bytes.push_back(key_script::STALL);
+          if (i == cut && !stall) bytes.insert(bytes.end(), 30, GAP);  // 60 ms between the pieces
+          bytes.push_back(static_cast<uint8_t>(c.bytes[i]));
+        }
+        bytes.push_back('2');
+        Keys expected{'1'};
+        if (stall && c.bytes.find_first_not_of('\033') >= cut) {  // the stall right after the ESCs
+          expected.insert(expected.end(), c.stalled_after_escape.begin(), c.stalled_after_escape.end());
+        } else if (c.key >= 0) {
+          expected.push_back(c.key);
+        }
+        expected.push_back('2');
+        feed(bytes);
+        EXPECT_EQ(take_all(), expected) << c.name << " cut after " << cut << (stall ? " by a stall" : "");
       }
-      bytes.push_back('2');
-      Keys expected{'1', c.key, '2'};
-      if (c.key < 0) expected = {'1', '2'};
-      feed(bytes);
-      EXPECT_EQ(take_all(), expected) << c.name << " cut after " << cut;
     }
+  }
+}
+
+// The decoder alone, fed pieces at given times (milliseconds) and asked for
+// keys as time passes: stalls inside keys and replies, a reply awaited,
+// control strings, a runaway sequence, and 8-bit meta. Events read "k:<code>"
+// for a key and "cursor:<row>;<column>" for a reply.
+TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
+  InventedTerminal terminal(key_script::reader, key_script::xterm_keys);
+  struct Piece {
+    int64_t at_ms;
+    std::string bytes;
+  };
+  const struct {
+    const char* name;
+    std::vector<Piece> pieces;
+    std::vector<std::string> events;
+    int64_t reply_awaited_until = 0;  // a request outstanding until then
+    bool eight_bit_meta = false;
+  } cases[] = {
+      {"the rest of an arrow 150 ms after its ESC: the Escape is taken back",
+       {{0, "\033"}, {150, "OD1"}}, {"k:27", "k:65279", "k:19455", "k:49"}},
+      {"a stall inside a sequence, within the second", {{0, "\033[3"}, {450, "~"}}, {"k:21503"}},
+      {"a reply whose ESC comes 150 ms early, while awaited", {{0, "\033"}, {150, "[5;1R"}, {200, "x"}},
+       {"cursor:5;1", "k:120"}, 1000},
+      {"... and when no longer awaited: not text either", {{0, "\033"}, {150, "[5;1R"}},
+       {"k:27", "k:65279", "cursor:5;1"}},
+      {"a lone Escape while a reply is awaited acts at the reply's deadline", {{0, "\033"}, {1200, "x"}},
+       {"k:27", "k:120"}, 1000},
+      {"Escape, then x: two keys", {{0, "\033"}, {150, "x"}}, {"k:27", "k:120"}},
+      {"more than the sequence limit after the ESC: the rest is text", {{0, "\033"}, {1100, "[D"}},
+       {"k:27", "k:91", "k:68"}},
+      {"an OSC string is skipped whole", {{0, "\033]0;title\007" "5"}}, {"k:53"}},
+      {"... also split by stalls, ended by ST", {{0, "\033]0;ti"}, {300, "tle\033"}, {600, "\\5"}}, {"k:53"}},
+      {"a runaway sequence ends when the terminal stops sending it",
+       {{0, "\033[" + std::string(300, '1')}, {10, std::string(300, '2')}, {1500, "7"}}, {"k:55"}},
+      {"8-bit meta: 0xE2 is Alt+B", {{0, "\xe2" "a"}}, {"k:12543", "k:97"}, 0, true},
+      {"without it, the byte itself", {{0, "\xe2"}}, {"k:226"}},
+  };
+  for (const auto& c : cases) {
+    KeyDecoder decoder;
+    decoder.set_tree_source(key_tree);
+    decoder.set_eight_bit_meta(c.eight_bit_meta);
+    decoder.await_reply_until(c.reply_awaited_until);
+    std::vector<std::string> events;
+    std::size_t next_piece = 0;
+    for (int64_t now = 0; now <= 5000; now += 10) {
+      while (next_piece < c.pieces.size() && c.pieces[next_piece].at_ms <= now) {
+        const std::string& bytes = c.pieces[next_piece++].bytes;
+        decoder.feed(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), now);
+      }
+      for (KeyEvent e; (e = decoder.next(now)).kind != KeyEvent::Kind::None;) {
+        events.push_back(e.kind == KeyEvent::Kind::Key ? "k:" + std::to_string(e.key)
+                                                       : "cursor:" + std::to_string(e.a) + ";" + std::to_string(e.b));
+      }
+    }
+    EXPECT_EQ(events, c.events) << c.name;
   }
 }
 
