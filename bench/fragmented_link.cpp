@@ -20,7 +20,6 @@
 //   third of them, as each takes seconds)
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -121,13 +120,19 @@ struct Counts {
   int trials = 0, wrong_results = 0, wrong_echoes = 0, requests = 0;
 };
 
-Counts run_trials(const Link& link, int trials, unsigned seed, const std::string& program) {
+// An xterm whose screen is emulated and answers requests at once.
+PtyOptions emulated_xterm(const std::string& program) {
   PtyOptions options;
   options.env = {"TERM=xterm"};
   options.emulate = true;
+  options.program = program;
+  return options;
+}
+
+Counts run_trials(const Link& link, int trials, unsigned seed, const std::string& program) {
+  PtyOptions options = emulated_xterm(program);
   options.reply_delay_ms = link.reply_delay_ms;
   options.reply_split_ms = link.reply_split_ms;
-  options.program = program;
   PtySession session(options);
   Counts counts;
   std::mt19937 random(seed);
@@ -183,11 +188,7 @@ Counts run_trials(const Link& link, int trials, unsigned seed, const std::string
 
 // The time from a lone Escape to the line cleared on the screen.
 double escape_echo_ms(const std::string& program) {
-  PtyOptions options;
-  options.env = {"TERM=xterm"};
-  options.emulate = true;
-  options.program = program;
-  PtySession session(options);
+  PtySession session(emulated_xterm(program));
   std::vector<double> times;
   if (!wait_until(session, 10000, [&] { return cursor_row(session) == "?"; })) return -1;
   session.type("1\r");
@@ -207,26 +208,14 @@ double escape_echo_ms(const std::string& program) {
   return times[times.size() / 2];
 }
 
-long voluntary_switches(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("voluntary_ctxt_switches:", 0) == 0) return std::atol(line.c_str() + 24);
-  }
-  return -1;
-}
-
 // How often the program wakes while it waits at a prompt with nothing typed.
 long idle_wakeups(const std::string& program) {
-  PtyOptions options;
-  options.env = {"TERM=xterm"};
-  options.emulate = true;
-  options.program = program;
-  PtySession session(options);
+  PtySession session(emulated_xterm(program));
   if (!wait_until(session, 10000, [&] { return cursor_row(session) == "?"; })) return -1;
   session.settle(300);
-  const long before = voluntary_switches(session.program_pid());
+  const long before = process_status(session.program_pid(), "voluntary_ctxt_switches");
   session.pump(3000);
-  const long after = voluntary_switches(session.program_pid());
+  const long after = process_status(session.program_pid(), "voluntary_ctxt_switches");
   session.type("3\r");
   session.wait_for_exit(5000);
   return after - before;

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "tests/support/pty.h"
@@ -21,14 +20,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-long peak_rss_kib(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
 
 PtyOptions options_for(const std::string& program) {
   PtyOptions options;
@@ -52,7 +43,7 @@ void paste(std::size_t bytes, const std::string& program) {
   session.type(text);
   const bool done = session.wait_for_from(offset, "C=  100", 600000);
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  const long rss = peak_rss_kib(session.program_pid());
+  const long rss = process_status(session.program_pid(), "VmHWM");
   if (done) {
     std::printf("%8zu bytes: %9.1f ms, %7.3f us per byte, peak RSS %ld KiB\n", bytes, ms, ms * 1000 / bytes, rss);
   } else {
@@ -73,7 +64,7 @@ long window_peak(int columns, int rows, const std::string& program) {
   session.type("0\r");
   session.wait_for_count("? ", 2, 10000);
   session.settle(200);
-  const long rss = peak_rss_kib(session.program_pid());
+  const long rss = process_status(session.program_pid(), "VmHWM");
   session.type("3\r");
   session.wait_for_exit(10000);
   return rss;

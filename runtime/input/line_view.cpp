@@ -124,6 +124,7 @@ void LineView::lay_out_to(const std::string& line, std::size_t index) {
 }
 
 void LineView::changed_from(const std::string& line, std::size_t from) {
+  unshown_from_ = std::min(unshown_from_, from);
   if (from == 0 || from - 1 >= valid_) {
     valid_ = std::min(valid_, from);
   } else {
@@ -218,6 +219,7 @@ void LineView::note_cursor_below(const std::string& line) {
 }
 
 void LineView::show(const std::string& line, std::size_t from, std::size_t position) {
+  unshown_from_ = kAllShown;
   from = std::min(from, line.size());
   lay_out_to(line, line.size());
   const int64_t start = before_[from];  // before any blank a wide unit leaves
@@ -253,6 +255,7 @@ std::size_t first_unit_from(std::string_view text, int64_t offset, int64_t from,
 }  // namespace
 
 void LineView::redraw(const std::string& line, std::size_t position) {
+  unshown_from_ = kAllShown;
   forget_layout();
   lay_out_to(line, line.size());
   // Rows scrolled off the top cannot be reached: the drawing begins on the first row shown.
@@ -326,8 +329,11 @@ bool LineView::ready_to_follow(int* wait_ms) {
 }
 
 void LineView::follow_screen_change(const std::string& line, std::size_t position, bool continued) {
-  const int32_t old_width = width_;
-  const int64_t old_offset = offset_of(line, position);
+  // Where the cursor was last drawn, in cells from the prompt's row, and at
+  // what width: the terminal moved it from there (keys may have changed the
+  // line since, unshown).
+  const int32_t drawn_width = width_;
+  const int64_t drawn_offset = linear(cursor_) - linear({1, prompt_origin_.row});
   read_window();
   forget_layout();
   int32_t column = 0, row = 0;
@@ -346,23 +352,28 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
     prompt_origin_ = {1, row};
     cursor_ = {1, row};
   } else {
-    // The cursor stood on the cell of position. Terminals that rewrap their
-    // rows at the new width (tmux) show it at the matching column; others keep
-    // the rows as they were. Not told which, the view goes up no further than
-    // either would have it, so nothing above the prompt is cleared.
-    const int64_t new_offset = offset_of(line, position);
-    const int64_t rewrapped_rows = new_offset / width_;
-    const int64_t kept_rows = old_offset / old_width;
-    const bool rewrapped = known && column == new_offset % width_ + 1;
+    // Terminals that rewrap their rows at the new width (tmux) show the
+    // cursor at the column its drawn cell has there; others keep the rows as
+    // they were (xterm, cutting the cursor's column to the width). Not told
+    // which, the view goes up no further than either would have it, so
+    // nothing above the prompt is cleared.
+    const int64_t rewrapped_rows = drawn_offset / width_;
+    const int64_t kept_rows = drawn_offset / drawn_width;
+    const bool rewrapped = known && column == drawn_offset % width_ + 1;
     int64_t rows_up = std::min(rewrapped_rows, kept_rows);
     if (known) rows_up = rewrapped ? rewrapped_rows : kept_rows;
     prompt_origin_.row = static_cast<int32_t>(row - rows_up);  // above the top when the line is taller than what is left
     if (rewrapped) {
-      // The terminal shows the line as it is laid out at the new width: a
-      // redraw would only break it (tmux keeps the rows scrolled away in its
-      // history, and joins them again when the window widens).
-      shown_end_ = offset_of(line, line.size());
-      note_cursor_below(line);
+      // The terminal shows the line as it was drawn, laid out at the new
+      // width: a redraw would only break it (tmux keeps the rows scrolled
+      // away in its history, and joins them again when the window widens).
+      // What changed since is shown as any change is.
+      const std::size_t unshown = unshown_from_;
+      if (unshown != kAllShown) {
+        show(line, unshown, position);
+      } else {
+        place_at(line, position);
+      }
       note_screen_seen();
       return;
     }

@@ -105,6 +105,8 @@ class LineView {
   int32_t width_ = 80;
   int32_t height_ = 24;
   int64_t shown_end_ = 0;           // offset of the cell after the line as last shown
+  static constexpr std::size_t kAllShown = std::string::npos;
+  std::size_t unshown_from_ = kAllShown;  // the first index changed since the line was last shown
   // The layout: for each byte index that starts a unit, the offset before the
   // unit (a wide unit that would cross the margin moves on from there); for
   // other bytes kNotAStart; at line.size(), the offset after the line.

@@ -162,4 +162,34 @@ TEST(CursorReplies, RepliesLaterThanTheWaitAreNeverTextAndNothingIsDrawnAbove) {
   EXPECT_EQ(session.screen().text(), expected);
 }
 
+// A storm of resizes while typing, over a link whose replies take 0.4 s, on
+// a terminal that keeps its rows (xterm): one copy of the prompt and the
+// line, and the row above it untouched.
+TEST(CursorReplies, TypingThroughAResizeStormLeavesTheRowsAboveAlone) {
+  PtyOptions options;
+  options.env = {"TERM=xterm"};
+  options.emulate = true;
+  options.reply_delay_ms = 400;
+  PtySession session(options);
+  ASSERT_TRUE(session.wait_for("? "));
+  session.type("1\r");
+  ASSERT_TRUE(session.wait_for("Fahrenheit: "));
+  const std::string digits = "1234567890123456789012345678901234567890";
+  session.type(digits);
+  session.settle(600);
+  int key = 0;
+  for (const int width : {60, 20, 70, 30, 15, 50, 80}) {
+    session.type(std::to_string(key++));
+    session.resize(width, 24);
+    session.pump(30);
+  }
+  session.settle(1500);
+  const std::string line = "Input temperature in Fahrenheit: " + digits + "0123456";
+  EXPECT_EQ(session.screen().row_text(5), "? 1") << session.screen().text();
+  EXPECT_EQ(session.screen().row_text(6), line) << session.screen().text();
+  EXPECT_EQ(session.screen().row_text(7), "") << session.screen().text();
+  session.type("\r3\r");
+  ASSERT_TRUE(session.wait_for_exit(8000));
+}
+
 }  // namespace

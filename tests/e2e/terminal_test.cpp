@@ -262,7 +262,11 @@ class CustomEntries : public ::testing::Test {
     source << "tc-noam|no automatic margins,\n"
               "\tcup=\\E[%i%p1%d;%p2%dH, smkx=\\E[?1h\\E=, rmkx=\\E[?1l\\E>, sgr0=\\E[0m,\n"
               "tc-noks|automatic margins but no keypad strings,\n"
-              "\tam, cup=\\E[%i%p1%d;%p2%dH, sgr0=\\E[0m, cnorm=\\E[?25h,\n";
+              "\tam, cup=\\E[%i%p1%d;%p2%dH, sgr0=\\E[0m, cnorm=\\E[?25h,\n"
+              "tc-longsgr0|an attribute reset longer than a kilobyte,\n"
+              "\tam, cup=\\E[%i%p1%d;%p2%dH, cnorm=\\E[?25h, sgr0=";
+    for (int i = 0; i < 400; ++i) source << "\\E[0m";
+    source << ",\n";
     source.close();
     const std::string command = "tic -o '" + dir_.path() + "' '" + dir_.path() + "/entries.src' >/dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -282,14 +286,20 @@ TEST_F(CustomEntries, WithoutAutomaticMarginsTheTerminalIsLeftAlone) {
   EXPECT_EQ(session.exit_status, 0);
 }
 
-TEST_F(CustomEntries, MissingKeypadStringsAreSimplyNotSent) {
-  PtySession session(with_entry("tc-noks"));
-  const termios before = session.initial_modes();
-  run_to_exit(session);
-  EXPECT_EQ(without_requests(session.output()).rfind("Choose", 0), 0u);  // nothing else before the menu
-  const std::string tail = "\033[0m\033[?25h";
-  EXPECT_EQ(session.output().substr(session.output().size() - tail.size()), tail);
-  EXPECT_TRUE(same_modes(before, session.modes()));
+TEST_F(CustomEntries, MissingKeypadStringsAreSimplyNotSentAndLongOnesWhole) {
+  std::string long_reset;
+  for (int i = 0; i < 400; ++i) long_reset += "\033[0m";
+  for (const auto& [term, tail] : {std::pair<std::string, std::string>{"tc-noks", "\033[0m\033[?25h"},
+                                   {"tc-longsgr0", long_reset + "\033[?25h"}}) {
+    SCOPED_TRACE(term);
+    PtySession session(with_entry(term));
+    const termios before = session.initial_modes();
+    run_to_exit(session);
+    EXPECT_EQ(without_requests(session.output()).rfind("Choose", 0), 0u);  // nothing else before the menu
+    ASSERT_GE(session.output().size(), tail.size());
+    EXPECT_EQ(session.output().substr(session.output().size() - tail.size()), tail);
+    EXPECT_TRUE(same_modes(before, session.modes()));
+  }
 }
 
 }  // namespace

@@ -354,6 +354,15 @@ std::string terminfo_string(const std::string& term, const char* capability) {
   return result;
 }
 
+long process_status(pid_t pid, std::string_view field) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.size() > field.size() && line.compare(0, field.size(), field) == 0 && line[field.size()] == ':')
+      return std::atol(line.c_str() + field.size() + 1);
+  }
+  return -1;
+}
+
 bool same_modes(const termios& a, const termios& b) {
   return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
          a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;

@@ -127,5 +127,8 @@ std::string read_all_arrived(int fd, int quiet_ms);
 // as the program writes it ("" when the entry lacks it).
 std::string terminfo_string(const std::string& term, const char* capability);
 
+// A number from /proc/<pid>/status ("VmHWM", "voluntary_ctxt_switches"); -1 if absent.
+long process_status(pid_t pid, std::string_view field);
+
 // A termios comparison that covers what matters to the user of the terminal.
 bool same_modes(const termios& a, const termios& b);
