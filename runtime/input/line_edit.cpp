@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr int kKeyWaitMs = 25;
 constexpr int kTabStop = 8;
 constexpr std::size_t kHistoryLines = 100;
 
