@@ -178,9 +178,10 @@ void PtySession::send(std::string_view bytes) {
 bool PtySession::send_due_replies() {
   bool sent = false;
   while (!replies_held_ && !replies_.empty() && replies_.front().due <= Clock::now()) {
-    send(replies_.front().bytes);
-    reply_split_open_ = replies_.front().first_piece;
+    const Reply reply = std::move(replies_.front());  // taken first: sending reads, which sends what is due
     replies_.pop_front();
+    reply_split_open_ = reply.first_piece;
+    send(reply.bytes);
     sent = true;
   }
   return sent;
