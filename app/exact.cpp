@@ -1,286 +1,201 @@
 // SPDX-License-Identifier: MIT
-#include "app/exact.h"
-
+// The exact conversion: scale names and suffixes, and the usual value (at
+// most 19 significant digits, a small exponent) converted with 128-bit
+// integers. Everything else goes to the decimal path (exact_decimal.cpp),
+// which also rejects what is not a value.
+//
+// With the value as V / 10^s (V an integer), a conversion is
+// (a V + b 10^(s-2)) / (c 10^s): one integer, and a division by 1, 5 or 9
+// and a power of ten. Rounding it to k digits is one more integer division:
+// round(value x 10^shift), ties to even, from the remainder.
 #include <algorithm>
-#include <cstdint>
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "app/exact_internal.h"
+#include "runtime/print/print.h"
 
 namespace {
 
-// A number held exactly: (-1 if negative) x digits / (divisor x 10^scale).
-// digits holds decimal digit values (0 to 9), most significant first, with
-// no leading zero; none at all is zero. The divisor is 1, 9 or 81.
-struct Exact {
-  bool negative = false;
-  std::string digits;
-  int64_t scale = 0;
-  uint32_t divisor = 1;
+using u128 = unsigned __int128;
+using i128 = __int128;
+
+constexpr auto kPowersOfTen = [] {
+  std::array<u128, 39> powers{};
+  powers[0] = 1;
+  for (std::size_t n = 1; n < powers.size(); ++n) powers[n] = powers[n - 1] * 10;
+  return powers;
+}();
+u128 power_of_ten(int64_t n) { return kPowersOfTen[static_cast<std::size_t>(n)]; }
+
+int bit_length(u128 x) {
+  const auto high = static_cast<uint64_t>(x >> 64);
+  return high != 0 ? 128 - std::countl_zero(high) : 64 - std::countl_zero(static_cast<uint64_t>(x));
+}
+
+// The number of decimal digits of x (x > 0): from its bit length, then one comparison.
+int decimal_length(u128 x) {
+  const int estimate = (bit_length(x) * 1233) >> 12;  // floor(log10(2^bits)), or one less than the length
+  return estimate < 39 && x >= power_of_ten(estimate) ? estimate + 1 : estimate;
+}
+
+// The decimal digits of x, most significant first; returns the end.
+char* write_digits(char* out, u128 x) {
+  char reversed[40];
+  int count = 0;
+  auto low_digits = [&](uint64_t part, bool pad) {
+    for (int i = 0; part != 0 || (pad && i < 19) || count == 0; ++i, part /= 10) reversed[count++] = static_cast<char>('0' + part % 10);
+  };
+  if (x >> 64 == 0) {  // the usual case: two digits at a time
+    static constexpr auto kPairs = [] {
+      std::array<char, 200> pairs{};
+      for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+      }
+      return pairs;
+    }();
+    uint64_t part = static_cast<uint64_t>(x);
+    char* const end = out + decimal_length(x);
+    char* p = end;
+    // Eight digits at a time in 32 bits, so that the divisions do not wait on each other.
+    for (; part >= 100000000; part /= 100000000) {
+      auto eight = static_cast<uint32_t>(part % 100000000);
+      for (int i = 0; i < 4; ++i, eight /= 100, p -= 2) std::memcpy(p - 2, &kPairs[2 * (eight % 100)], 2);
+    }
+    auto rest = static_cast<uint32_t>(part);
+    for (; rest >= 10; rest /= 100, p -= 2) std::memcpy(p - 2, &kPairs[2 * (rest % 100)], 2);
+    if (p != out) *--p = static_cast<char>('0' + rest);
+    return end;
+  } else {
+    const u128 split = power_of_ten(19);
+    low_digits(static_cast<uint64_t>(x % split), true);
+    const u128 high = x / split;
+    if (high >> 64 == 0) {
+      low_digits(static_cast<uint64_t>(high), false);
+    } else {
+      low_digits(static_cast<uint64_t>(high % split), true);
+      low_digits(static_cast<uint64_t>(high / split), false);
+    }
+  }
+  while (count > 0) *out++ = reversed[--count];
+  return out;
+}
+
+// A value of at most 19 significant digits: -1 if negative x mantissa x 10^exponent.
+struct Small {
+  bool negative;
+  uint64_t mantissa;
+  int64_t exponent;
 };
 
-// A constant: units / 10^scale.
-struct Constant {
-  int64_t units;
-  int scale;
-};
-constexpr Constant kCelsiusZeroInKelvin{27315, 2};       // 273.15
-constexpr Constant kFahrenheitZeroInRankine{45967, 2};   // 459.67
-constexpr Constant kCelsiusZeroInFahrenheit{32, 0};
-constexpr Constant kCelsiusZeroInRankine{49167, 2};      // 491.67 = 32 + 459.67
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-void strip_leading_zeros(std::string& digits) {
-  const std::size_t first = digits.find_first_not_of('\0');
-  digits.erase(0, first == std::string::npos ? digits.size() : first);
-}
-
-// digits x factor, factor below 2^32.
-void multiply(std::string& digits, uint32_t factor) {
-  uint64_t carry = 0;
-  for (std::size_t i = digits.size(); i-- > 0;) {
-    const uint64_t product = uint64_t{static_cast<uint8_t>(digits[i])} * factor + carry;
-    digits[i] = static_cast<char>(product % 10);
-    carry = product / 10;
-  }
-  for (; carry != 0; carry /= 10) digits.insert(digits.begin(), static_cast<char>(carry % 10));
-  strip_leading_zeros(digits);
-}
-
-// Compares two magnitudes without leading zeros.
-int compare(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
-  return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
-}
-
-// a += b, both magnitudes.
-void add_to(std::string& a, const std::string& b) {
-  if (a.size() < b.size()) a.insert(0, b.size() - a.size(), '\0');
-  int carry = 0;
-  std::size_t i = a.size(), j = b.size();
-  while (i-- > 0) {
-    const int sum = a[i] + (j > 0 ? b[--j] : 0) + carry;
-    a[i] = static_cast<char>(sum % 10);
-    carry = sum / 10;
-  }
-  if (carry != 0) a.insert(a.begin(), static_cast<char>(carry));
-}
-
-// a -= b, magnitudes with a >= b.
-void subtract_from(std::string& a, const std::string& b) {
-  int borrow = 0;
-  std::size_t i = a.size(), j = b.size();
-  while (i-- > 0) {
-    int difference = a[i] - (j > 0 ? b[--j] : 0) - borrow;
-    borrow = difference < 0 ? 1 : 0;
-    a[i] = static_cast<char>(difference + 10 * borrow);
-  }
-  strip_leading_zeros(a);
-}
-
-// The value as written: an optional sign, digits with an optional point (at
-// least one digit), and an optional exponent of at most EXACT_EXPONENT_MAX.
-ValueError parse(std::string_view text, Exact* value) {
-  std::size_t at = 0;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) value->negative = text[at++] == '-';
-  bool any_digit = false;
-  bool point = false;
-  for (; at < text.size(); ++at) {
-    if (is_digit(text[at])) {
-      any_digit = true;
-      if (!value->digits.empty() || text[at] != '0') value->digits.push_back(static_cast<char>(text[at] - '0'));
-      if (point) ++value->scale;
-    } else if (text[at] == '.' && !point) {
+// Reads a usual value quickly; false for anything else (more digits, a
+// large exponent, what is not a value), which the decimal path reads.
+bool parse_small(std::string_view text, Small* value) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  value->negative = p < end && *p == '-';
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  uint64_t mantissa = 0;
+  int digits = 0;
+  int64_t fraction = 0;
+  bool any = false, point = false;
+  for (; p < end; ++p) {
+    const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0');
+    if (digit < 10) {
+      any = true;
+      if ((mantissa != 0 || digit != 0) && ++digits > 19) return false;
+      mantissa = mantissa * 10 + digit;
+      fraction += point ? 1 : 0;
+    } else if (*p == '.' && !point) {
       point = true;
     } else {
       break;
     }
   }
-  if (!any_digit) return ValueError::NotANumber;
-  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-    ++at;
-    bool negative_exponent = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative_exponent = text[at++] == '-';
-    if (at == text.size()) return ValueError::NotANumber;
-    int64_t exponent = 0;
-    for (; at < text.size() && is_digit(text[at]); ++at)
-      exponent = std::min<int64_t>(exponent * 10 + (text[at] - '0'), EXACT_EXPONENT_MAX + 1);
-    if (at != text.size()) return ValueError::NotANumber;
-    if (exponent > EXACT_EXPONENT_MAX) return ValueError::ExponentOutOfRange;
-    value->scale -= negative_exponent ? -exponent : exponent;
-  }
-  if (at != text.size()) return ValueError::NotANumber;
-  // Fractional zeros written in the digits are part of the scale, not leading zeros:
-  // "0.05" is digits 5 with scale 2, as parsed.
-  if (value->digits.empty()) value->negative = false;
-  return ValueError::None;
-}
-
-// value += constant, exactly: both are brought to the finer scale.
-void add(Exact& value, Constant constant) {
-  const int64_t scale = std::max<int64_t>(value.scale, constant.scale);
-  if (!value.digits.empty()) value.digits.append(static_cast<std::size_t>(scale - value.scale), '\0');
-  value.scale = scale;
-  std::string addend;
-  for (uint64_t units = static_cast<uint64_t>(constant.units < 0 ? -constant.units : constant.units); units != 0;
-       units /= 10)
-    addend.insert(addend.begin(), static_cast<char>(units % 10));
-  multiply(addend, value.divisor);
-  if (!addend.empty()) addend.append(static_cast<std::size_t>(scale - constant.scale), '\0');
-  const bool addend_negative = constant.units < 0;
-  if (value.digits.empty()) {
-    value.digits = addend;
-    value.negative = addend_negative;
-  } else if (value.negative == addend_negative) {
-    add_to(value.digits, addend);
-  } else if (compare(value.digits, addend) >= 0) {
-    subtract_from(value.digits, addend);
-  } else {
-    std::string difference = addend;
-    subtract_from(difference, value.digits);
-    value.digits.swap(difference);
-    value.negative = addend_negative;
-  }
-  if (value.digits.empty()) value.negative = false;
-}
-
-Constant negated(Constant c) { return {-c.units, c.scale}; }
-
-// x 9/5 is x 18/10; a divisor of 9 is taken out instead of multiplying by it.
-void times_nine_fifths(Exact& value) {
-  if (value.divisor % 9 == 0) {
-    value.divisor /= 9;
-    multiply(value.digits, 2);
-  } else {
-    multiply(value.digits, 18);
-  }
-  value.scale += 1;
-}
-
-void times_five_ninths(Exact& value) {
-  multiply(value.digits, 5);
-  value.divisor *= 9;
-}
-
-void to_celsius(Exact& value, Scale from) {
-  switch (from) {
-    case Scale::Celsius: break;
-    case Scale::Kelvin: add(value, negated(kCelsiusZeroInKelvin)); break;
-    case Scale::Fahrenheit:
-      add(value, negated(kCelsiusZeroInFahrenheit));
-      times_five_ninths(value);
-      break;
-    case Scale::Rankine:
-      add(value, negated(kCelsiusZeroInRankine));
-      times_five_ninths(value);
-      break;
-  }
-}
-
-void from_celsius(Exact& value, Scale to) {
-  switch (to) {
-    case Scale::Celsius: break;
-    case Scale::Kelvin: add(value, kCelsiusZeroInKelvin); break;
-    case Scale::Fahrenheit:
-      times_nine_fifths(value);
-      add(value, kCelsiusZeroInFahrenheit);
-      break;
-    case Scale::Rankine:
-      times_nine_fifths(value);
-      add(value, kCelsiusZeroInRankine);
-      break;
-  }
-}
-
-// Below absolute zero: negative once absolute zero is added in its own scale.
-bool below_absolute_zero(const Exact& value, Scale scale) {
-  Exact absolute = value;
-  if (scale == Scale::Celsius) add(absolute, kCelsiusZeroInKelvin);
-  if (scale == Scale::Fahrenheit) add(absolute, kFahrenheitZeroInRankine);
-  return absolute.negative;
-}
-
-// The significant digits of a non-zero value, rounded half to even, and the
-// power of ten of the first: value = 0.d1d2... x 10^(exponent + 1).
-struct Rounded {
-  std::string digits;  // digit values, exactly `digits` of them
-  int64_t exponent;
-};
-
-// Rounds by long division of the digits by the divisor: the quotient's
-// digits come out one at a time (past the last digit the dividend goes on
-// with zeros), and what is left decides the rounding exactly.
-Rounded round_significant(const Exact& value, int count) {
-  const std::string& m = value.digits;
-  const uint32_t divisor = value.divisor;
-  Rounded rounded{{}, 0};
-  uint32_t remainder = 0;
-  std::size_t taken = 0;       // digits of m used so far
-  int64_t first = -1;          // the place of the first non-zero quotient digit
-  for (int64_t place = 0; static_cast<int>(rounded.digits.size()) < count; ++place) {
-    const uint32_t current = remainder * 10 + (taken < m.size() ? static_cast<uint8_t>(m[taken]) : 0);
-    ++taken;
-    const uint32_t digit = current / divisor;
-    remainder = current % divisor;
-    if (first < 0 && digit == 0) continue;
-    if (first < 0) first = place;
-    rounded.digits.push_back(static_cast<char>(digit));
-  }
-  // What is left, in units of the last digit kept: (remainder x 10^j + S) / (divisor x 10^j),
-  // S the j digits of m not yet used. Compared with one half.
-  const std::size_t left = taken < m.size() ? m.size() - taken : 0;
-  const int64_t twice_minus = 2 * int64_t{remainder} - divisor;
-  int against_half;  // -1 below, 0 exactly half, 1 above
-  if (twice_minus >= 1) {
-    against_half = 1;
-  } else if (twice_minus <= -2 || left == 0) {
-    against_half = -1;
-  } else {  // compare S with 10^j / 2: a 5, then zeros
-    const std::string_view rest(m.data() + taken, left);
-    against_half = rest[0] > 5 ? 1 : (rest[0] < 5 ? -1 : 0);
-    if (against_half == 0 && rest.find_first_not_of('\0', 1) != std::string_view::npos) against_half = 1;
-  }
-  const bool odd = (rounded.digits.back() & 1) != 0;
-  rounded.exponent = static_cast<int64_t>(m.size()) - 1 - first - value.scale;
-  if (against_half > 0 || (against_half == 0 && odd)) {
-    std::size_t i = rounded.digits.size();
-    while (i-- > 0 && rounded.digits[i] == 9) rounded.digits[i] = 0;
-    if (i == static_cast<std::size_t>(-1)) {  // 99...9 became 100...0
-      rounded.digits[0] = 1;
-      ++rounded.exponent;
-    } else {
-      ++rounded.digits[i];
+  if (!any) return false;
+  int64_t exponent = 0;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    const bool negative = ++p < end && *p == '-';
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (p == end) return false;
+    for (; p < end && static_cast<unsigned>(*p - '0') < 10; ++p) {
+      exponent = exponent * 10 + (*p - '0');
+      if (exponent > 99) return false;
     }
+    if (negative) exponent = -exponent;
   }
-  return rounded;
+  if (p != end) return false;
+  value->mantissa = mantissa;
+  value->exponent = exponent - fraction;
+  return true;
 }
 
-// printf's %g layout of the rounded digits with the given precision.
-void lay_out(bool negative, const Rounded& rounded, int precision, std::string* out) {
-  std::size_t significant = rounded.digits.size();
-  while (significant > 1 && rounded.digits[significant - 1] == 0) --significant;  // trailing zeros go
-  auto digit = [&](std::size_t i) { return static_cast<char>('0' + rounded.digits[i]); };
-  out->clear();
-  if (negative) out->push_back('-');
-  const int64_t e = rounded.exponent;
-  if (e < -4 || e >= precision) {
-    out->push_back(digit(0));
-    if (significant > 1) out->push_back('.');
-    for (std::size_t i = 1; i < significant; ++i) out->push_back(digit(i));
-    out->push_back('e');
-    out->push_back(e < 0 ? '-' : '+');
-    const std::string power = std::to_string(e < 0 ? -e : e);
-    if (power.size() < 2) out->push_back('0');
-    out->append(power);
-  } else if (e >= 0) {
-    for (int64_t i = 0; i <= e; ++i) out->push_back(static_cast<std::size_t>(i) < significant ? digit(i) : '0');
-    if (static_cast<int64_t>(significant) > e + 1) {
-      out->push_back('.');
-      for (std::size_t i = static_cast<std::size_t>(e) + 1; i < significant; ++i) out->push_back(digit(i));
-    }
-  } else {
-    out->append("0.");
-    out->append(static_cast<std::size_t>(-e - 1), '0');
-    for (std::size_t i = 0; i < significant; ++i) out->push_back(digit(i));
+// The conversion with 128-bit integers; false where a term would not fit
+// (the decimal path then converts the value). *error tells a rejection.
+bool convert_small(const Small& value, Scale from, Scale to, Precision precision, std::string* out,
+                   ValueError* error) {
+  if (value.exponent < -30 || value.exponent > 16) return false;
+  const int64_t s = std::max<int64_t>(2, -value.exponent);  // the value is V / 10^s
+  const u128 v_magnitude = u128{value.mantissa} * power_of_ten(value.exponent + s);  // below 10^37
+  const i128 v = value.negative ? -static_cast<i128>(v_magnitude) : static_cast<i128>(v_magnitude);
+  const i128 hundredth = static_cast<i128>(power_of_ten(s - 2));
+  if (v + absolute_zero_in(from) * hundredth < 0) {
+    *error = ValueError::BelowAbsoluteZero;
+    return true;
   }
+  const Formula formula = formula_for(from, to);
+  const i128 n = formula.a * v + formula.b * hundredth;  // the result is n / (c x 10^s)
+  const bool negative = n < 0;
+  u128 magnitude = static_cast<u128>(negative ? -n : n);
+  int64_t scale = s;
+  u128 divisor = 1;
+  if (formula.c == 5) {
+    magnitude *= 2;  // below 2 x 9.1 x 10^37: fits
+    ++scale;
+  } else if (formula.c == 9) {
+    divisor = 9;
+  }
+  if (magnitude == 0) {
+    lay_out_result(false, "0", 0, precision, out);
+    return true;
+  }
+  // The power of ten of the first significant digit of magnitude / (divisor x 10^scale).
+  const int length = decimal_length(magnitude);
+  int64_t first = length - 1 - scale;
+  if (divisor == 9 && magnitude < 9 * power_of_ten(length - 1)) --first;
+  const bool significant = precision.kind == Precision::Kind::Significant;
+  // round(value x 10^shift): count significant digits, or count places.
+  const int64_t shift = significant ? precision.count - 1 - first : precision.count;
+  const int64_t t = shift - scale;  // value x 10^shift = magnitude x 10^t / divisor
+  u128 numerator = magnitude, denominator = divisor;
+  if (t >= 0) {
+    if (t > 38 || bit_length(magnitude) + bit_length(power_of_ten(t)) > 126) return false;
+    numerator *= power_of_ten(t);
+  } else {
+    if (-t > 37) return false;
+    denominator *= power_of_ten(-t);
+  }
+  u128 rounded, remainder;
+  if (numerator >> 64 == 0 && denominator >> 64 == 0) {  // the usual case: 64-bit division
+    const auto n64 = static_cast<uint64_t>(numerator), d64 = static_cast<uint64_t>(denominator);
+    rounded = d64 == 9 ? n64 / 9 : n64 / d64;
+    remainder = n64 - static_cast<uint64_t>(rounded) * d64;
+  } else {
+    rounded = numerator / denominator;
+    remainder = numerator % denominator;
+  }
+  if (2 * remainder > denominator || (2 * remainder == denominator && (rounded & 1) != 0)) ++rounded;
+  if (significant && rounded == power_of_ten(precision.count)) {  // 99...9 became 100...0
+    rounded = power_of_ten(precision.count - 1);
+    ++first;
+  }
+  char digits[40];
+  const char* digits_end = write_digits(digits, rounded);
+  lay_out_result(negative && rounded != 0, std::string_view(digits, static_cast<std::size_t>(digits_end - digits)),
+                 first, precision, out);
+  return true;
 }
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -289,21 +204,102 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == y; });
 }
 
+std::optional<Scale> scale_of_letter(char letter) {
+  switch (lower(letter)) {
+    case 'c': return Scale::Celsius;
+    case 'f': return Scale::Fahrenheit;
+    case 'k': return Scale::Kelvin;
+    case 'r': return Scale::Rankine;
+    default: return std::nullopt;
+  }
+}
+
 }  // namespace
+
+Formula formula_for(Scale from, Scale to) {
+  // to = (a x from + b / 100) / c, by [from][to] in the order C, F, K, R.
+  static constexpr Formula kFormulas[4][4] = {
+      {{1, 0, 1}, {9, 16000, 5}, {1, 27315, 1}, {9, 245835, 5}},           // from Celsius
+      {{5, -16000, 9}, {1, 0, 1}, {5, 229835, 9}, {1, 45967, 1}},          // from Fahrenheit
+      {{1, -27315, 1}, {9, -229835, 5}, {1, 0, 1}, {9, 0, 5}},             // from Kelvin
+      {{5, -245835, 9}, {1, -45967, 1}, {5, 0, 9}, {1, 0, 1}},             // from Rankine
+  };
+  return kFormulas[static_cast<int>(from)][static_cast<int>(to)];
+}
+
+int64_t absolute_zero_in(Scale scale) {
+  if (scale == Scale::Celsius) return 27315;     // 273.15
+  if (scale == Scale::Fahrenheit) return 45967;  // 459.67
+  return 0;
+}
+
+void lay_out_result(bool negative, std::string_view digits, int64_t exponent, Precision precision, std::string* out) {
+  if (precision.kind == Precision::Kind::Significant) {
+    char text[EXACT_DIGITS_MAX + 16];
+    const char* end = lay_out_general(text, negative, digits.data(), static_cast<int>(digits.size()), exponent,
+                                      precision.count);
+    out->assign(text, static_cast<std::size_t>(end - text));
+    return;
+  }
+  // printf's %f: the digits of round(value x 10^places), the point places from their end.
+  const auto places = static_cast<std::size_t>(precision.count);
+  out->clear();
+  if (negative) out->push_back('-');
+  if (digits.size() <= places) {
+    out->push_back('0');
+    if (places != 0) {
+      out->push_back('.');
+      out->append(places - digits.size(), '0');
+      out->append(digits);
+    }
+  } else {
+    out->append(digits.substr(0, digits.size() - places));
+    if (places != 0) {
+      out->push_back('.');
+      out->append(digits.substr(digits.size() - places));
+    }
+  }
+}
+
+Suffixed split_scale_suffix(std::string_view value) {
+  static constexpr struct {
+    std::string_view symbol;
+    Scale scale;
+  } kSymbols[] = {{"\xe2\x84\x83", Scale::Celsius},  // ℃
+                  {"\xe2\x84\x89", Scale::Fahrenheit},  // ℉
+                  {"\xe2\x84\xaa", Scale::Kelvin}};     // K, the Kelvin sign
+  constexpr std::string_view kDegree = "\xc2\xb0";       // °
+  if (value.empty() || static_cast<unsigned>(value.back() - '0') < 10 || value.back() == '.') return {value, std::nullopt};
+  std::optional<Scale> scale;
+  std::size_t end = value.size();
+  for (const auto& s : kSymbols) {
+    if (value.ends_with(s.symbol)) {
+      scale = s.scale;
+      end -= s.symbol.size();
+    }
+  }
+  if (!scale && end != 0 && (scale = scale_of_letter(value[end - 1]))) {
+    --end;
+    if (value.substr(0, end).ends_with(kDegree)) end -= kDegree.size();
+  }
+  if (!scale) return {value, std::nullopt};
+  if (end != 0 && (value[end - 1] == ' ' || value[end - 1] == '\t')) --end;
+  return {value.substr(0, end), scale};
+}
 
 std::optional<Scale> scale_named(std::string_view name) {
   static constexpr struct {
-    const char* letter;
     const char* word;
     Scale scale;
-  } kScales[] = {{"c", "celsius", Scale::Celsius},
-                 {"f", "fahrenheit", Scale::Fahrenheit},
-                 {"k", "kelvin", Scale::Kelvin},
-                 {"r", "rankine", Scale::Rankine}};
-  for (const auto& s : kScales) {
-    if (equal_ignoring_case(name, s.letter) || equal_ignoring_case(name, s.word)) return s.scale;
+  } kWords[] = {{"celsius", Scale::Celsius},
+                {"fahrenheit", Scale::Fahrenheit},
+                {"kelvin", Scale::Kelvin},
+                {"rankine", Scale::Rankine}};
+  for (const auto& w : kWords) {
+    if (equal_ignoring_case(name, w.word)) return w.scale;
   }
-  return std::nullopt;
+  const Suffixed symbol = split_scale_suffix(name);
+  return symbol.number.empty() ? symbol.scale : std::nullopt;
 }
 
 const char* value_error_text(ValueError error) {
@@ -312,24 +308,29 @@ const char* value_error_text(ValueError error) {
     case ValueError::NotANumber: return "not a number";
     case ValueError::ExponentOutOfRange: return "exponent out of range";
     case ValueError::BelowAbsoluteZero: return "below absolute zero";
+    case ValueError::TooLong: return "value too long";
+    case ValueError::NoScale: return "no scale: give -f SCALE, or write it after the value (212F)";
+    case ValueError::OtherScale: return "its scale is not the one -f names";
   }
   return "";
 }
 
-ValueError convert_exact(std::string_view text, Scale from, Scale to, int digits, std::string* out) {
-  Exact value;
-  const ValueError error = parse(text, &value);
-  if (error != ValueError::None) return error;
-  if (below_absolute_zero(value, from)) return ValueError::BelowAbsoluteZero;
-  if (from != to) {
-    to_celsius(value, from);
-    from_celsius(value, to);
-  }
-  if (value.digits.empty()) {
-    out->clear();
-    out->push_back('0');
-    return ValueError::None;
-  }
-  lay_out(value.negative, round_significant(value, digits), digits, out);
-  return ValueError::None;
+ValueError convert_exact(std::string_view number, Scale from, Scale to, Precision precision, std::string* out) {
+  Small small;
+  ValueError error = ValueError::None;
+  if (parse_small(number, &small) && convert_small(small, from, to, precision, out, &error)) return error;
+  return convert_decimal(number, from, to, precision, out);
+}
+
+ValueError convert_value(std::string_view value, std::optional<Scale> from, Scale to, Precision precision,
+                         std::string* out) {
+  if (value.size() > EXACT_VALUE_MAX) return ValueError::TooLong;
+  const Suffixed suffixed = split_scale_suffix(value);
+  const std::optional<Scale> scale = suffixed.scale ? suffixed.scale : from;
+  const ValueError error = convert_exact(suffixed.number, scale.value_or(Scale::Kelvin), to, precision, out);
+  // What is not a number is that first ("abc" does not end with a scale); then the scale.
+  if (error == ValueError::NotANumber || error == ValueError::ExponentOutOfRange) return error;
+  if (suffixed.scale && from && *suffixed.scale != *from) return ValueError::OtherScale;
+  if (!scale) return ValueError::NoScale;
+  return error;
 }

@@ -4,35 +4,69 @@
 //
 // A value is read as the exact decimal it spells, converted exactly
 // (C = (F - 32) x 5/9, K = C + 273.15, R = F + 459.67, their inverses and
-// compositions: the only denominators are 9 and powers of ten), rounded half
-// to even to the asked number of significant digits and laid out as printf's
-// %g lays out a number: trailing zeros dropped, the exponent form below 1e-4
-// or from 10^digits, "-0" shown as "0".
+// compositions: the only denominators are 9 and powers of ten), and rounded
+// half to even: to significant digits, laid out as printf's %g lays out a
+// number (trailing zeros dropped, the exponent form below 1e-4 or from
+// 10^digits), or to places after the point, laid out as %f does. "-0" is
+// shown as "0". A value may end with its scale ("212F", "98.6°F", "37 °C",
+// "300K").
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 enum class Scale { Celsius, Fahrenheit, Kelvin, Rankine };
 
-// C, F, K or R, or celsius, fahrenheit, kelvin or rankine, in any case.
+// C, F, K or R in either case, optionally after a degree sign (°), the
+// symbols ℃, ℉ and K (the Kelvin sign), or celsius, fahrenheit, kelvin or
+// rankine in any case.
 std::optional<Scale> scale_named(std::string_view name);
 
 inline constexpr int EXACT_DIGITS_MIN = 1;
 inline constexpr int EXACT_DIGITS_MAX = 30;
 inline constexpr int EXACT_DIGITS_DEFAULT = 15;
+inline constexpr int EXACT_PLACES_MAX = 30;
 // The largest decimal exponent a value may be written with.
 inline constexpr int EXACT_EXPONENT_MAX = 9999;
+// The longest value, in bytes: a longer one is rejected without being held.
+inline constexpr std::size_t EXACT_VALUE_MAX = 4096;
+
+// How results are rounded: to significant digits (1 to 30) or to places
+// after the point (0 to 30).
+struct Precision {
+  enum class Kind : uint8_t { Significant, Places };
+  Kind kind = Kind::Significant;
+  int count = EXACT_DIGITS_DEFAULT;
+};
 
 enum class ValueError {
   None,
   NotANumber,          // not an optional sign, digits with an optional point, an optional exponent
   ExponentOutOfRange,  // an exponent of magnitude above EXACT_EXPONENT_MAX
   BelowAbsoluteZero,   // colder than absolute zero in its own scale
+  TooLong,             // longer than EXACT_VALUE_MAX bytes
+  NoScale,             // no suffix, and no scale to convert from given
+  OtherScale,          // a suffix that contradicts the scale to convert from
 };
 const char* value_error_text(ValueError error);
 
-// Converts the value text from one scale to another and writes the result,
-// rounded to digits significant digits, into *out (replacing what it held).
-ValueError convert_exact(std::string_view text, Scale from, Scale to, int digits, std::string* out);
+// A value and the scale its suffix names, if it has one: C, F, K or R in
+// either case, optionally after °, or ℃, ℉, K, with an optional blank before.
+struct Suffixed {
+  std::string_view number;
+  std::optional<Scale> scale;
+};
+Suffixed split_scale_suffix(std::string_view value);
+
+// Converts a value, perhaps with its scale's suffix, to the scale to; from
+// is the scale of a value without one. The result replaces *out.
+ValueError convert_value(std::string_view value, std::optional<Scale> from, Scale to, Precision precision,
+                         std::string* out);
+// The number alone, from a known scale.
+ValueError convert_exact(std::string_view number, Scale from, Scale to, Precision precision, std::string* out);
+inline ValueError convert_exact(std::string_view number, Scale from, Scale to, int digits, std::string* out) {
+  return convert_exact(number, from, to, Precision{Precision::Kind::Significant, digits}, out);
+}

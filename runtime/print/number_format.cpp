@@ -9,6 +9,7 @@
 // does not fit 128 bits (very large or small exponents, subnormals), and
 // infinities and NaNs, still goes to snprintf. (std::to_chars would do the
 // same, but brings in the whole maths library for two rounding-mode calls.)
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -91,43 +92,52 @@ bool format_general(char* out, double value, int digits) {
     text[i] = static_cast<char>('0' + static_cast<int>(n % 10));
     n /= 10;
   }
-  int used = digits;  // trailing zeros are never shown
-  while (used > 1 && text[used - 1] == '0') --used;
-
-  char* p = out;
-  if (x >= -4 && x < digits) {  // fixed notation
-    if (x < 0) {
-      *p++ = '0';
-      *p++ = '.';
-      for (int i = 0; i < -x - 1; ++i) *p++ = '0';
-      std::memcpy(p, text, static_cast<std::size_t>(used));
-      p += used;
-    } else {
-      for (int i = 0; i <= x; ++i) *p++ = text[i];
-      if (used > x + 1) {
-        *p++ = '.';
-        for (int i = x + 1; i < used; ++i) *p++ = text[i];
-      }
-    }
-  } else {  // exponent notation, at least two exponent digits
-    *p++ = text[0];
-    if (used > 1) {
-      *p++ = '.';
-      std::memcpy(p, text + 1, static_cast<std::size_t>(used - 1));
-      p += used - 1;
-    }
-    *p++ = 'e';
-    *p++ = x < 0 ? '-' : '+';
-    const int magnitude = x < 0 ? -x : x;
-    if (magnitude >= 100) *p++ = static_cast<char>('0' + magnitude / 100);
-    *p++ = static_cast<char>('0' + magnitude / 10 % 10);
-    *p++ = static_cast<char>('0' + magnitude % 10);
-  }
-  *p = '\0';
+  *lay_out_general(out, false, text, digits, x, digits) = '\0';
   return true;
 }
 
 }  // namespace
+
+char* lay_out_general(char* out, bool negative, const char* digits, int count, int64_t exponent, int precision) {
+  while (count > 1 && digits[count - 1] == '0') --count;  // trailing zeros are never shown
+  char* p = out;
+  if (negative) *p++ = '-';
+  if (exponent >= -4 && exponent < precision) {  // fixed notation
+    if (exponent < 0) {
+      *p++ = '0';
+      *p++ = '.';
+      for (int64_t i = 0; i < -exponent - 1; ++i) *p++ = '0';
+      std::memcpy(p, digits, static_cast<std::size_t>(count));
+      p += count;
+    } else {
+      const auto whole = static_cast<std::size_t>(exponent + 1);  // digits before the point
+      const std::size_t copied = std::min(whole, static_cast<std::size_t>(count));
+      std::memcpy(p, digits, copied);
+      p += copied;
+      for (std::size_t i = copied; i < whole; ++i) *p++ = '0';
+      if (static_cast<std::size_t>(count) > whole) {
+        *p++ = '.';
+        std::memcpy(p, digits + whole, count - whole);
+        p += count - whole;
+      }
+    }
+  } else {  // exponent notation, at least two exponent digits
+    *p++ = digits[0];
+    if (count > 1) {
+      *p++ = '.';
+      std::memcpy(p, digits + 1, static_cast<std::size_t>(count - 1));
+      p += count - 1;
+    }
+    *p++ = 'e';
+    *p++ = exponent < 0 ? '-' : '+';
+    char power[20];
+    int length = 0;
+    for (int64_t magnitude = exponent < 0 ? -exponent : exponent; magnitude != 0 || length < 2; magnitude /= 10)
+      power[length++] = static_cast<char>('0' + magnitude % 10);
+    while (length > 0) *p++ = power[--length];
+  }
+  return p;
+}
 
 char* number_to_text(char* buffer, int32_t digits, bool sign_blank, double value) {
   if (digits < 0) digits = 0;

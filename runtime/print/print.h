@@ -36,6 +36,12 @@ void print_line_end(int32_t file, int32_t flags);
 // non-negative value gets one leading blank. Returns the start of the text.
 inline constexpr std::size_t DOUBLE_TEXT_BUFFER = 40;
 char* number_to_text(char* buffer, int32_t digits, bool sign_blank, double value);
+// printf's %g layout of a number already rounded to precision significant
+// digits: those digits (ASCII, count of them; trailing zeros are dropped
+// here) and the decimal exponent of the first. Writes the sign, the digits,
+// the point and an exponent of at least two digits at out (count + 10 bytes
+// are enough for exponents to 99999) and returns the end.
+char* lay_out_general(char* out, bool negative, const char* digits, int count, int64_t exponent, int precision);
 
 // --- File records, and the console's for INPUT ------------------------------
 

@@ -165,6 +165,15 @@ std::size_t stream_input(void* destination, std::size_t wanted) {
   return delivered;
 }
 
+std::size_t stream_input_some(void* destination, std::size_t wanted) {
+  auto& input = streams.input;
+  if (input.next == input.end && (input.ended || !fill_input())) return 0;
+  const std::size_t n = std::min(wanted, input.end - input.next);
+  std::memcpy(destination, input.bytes + input.next, n);
+  input.next += n;
+  return n;
+}
+
 bool stream_input_ended() { return streams.input.ended && streams.input.next == streams.input.end; }
 bool stream_input_failed() { return streams.input.failed; }
 

@@ -49,6 +49,10 @@ bool stream_write_fully(const void* bytes, std::size_t length);
 int stream_input_byte();
 // Up to wanted bytes; fewer only at the end of the input.
 std::size_t stream_input(void* destination, std::size_t wanted);
+// Up to wanted bytes of what standard input has now: what is buffered, or
+// else what one read brings (output is written first, as before every
+// read); 0 only at its end. For a reader that answers as input comes.
+std::size_t stream_input_some(void* destination, std::size_t wanted);
 bool stream_input_ended();
 bool stream_input_failed();
 // Forgets buffered input, for a descriptor 0 that was replaced (tests).

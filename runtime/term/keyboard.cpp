@@ -32,13 +32,16 @@ constexpr int kReserve = 1024;                 // bytes of a backlog left to be 
 bool line_end(uint8_t b) { return b == '\r' || b == '\n' || b == 4; }
 
 // How many bytes the tty holds for reading. Bytes the terminal sent a moment
-// ago may still be on their way into that count: poll() brings them in.
+// ago may still be on their way into that count: poll() brings them in. A
+// terminal that hung up, or any other trouble, counts as one byte: the read
+// that follows tells the end or the failure.
 int tty_bytes_waiting() {
   int waiting = 0;
-  if (ioctl(term.device.tty.fd, FIONREAD, &waiting) != 0) waiting = 0;
+  if (ioctl(term.device.tty.fd, FIONREAD, &waiting) != 0) return 1;
   pollfd tty{term.device.tty.fd, POLLIN, 0};
-  if (waiting == 0 && poll(&tty, 1, 0) > 0 && ioctl(term.device.tty.fd, FIONREAD, &waiting) != 0) waiting = 0;
-  return waiting;
+  if (waiting != 0 || poll(&tty, 1, 0) <= 0) return waiting;
+  if ((tty.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return 1;
+  return ioctl(term.device.tty.fd, FIONREAD, &waiting) == 0 ? waiting : 1;
 }
 
 // Reads from the tty into the keyboard's block, without waiting; notes its

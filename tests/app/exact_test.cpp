@@ -117,10 +117,16 @@ TEST(ExactConversion, SeededValuesAcrossEveryPairOfScales) {
     }
     if (random() % 3 == 0) value += "e" + std::to_string(static_cast<int>(random() % 41) - 20);
     const Scale from = scales[random() % 4], to = scales[random() % 4];
-    const int precision = 1 + static_cast<int>(random() % 30);
-    EXPECT_EQ(converted(value, from, to, precision),
+    // Significant digits 1 to 30, or places 0 to 30.
+    const bool places = random() % 3 == 0;
+    const Precision precision{places ? Precision::Kind::Places : Precision::Kind::Significant,
+                              places ? static_cast<int>(random() % 31) : 1 + static_cast<int>(random() % 30)};
+    std::string out;
+    const ValueError error = convert_exact(value, from, to, precision, &out);
+    EXPECT_EQ(error == ValueError::None ? out : "error: below absolute zero",
               reference_convert(value, from, to, precision).value_or("error: below absolute zero"))
-        << value << " " << static_cast<int>(from) << "->" << static_cast<int>(to) << " digits " << precision;
+        << value << " " << static_cast<int>(from) << "->" << static_cast<int>(to) << (places ? " places " : " digits ")
+        << precision.count;
   }
 }
 

@@ -2,6 +2,7 @@
 // The command line for scripts as users see it: arguments and filter input,
 // results, messages and statuses. With no arguments the program is the menu
 // (the other end-to-end tests).
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,19 +40,38 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       {{"-f", "c", "-t", "f"}, "", "", "", 0},
       {{"-f", "C", "-t", "F", "37"}, "", "", "tempconv: write error: No space left on device\n", 1, "/dev/full"},
       {{"-f", "C", "-t", "F"}, "", "", "tempconv: read error: Is a directory\n", 1, "", "/"},
-      // The command line itself wrong: a message, the hint, nothing on standard output.
-      {{"212", "F", "C"}, "", "", "tempconv: no scale to convert from (-f SCALE)\n" + kTry, 2},
+      // The command line itself wrong: a message with what was given escaped, the hint, nothing on standard output.
       {{"-f", "C", "1"}, "", "", "tempconv: no scale to convert to (-t SCALE)\n" + kTry, 2},
-      {{"-f", "X", "-t", "C", "1"}, "", "", "tempconv: unknown scale 'X' (C, F, K or R)\n" + kTry, 2},
-      {{"-f", "C", "-t", "F", "-d", "31", "1"}, "", "", "tempconv: invalid number of digits '31' (1 to 30)\n" + kTry, 2},
-      {{"-f", "C", "-t", "F", "-d", "0", "1"}, "", "", "tempconv: invalid number of digits '0' (1 to 30)\n" + kTry, 2},
-      {{"--bogus"}, "", "", "tempconv: unrecognized option '--bogus'\n" + kTry, 2},
-      {{"-x"}, "", "", "tempconv: invalid option -- 'x'\n" + kTry, 2},
-      {{"-f"}, "", "", "tempconv: option requires an argument -- 'f'\n" + kTry, 2},
-      {{"--help=yes"}, "", "", "tempconv: option '--help' doesn't allow an argument\n" + kTry, 2},
+      {{"-f", "\033[31mRED", "-t", "C", "1"}, "", "", "tempconv: unknown scale \"\\x1b[31mRED\" (C, F, K or R)\n" + kTry, 2},
+      {{"-f", "C", "-t", "F", "-d", "31", "1"}, "", "", "tempconv: invalid number of digits \"31\" (1 to 30)\n" + kTry, 2},
+      {{"-f", "C", "-t", "F", "-d", "3", "-p", "1", "1"}, "", "", "tempconv: -d and -p cannot be given together\n" + kTry, 2},
+      {{"-t", "F", "--field=0"}, "", "", "tempconv: invalid field list \"0\" (N, N-M, N-, -M, comma-separated)\n" + kTry, 2},
+      {{"-t", "F", "--delimiter=ab", "--field=1"}, "", "", "tempconv: the delimiter must be one character, not \"ab\"\n" + kTry, 2},
+      {{"--bogus"}, "", "", "tempconv: unrecognized option \"--bogus\"\n" + kTry, 2},
+      {{"-x"}, "", "", "tempconv: invalid option \"-x\"\n" + kTry, 2},
+      {{"-f"}, "", "", "tempconv: option -f needs an argument\n" + kTry, 2},
+      {{"--help=yes"}, "", "", "tempconv: option --help takes no argument\n" + kTry, 2},
+      // Scales on values, and in -f and -t; "-" and a digit is a value, never options.
+      {{"-t", "C", "212F", "98.6°F", "37 °C", "300K", "0R", "-40abc", "212"}, "", "100\n37\n37\n26.85\n-273.15\n\n\n",
+       "tempconv: \"-40abc\": not a number\n"
+       "tempconv: \"212\": no scale: give -f SCALE, or write it after the value (212F)\n", 1},
+      {{"-f", "°F", "-t", "℃", "212", "212f", "100C"}, "", "100\n100\n\n",
+       "tempconv: \"100C\": its scale is not the one -f names\n", 1},
+      // Fixed places: exactly that many, half to even, never "-0".
+      {{"-f", "C", "-t", "F", "-p", "1", "100", "37"}, "", "212.0\n98.6\n", "", 0},
+      {{"-f", "C", "-t", "C", "--places=1", "-0.04", "0.25", "0.35", "1e3"}, "", "0.0\n0.2\n0.4\n1000.0\n", "", 0},
+      // Fields: only the chosen ones change, every other byte is kept, a header and CRLF too.
+      {{"-f", "F", "-t", "C", "--header", "--delimiter=,", "--field=2"},
+       "\xef\xbb\xbf" "time,temp\r\n1,212\r\n2, 32 \r\n3,abc\r\n4,\r\n5\r\n6,212",
+       "\xef\xbb\xbf" "time,temp\r\n1,100\r\n2, 0 \r\n3,abc\r\n4,\r\n5\r\n6,100",
+       "tempconv: line 4, field 2: \"abc\": not a number\n", 1},
+      {{"-f", "F", "-t", "C", "--field", "1,3-"}, "  32\t50   212  212F\n", "  0\t50   100  100\n", "", 0},
+      {{"-t", "C", "--field=-2"}, "212F 300K x\n", "100 26.85 x\n", "", 0},
+      {{"-f", "F", "-t", "C"}, "\xef\xbb\xbf" "212\n", "100\n", "", 0},  // a byte-order mark is not part of the value
+      {{"-f", "F", "-t", "C", "--field=2", "1 abc"}, "", "1 abc\n", "tempconv: field 2: \"abc\": not a number\n", 1},
       // --help and --version answer at once, whatever else is given.
-      {{"--help"}, "", "Usage: tempconv\n", "", 0},
-      {{"-h", "--verbose", "help"}, "", "Usage: tempconv\n", "", 0},
+      {{"--help"}, "", "Usage: tempconv -t SCALE", "", 0},
+      {{"-h", "--verbose", "help"}, "", "Usage: tempconv -t SCALE", "", 0},
       {{"x", "--version"}, "", "tempconv 1.2.0\nCopyright (C) 2026 the tempconv developers.\n", "", 0},
   };
   for (const auto& c : cases) {
@@ -70,6 +90,45 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
     EXPECT_EQ(r.err, c.err) << what;
     EXPECT_EQ(r.exit_status, c.status) << what;
   }
+}
+
+// Each line is answered while the input stays open; results and messages
+// keep the order of the values; a line of any length costs little memory.
+TEST(CommandLine, StreamsInOrderInBoundedMemory) {
+  Coprocess program({"-f", "F", "-t", "C"});
+  program.write("212\n");
+  EXPECT_TRUE(program.read_until("100\n", 5000));
+  program.write("32\n");
+  EXPECT_TRUE(program.read_until("100\n0\n", 5000));
+  EXPECT_EQ(program.wait(), 0);
+
+  RunOptions both;
+  both.args = {"-f", "F", "-t", "C", "212", "abc", "32"};
+  both.stderr_to_stdout = true;
+  EXPECT_EQ(run_program("", both).out, "100\n\ntempconv: \"abc\": not a number\n0\n");
+
+  struct LongLine {
+    std::size_t left;
+  } line{std::size_t{64} << 20};
+  RunOptions long_line;
+  long_line.args = {"-f", "F", "-t", "C"};
+  long_line.generator_state = &line;
+  long_line.generate = [](char* buffer, std::size_t size, void* state) -> std::size_t {
+    auto* left = &static_cast<LongLine*>(state)->left;
+    if (*left == 0) return 0;
+    const std::size_t count = std::min(size, *left);
+    std::memset(buffer, '\0', count);  // 64 MiB of NUL bytes, then a line end and a value
+    if (count == *left) std::memcpy(buffer + count - 5, "\n212\n", 5);
+    *left -= count;
+    return count;
+  };
+  const ProcessResult r = run_program("", long_line);
+  EXPECT_EQ(r.out, "\n100\n");
+  std::string shown;
+  for (int i = 0; i < 40; ++i) shown += "\\x00";  // what a message shows of a value: its first 40 bytes
+  EXPECT_EQ(r.err, "tempconv: line 1: \"" + shown + "...\": value too long\n");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_LT(r.max_rss_kib, 8 * 1024);
 }
 
 }  // namespace

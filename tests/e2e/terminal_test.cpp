@@ -205,6 +205,19 @@ TEST(TerminalSession, CtrlCWithARequestOnItsWayLeavesNothingForTheShell) {
   EXPECT_EQ(session.input_left(), "");
 }
 
+// The terminal goes away while SIGHUP is ignored (nohup): reading it fails,
+// and the program ends with status 1 instead of waiting on a dead terminal.
+TEST(TerminalSession, AHangUpWithSIGHUPIgnoredEndsTheProgram) {
+  PtyOptions options = terminal("xterm");
+  options.ignored_signals = {SIGHUP};
+  PtySession session(options);
+  ASSERT_TRUE(session.wait_for("? "));
+  session.settle();
+  session.hang_up();
+  ASSERT_TRUE(session.wait_for_exit());
+  EXPECT_EQ(session.exit_status, 1);
+}
+
 TEST(TerminalSession, SuspendRestoresAndContinueTakesTheTerminalAgain) {
   if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
   PtySession session(terminal("xterm"));

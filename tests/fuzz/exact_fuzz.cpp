@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The exact conversion against the slow big-integer reference on arbitrary
-// text: the first byte picks the scales and the digit count, the rest is the
-// value. Both must agree on every value: the same result text, or both
+// text: the first byte picks the scales and the digit count or places, the
+// rest is the value. Both must agree on every value: the same result text, or both
 // rejecting it. Exponents beyond 300 are left to the unit tests: the
 // reference would take too long.
 #include <cstdint>
@@ -30,12 +30,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const Scale scales[] = {Scale::Celsius, Scale::Fahrenheit, Scale::Kelvin, Scale::Rankine};
   const Scale from = scales[data[0] & 3];
   const Scale to = scales[(data[0] >> 2) & 3];
-  const int digits = EXACT_DIGITS_MIN + (data[0] >> 4) * 2;  // 1 to 31: 31 beyond the range on purpose
+  // Bits 4 to 7: significant digits 1, 3, ... 15 or places 0, 4, ... 28.
+  const int n = data[0] >> 5;
+  const Precision precision = (data[0] & 0x10) != 0 ? Precision{Precision::Kind::Places, n * 4}
+                                                      : Precision{Precision::Kind::Significant, 1 + n * 2};
   const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
-  if (exponent_too_large_for_the_reference(text) || digits > EXACT_DIGITS_MAX) return 0;
+  if (exponent_too_large_for_the_reference(text)) return 0;
   std::string result;
-  const ValueError error = convert_exact(text, from, to, digits, &result);
-  const std::optional<std::string> expected = reference_convert(text, from, to, digits);
+  const ValueError error = convert_exact(text, from, to, precision, &result);
+  const std::optional<std::string> expected = reference_convert(text, from, to, precision);
   if ((error == ValueError::None) != expected.has_value()) std::abort();
   if (expected && result != *expected) std::abort();
   return 0;

@@ -210,9 +210,31 @@ std::string layout(bool negative, const std::string& digits, int64_t e, int prec
   return out + kept.substr(0, e + 1) + "." + kept.substr(e + 1);
 }
 
+// num / den rounded half to even.
+Big rounded(const Big& num, const Big& den) {
+  Big q, r;
+  divide(num, den, &q, &r);
+  const int half = compare(add(r, r), den);
+  if (half > 0 || (half == 0 && !q.zero() && (q.limbs[0] & 1) != 0)) q = add(q, Big::of(1));
+  return q;
+}
+
+// %f with places digits after the point: the digits of round(|y| x 10^places).
+std::string fixed_layout(const Fraction& y, int places) {
+  const std::string digits = decimal(rounded(multiply(y.num, power_of_ten(places)), y.den));
+  std::string out = y.negative && digits != "0" ? "-" : "";
+  const auto p = static_cast<std::size_t>(places);
+  if (digits.size() <= p) return out + "0" + (p != 0 ? "." + std::string(p - digits.size(), '0') + digits : "");
+  return out + digits.substr(0, digits.size() - p) + (p != 0 ? "." + digits.substr(digits.size() - p) : "");
+}
+
 }  // namespace
 
 std::optional<std::string> reference_convert(std::string_view text, Scale from, Scale to, int digits) {
+  return reference_convert(text, from, to, Precision{Precision::Kind::Significant, digits});
+}
+
+std::optional<std::string> reference_convert(std::string_view text, Scale from, Scale to, Precision precision) {
   const std::optional<Fraction> x = parse(text);
   if (!x) return std::nullopt;
   const Fraction absolute = from == Scale::Celsius      ? plus(*x, 27315, 2)
@@ -220,6 +242,8 @@ std::optional<std::string> reference_convert(std::string_view text, Scale from, 
                                                         : *x;
   if (absolute.negative) return std::nullopt;
   const Fraction y = in_scale(celsius_of(*x, from), to);
+  if (precision.kind == Precision::Kind::Places) return fixed_layout(y, precision.count);
+  const int digits = precision.count;
   if (y.num.zero()) return std::string("0");
   // e with 10^e <= |y| < 10^(e+1).
   int64_t e = static_cast<int64_t>(decimal(y.num).size()) - static_cast<int64_t>(decimal(y.den).size());
@@ -233,11 +257,7 @@ std::optional<std::string> reference_convert(std::string_view text, Scale from, 
   const int64_t shift = digits - 1 - e;
   const Big num = shift >= 0 ? multiply(y.num, power_of_ten(shift)) : y.num;
   const Big den = shift >= 0 ? y.den : multiply(y.den, power_of_ten(-shift));
-  Big q, r;
-  divide(num, den, &q, &r);
-  const int half = compare(add(r, r), den);
-  if (half > 0 || (half == 0 && !q.zero() && (q.limbs[0] & 1) != 0)) q = add(q, Big::of(1));
-  std::string text_digits = decimal(q);
+  std::string text_digits = decimal(rounded(num, den));
   if (static_cast<int>(text_digits.size()) > digits) {  // rounded up to 10^digits
     text_digits.pop_back();
     ++e;

@@ -14,3 +14,4 @@
 
 // The result text, or nullopt when the value is rejected (for any reason).
 std::optional<std::string> reference_convert(std::string_view text, Scale from, Scale to, int digits);
+std::optional<std::string> reference_convert(std::string_view text, Scale from, Scale to, Precision precision);

@@ -85,7 +85,7 @@ ProcessResult run_program(const std::string& input, const RunOptions& options) {
   } else {
     posix_spawn_file_actions_adddup2(&actions, out.write_end, 1);
   }
-  posix_spawn_file_actions_adddup2(&actions, err.write_end, 2);
+  posix_spawn_file_actions_adddup2(&actions, options.stderr_to_stdout ? out.write_end : err.write_end, 2);
   const pid_t pid = spawn_program(&actions, options);
   posix_spawn_file_actions_destroy(&actions);
   close_fd(in.read_end);
@@ -140,13 +140,15 @@ ProcessResult run_program(const std::string& input, const RunOptions& options) {
   return result;
 }
 
-Coprocess::Coprocess() {
+Coprocess::Coprocess(const std::vector<std::string>& args) {
   Pipe in, out;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in.read_end, 0);
   posix_spawn_file_actions_adddup2(&actions, out.write_end, 1);
-  pid_ = spawn_program(&actions, RunOptions{});
+  RunOptions options;
+  options.args = args;
+  pid_ = spawn_program(&actions, options);
   posix_spawn_file_actions_destroy(&actions);
   close_fd(in.read_end);
   close_fd(out.write_end);

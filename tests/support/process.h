@@ -30,6 +30,7 @@ struct RunOptions {
   std::string stdout_path;              // standard output written to this path instead of a pipe
   bool stdout_closed = false;           // standard output closed when the program starts
   std::size_t stop_reading_after = SIZE_MAX;  // close our end of standard output after this many bytes
+  bool stderr_to_stdout = false;        // both on one pipe, in the order written (out holds them)
 };
 
 // Runs the program with input as standard input (through a pipe, written
@@ -44,7 +45,7 @@ inline ProcessResult run_program(const std::string& input, const std::vector<std
 // The program with standard input and output on pipes of the test's own.
 class Coprocess {
  public:
-  Coprocess();
+  explicit Coprocess(const std::vector<std::string>& args = {});
   ~Coprocess();  // kills the program (by its pid) if it still runs
   Coprocess(const Coprocess&) = delete;
   Coprocess& operator=(const Coprocess&) = delete;

@@ -61,6 +61,7 @@ std::vector<char*> pointers_to(std::vector<std::string>& strings) {
   }
   setpgid(program, program);
   if (!options.background) tcsetpgrp(slave, program);
+  signal(SIGHUP, SIG_IGN);  // a hang-up is the program's to meet; the leader waits for it
   (void)!write(report, &program, sizeof program);
   int status = 0;
   while (waitpid(program, &status, 0) < 0 && errno == EINTR) {
@@ -243,6 +244,11 @@ void PtySession::show_output(std::size_t up_to) {
   if (!screen_ || up_to <= shown_) return;
   screen_->feed(std::string_view(output_).substr(shown_, up_to - shown_));
   shown_ = up_to;
+}
+
+void PtySession::hang_up() {
+  close(master_);
+  master_ = -1;
 }
 
 void PtySession::resize(int columns, int rows) {

@@ -68,6 +68,7 @@ class PtySession {
   bool wait_for_exit(int timeout_ms = 5000);
   bool wait_until_stopped(bool stopped, int timeout_ms = 5000);
   void resize(int columns, int rows);  // the window, and the emulated screen (its rows kept as xterm keeps them)
+  void hang_up();                      // the terminal goes away: the master side is closed
   // While held, replies wait: a terminal sends a reply between keys, never
   // inside the bytes of one, whatever the link between does to them.
   void hold_replies(bool held) { replies_held_ = held; }
