@@ -31,6 +31,10 @@ class LineView {
  public:
   explicit LineView(std::string_view prompt) : prompt_(prompt) {}
 
+  // What stands before the line: the prompt, or for a while the history
+  // search's. The caller draws again (redraw).
+  void set_prompt(std::string_view prompt) { prompt_ = prompt; }
+
   // Learns where the prompt left the cursor. A prompt that ends exactly at the
   // right margin leaves the terminal's wrap pending there: the line then
   // starts on the first cell of the next row.

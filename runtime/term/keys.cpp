@@ -119,6 +119,12 @@ int32_t alt_key(int32_t code) {
   if (code == KEY_LEFT) return KEY_ALT_LEFT;
   if (code == KEY_RIGHT) return KEY_ALT_RIGHT;
   if (code == KEY_BACKSPACE || code == 127) return KEY_ALT_BACKSPACE;
+  if (code >= '1' && code <= '9') return KEY_ALT_1 + (code - '1') * 256;
+  if (code == '0') return KEY_ALT_0;
+  if (code == '-') return KEY_ALT_MINUS;
+  if (code == '\\') return KEY_ALT_BACKSLASH;
+  if (code == '<') return KEY_ALT_LESS;
+  if (code == '>') return KEY_ALT_GREATER;
   if (code >= 'A' && code <= 'Z') code += 'a' - 'A';  // Alt+Shift+letter is Alt+letter, as in readline
   for (int row = 0; row < 3; ++row) {
     if (const char* at = code > 0 && code < 128 ? std::strchr(kLetterRows[row], code) : nullptr)

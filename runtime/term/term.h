@@ -62,12 +62,17 @@ enum KeyCode : int32_t {
   KEY_CTRL_LEFT = extended_key(0x73), KEY_CTRL_RIGHT = extended_key(0x74),
   KEY_ALT_LEFT = extended_key(0x9B), KEY_ALT_RIGHT = extended_key(0x9D), KEY_ALT_BACKSPACE = extended_key(0x0E),
   KEY_ALT_D = extended_key(0x20), KEY_ALT_F = extended_key(0x21), KEY_ALT_B = extended_key(0x30),
+  KEY_ALT_R = extended_key(0x13), KEY_ALT_T = extended_key(0x14), KEY_ALT_Y = extended_key(0x15),
+  KEY_ALT_U = extended_key(0x16), KEY_ALT_L = extended_key(0x26), KEY_ALT_C = extended_key(0x2E),
+  // Alt with punctuation and digits (the PC's Alt+1 to Alt+0 and Alt+-).
+  KEY_ALT_BACKSLASH = extended_key(0x2B), KEY_ALT_LESS = extended_key(0x33), KEY_ALT_GREATER = extended_key(0x34),
+  KEY_ALT_1 = extended_key(0x78), KEY_ALT_0 = extended_key(0x81), KEY_ALT_MINUS = extended_key(0x82),
   // Not a key: the Escape key given last was the start of a sequence whose
   // rest stalled on the way; what it did is to be undone.
   KEY_ESCAPE_UNDONE = extended_key(0xFE),
 };
 // The key that ESC followed by key stands for (Alt held), or -1 for none:
-// Alt with a letter, Backspace, Left or Right.
+// Alt with a letter, a digit, "-", "\\", "<", ">", Backspace, Left or Right.
 int32_t alt_key(int32_t key);
 // The key code of a key string from next_key_string (1 or 2 bytes).
 int32_t key_code_of(const std::string& key);
@@ -113,6 +118,10 @@ std::string_view text_stand_in();
 bool text_word_character_at(std::string_view text, std::size_t at);
 // True while bytes are the start of a UTF-8 character still waiting for its last bytes.
 bool text_incomplete_character(std::string_view bytes);
+// The text with its letters in upper or lower case, or capitalized (a letter
+// after no letter or digit in upper case, the others in lower).
+enum class TextCase { Upper, Lower, Capitalize };
+std::string text_with_case(std::string_view text, TextCase mode);
 
 // --- Console text and the screen -------------------------------------------
 

@@ -117,3 +117,55 @@ bool text_word_character_at(std::string_view text, std::size_t at) {
 }
 
 std::string_view text_stand_in() { return term_text_utf8() ? "\xEF\xBF\xBD" : "?"; }
+
+namespace {
+
+// A code point as UTF-8.
+void append_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+}  // namespace
+
+std::string text_with_case(std::string_view text, TextCase mode) {
+  std::string out;
+  out.reserve(text.size());
+  bool in_word = false;  // for Capitalize: a letter or digit came just before
+  for (std::size_t at = 0; at < text.size();) {
+    const bool utf8 = term_text_utf8();
+    const Decoded decoded = utf8 ? decode_utf8(text, at) : Decoded{static_cast<unsigned char>(text[at]), 1};
+    if (decoded.length == 0) {  // a byte that begins no character: as it is
+      out.push_back(text[at++]);
+      in_word = false;
+      continue;
+    }
+    const auto c = static_cast<wint_t>(decoded.code_point);
+    const bool upper = mode == TextCase::Upper || (mode == TextCase::Capitalize && !in_word);
+    wint_t mapped = c;
+    if (utf8) {
+      mapped = upper ? std::towupper(c) : std::towlower(c);
+      in_word = std::iswalnum(c) != 0;
+      append_utf8(out, static_cast<char32_t>(mapped));
+    } else {
+      mapped = static_cast<wint_t>(upper ? std::toupper(static_cast<int>(c)) : std::tolower(static_cast<int>(c)));
+      in_word = std::isalnum(static_cast<int>(c)) != 0;
+      out.push_back(static_cast<char>(mapped));
+    }
+    at += decoded.length;
+  }
+  return out;
+}

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/process.h"
+#include "tests/support/program.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ TEST(CommandLine, StreamsInOrderInBoundedMemory) {
   for (int i = 0; i < 40; ++i) shown += "\\x00";  // what a message shows of a value: its first 40 bytes
   EXPECT_EQ(r.err, "tempconv: line 1: \"" + shown + "...\": value too long\n");
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_LT(r.max_rss_kib, 8 * 1024);
+  if (!program_is_wrapped()) EXPECT_LT(r.max_rss_kib, 8 * 1024);  // a wrapper (valgrind) has memory of its own
 }
 
 }  // namespace

@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: MIT
+#include "runtime/input/edit_memory.h"
+
+#include <algorithm>
+
+// --- Kill ring --------------------------------------------------------------------
+
+void KillRing::kill(std::string_view text, Gather gather) {
+  if (entries_.empty() || gather == Gather::New) {
+    entries_.emplace_front(text);
+    if (entries_.size() > kEntries) entries_.pop_back();
+  } else if (gather == Gather::Append) {
+    entries_.front().append(text);
+  } else {
+    entries_.front().insert(0, text);
+  }
+  shown_ = 0;
+}
+
+const std::string& KillRing::newest() {
+  shown_ = 0;
+  return entries_.front();
+}
+
+const std::string& KillRing::previous() {
+  shown_ = (shown_ + 1) % entries_.size();
+  return entries_[shown_];
+}
+
+void KillRing::take_back(Gather gather, std::size_t length) {
+  if (entries_.empty()) return;
+  std::string& front = entries_.front();
+  if (gather == Gather::New) {
+    entries_.pop_front();
+  } else if (gather == Gather::Append) {
+    front.erase(front.size() - std::min(length, front.size()));
+  } else {
+    front.erase(0, length);
+  }
+  shown_ = 0;
+}
+
+// --- Undo list ----------------------------------------------------------------------
+
+void UndoList::record(std::size_t at, std::string_view removed, std::size_t inserted, std::size_t cursor, bool typed) {
+  const bool joins = !changes_.empty() && ((typed && typing_) || (grouping_ && open_));
+  Change* last = changes_.empty() ? nullptr : &changes_.back();
+  if (joins && typed && removed.empty() && last->removed.empty() && last->at + last->inserted == at) {
+    last->inserted += inserted;  // typing on at the end of what was typed: one change
+  } else {
+    changes_.push_back({at, std::string(removed), inserted, cursor, !joins});
+  }
+  typing_ = typed && !grouping_;
+  if (grouping_) open_ = true;
+}
+
+bool UndoList::undo(std::string& line, std::size_t* cursor) {
+  if (changes_.empty()) return false;
+  for (bool group_done = false; !group_done && !changes_.empty();) {
+    const Change change = std::move(changes_.back());
+    changes_.pop_back();
+    line.replace(change.at, change.inserted, change.removed);
+    *cursor = change.cursor;
+    group_done = change.starts_group;
+  }
+  close_group();
+  return true;
+}
+
+// --- History walk -------------------------------------------------------------------
+
+const std::string HistoryWalk::kEmpty;
+
+HistoryWalk::HistoryWalk(std::vector<std::string>* entries)
+    : entries_(entries), count_(entries != nullptr ? entries->size() : 0), shown_(count_) {}
+
+void HistoryWalk::move_to(std::size_t index, std::string* line, UndoList* undo) {
+  edited_[shown_] = Edited{std::move(*line), std::move(*undo)};
+  shown_ = index;
+  const auto found = edited_.find(index);
+  if (found != edited_.end()) {
+    *line = std::move(found->second.text);
+    *undo = std::move(found->second.undo);
+    edited_.erase(found);
+  } else {
+    *line = original();
+    undo->clear();
+  }
+}
+
+const std::string& HistoryWalk::original() const { return shown_ < count_ ? (*entries_)[shown_] : kEmpty; }
+
+const std::string& HistoryWalk::text_of(std::size_t index, const std::string& shown_text) const {
+  if (index == shown_) return shown_text;
+  const auto found = edited_.find(index);
+  if (found != edited_.end()) return found->second.text;
+  return index < count_ ? (*entries_)[index] : kEmpty;
+}
+
+std::optional<HistoryWalk::Found> HistoryWalk::search(std::string_view query, const std::string& shown_text,
+                                                     std::size_t from, bool backward) const {
+  // The line shown first, from the cursor on in the search's direction; then the others in turn.
+  std::size_t at = std::string::npos;
+  if (backward) {
+    if (from > 0) at = std::string_view(shown_text).rfind(query, from - 1);
+  } else {
+    at = std::string_view(shown_text).find(query, from + 1);
+  }
+  if (at != std::string::npos) return Found{shown_, at};
+  for (std::size_t index = shown_; backward ? index-- > 0 : ++index < size();) {
+    const std::string_view text = text_of(index, shown_text);
+    at = backward ? text.rfind(query) : text.find(query);
+    if (at != std::string::npos) return Found{index, at};
+  }
+  return std::nullopt;
+}
+
+void HistoryWalk::take(const std::string& line, std::size_t limit) {
+  edited_.clear();
+  if (entries_ == nullptr || line.empty()) return;
+  if (entries_->empty() || entries_->back() != line) entries_->push_back(line);
+  if (entries_->size() > limit) entries_->erase(entries_->begin());
+}

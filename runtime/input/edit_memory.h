@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: MIT
+// What the line editor remembers, as readline does: the kill ring (kept for
+// the run), one line's undo list, and the walk through a prompt's history
+// with the edits made to its entries on the way. Small objects without I/O,
+// tested directly.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The texts the last kills took, newest first. Kills one after another
+// gather into one piece; Ctrl+Y puts back the newest, and Alt+Y right after
+// it the one before, round the ring.
+class KillRing {
+ public:
+  static constexpr std::size_t kEntries = 32;
+  enum class Gather { New, Append, Prepend };
+
+  void kill(std::string_view text, Gather gather);
+  bool empty() const { return entries_.empty(); }
+  // The newest piece, and the ring turned back to it.
+  const std::string& newest();
+  // The piece before the one last given, round the ring.
+  const std::string& previous();
+  // Takes back the last kill: a new piece is dropped, a gathered one cut back.
+  void take_back(Gather gather, std::size_t length);
+
+ private:
+  std::deque<std::string> entries_;
+  std::size_t shown_ = 0;  // the piece last given
+};
+
+// A line's changes, undone group by group as readline undoes them: a run
+// of typed characters is one group, every other command one of its own.
+class UndoList {
+ public:
+  // A change made: at the byte index at, removed was taken out and inserted
+  // bytes put in; the cursor stood at cursor before it. A typed character
+  // that follows the last one typed joins its group.
+  void record(std::size_t at, std::string_view removed, std::size_t inserted, std::size_t cursor, bool typed);
+  // Starts a new group at the next change (a command that is not typing came between).
+  void close_group() { typing_ = false; open_ = false; }
+  // Opens a group that the changes until close_group share (a command repeated by a count).
+  void open_group() { open_ = false; grouping_ = true; }
+  void end_group() { grouping_ = false; close_group(); }
+  // Undoes the last group on line; false when there is none.
+  bool undo(std::string& line, std::size_t* cursor);
+  void clear() { changes_.clear(); close_group(); }
+  bool empty() const { return changes_.empty(); }
+
+ private:
+  struct Change {
+    std::size_t at;
+    std::string removed;
+    std::size_t inserted;
+    std::size_t cursor;
+    bool starts_group;
+  };
+  std::vector<Change> changes_;
+  bool typing_ = false;    // the last change was a typed character
+  bool open_ = false;      // the current group takes more changes
+  bool grouping_ = false;  // ... until end_group
+};
+
+// A prompt's history as the editor walks it: the entries (oldest first) and,
+// after them, the line being typed. Edits made to an entry are kept, with
+// its undo list, while the walk goes on; the history itself never changes
+// until a line is taken.
+class HistoryWalk {
+ public:
+  explicit HistoryWalk(std::vector<std::string>* entries);
+  std::size_t size() const { return count_ + 1; }  // the entries and the line being typed
+  std::size_t shown() const { return shown_; }
+  bool at_newest() const { return shown_ == count_; }
+  // Keeps the shown line's text and undo list, and shows another: its
+  // edited text if it was edited on this walk.
+  void move_to(std::size_t index, std::string* line, UndoList* undo);
+  // The shown line as it was before this walk edited it.
+  const std::string& original() const;
+  // The nearest line (from the shown one, older when backward) whose text,
+  // as edited, holds query before (backward) or from (forward) the given
+  // index of the line shown: its index and where the query stands.
+  struct Found {
+    std::size_t index;
+    std::size_t at;
+  };
+  std::optional<Found> search(std::string_view query, const std::string& shown_text, std::size_t from,
+                              bool backward) const;
+  // The text a line shows on this walk.
+  const std::string& text_of(std::size_t index, const std::string& shown_text) const;
+  // The line taken: added at the end unless it repeats the last entry.
+  void take(const std::string& line, std::size_t limit);
+
+ private:
+  struct Edited {
+    std::string text;
+    UndoList undo;
+  };
+  std::vector<std::string>* entries_;  // none: no history
+  std::size_t count_;                  // entries when the walk began
+  std::size_t shown_;
+  std::map<std::size_t, Edited> edited_;
+  static const std::string kEmpty;
+};
