@@ -54,13 +54,15 @@ void UndoList::record(std::size_t at, std::string_view removed, std::size_t inse
   if (grouping_) open_ = true;
 }
 
-bool UndoList::undo(std::string& line, std::size_t* cursor) {
+bool UndoList::undo(std::string& line, std::size_t* cursor, std::size_t* from) {
   if (changes_.empty()) return false;
+  *from = line.size();
   for (bool group_done = false; !group_done && !changes_.empty();) {
     const Change change = std::move(changes_.back());
     changes_.pop_back();
     line.replace(change.at, change.inserted, change.removed);
     *cursor = change.cursor;
+    *from = std::min(*from, change.at);
     group_done = change.starts_group;
   }
   close_group();
@@ -98,13 +100,13 @@ const std::string& HistoryWalk::text_of(std::size_t index, const std::string& sh
 }
 
 std::optional<HistoryWalk::Found> HistoryWalk::search(std::string_view query, const std::string& shown_text,
-                                                     std::size_t from, bool backward) const {
+                                                     int64_t from, bool backward) const {
   // The line shown first, from the cursor on in the search's direction; then the others in turn.
   std::size_t at = std::string::npos;
   if (backward) {
-    if (from > 0) at = std::string_view(shown_text).rfind(query, from - 1);
-  } else {
-    at = std::string_view(shown_text).find(query, from + 1);
+    if (from >= 0) at = std::string_view(shown_text).rfind(query, static_cast<std::size_t>(from));
+  } else if (from <= static_cast<int64_t>(shown_text.size())) {
+    at = std::string_view(shown_text).find(query, static_cast<std::size_t>(from));
   }
   if (at != std::string::npos) return Found{shown_, at};
   for (std::size_t index = shown_; backward ? index-- > 0 : ++index < size();) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <optional>
@@ -48,8 +49,9 @@ class UndoList {
   // Opens a group that the changes until close_group share (a command repeated by a count).
   void open_group() { open_ = false; grouping_ = true; }
   void end_group() { grouping_ = false; close_group(); }
-  // Undoes the last group on line; false when there is none.
-  bool undo(std::string& line, std::size_t* cursor);
+  // Undoes the last group on line; false when there is none. *from is the
+  // first index it changed.
+  bool undo(std::string& line, std::size_t* cursor, std::size_t* from);
   void clear() { changes_.clear(); close_group(); }
   bool empty() const { return changes_.empty(); }
 
@@ -83,13 +85,14 @@ class HistoryWalk {
   // The shown line as it was before this walk edited it.
   const std::string& original() const;
   // The nearest line (from the shown one, older when backward) whose text,
-  // as edited, holds query before (backward) or from (forward) the given
-  // index of the line shown: its index and where the query stands.
+  // as edited, holds query: in the line shown, starting at or before from
+  // (backward) or at or after it (forward); in the others, anywhere. Its
+  // index and where the query stands.
   struct Found {
     std::size_t index;
     std::size_t at;
   };
-  std::optional<Found> search(std::string_view query, const std::string& shown_text, std::size_t from,
+  std::optional<Found> search(std::string_view query, const std::string& shown_text, int64_t from,
                               bool backward) const;
   // The text a line shows on this walk.
   const std::string& text_of(std::size_t index, const std::string& shown_text) const;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/input/edit_memory.h"
 #include "runtime/input/input.h"
 #include "runtime/print/print.h"
 
@@ -19,11 +20,11 @@ inline constexpr std::size_t FIELD_BUFFER = FIELD_LIMIT + 1;
 inline constexpr int END_OF_INPUT = -1;
 
 // What the line editor keeps between lines for the run: each prompt's history
-// (oldest first, at most 100 lines, none twice in a row) and the text the
-// last kill took. Nothing is stored between runs.
+// (oldest first, at most 100 lines, none twice in a row) and the kill ring.
+// Nothing is stored between runs.
 struct EditMemory {
   std::map<std::string, std::vector<std::string>, std::less<>> histories;
-  std::string killed;
+  KillRing kills;
 };
 
 // Whether standard input is a terminal: asked once, as it decides every INPUT's path.

@@ -45,7 +45,19 @@ int64_t render(std::string_view text, int64_t offset, int32_t width, std::string
   return offset;
 }
 
+int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+int32_t clamp32(int64_t v) {
+  return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(v, INT32_MIN), INT32_MAX));
+}
+
 }  // namespace
+
+ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width) {
+  const int64_t k = (int64_t{from.row} - 1) * width + (from.column - 1) + cells;
+  const int64_t row = floor_div(k, width);
+  return {clamp32(k - row * width + 1), clamp32(row + 1)};
+}
 
 void LineView::note_screen_seen() {
   size_generation_ = term_size_generation();

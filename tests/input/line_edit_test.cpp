@@ -16,6 +16,7 @@
 #include "runtime/term/term_internal.h"
 #include "tests/support/capture.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/vt_screen.h"
 
 namespace {
 
@@ -51,19 +52,21 @@ class Editor {
   ~Editor() { reset_console(); }
 
   // Prints the prompt and edits a line with the keys (see key_script::typed).
-  std::string line(std::string_view keys, const std::string& prompt = kFahrenheitPrompt, bool burst = false) {
-    key_script::feed(key_script::typed(std::string(keys) + "<enter>", burst));
+  // Without enter, the keyboard ends after the keys: the screen is left as they left it.
+  std::string line(std::string_view keys, const std::string& prompt = kFahrenheitPrompt, bool burst = false,
+                   bool enter = true) {
+    key_script::feed(key_script::typed(std::string(keys) + (enter ? "<enter>" : ""), burst));
     print_string(CONSOLE, prompt, PRINT_LINE_OPEN);
     std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending, prompt, &memory);
     print_line_end(CONSOLE, PRINT_NEWLINE);
     return line;
   }
-  // A row of the shadow screen (1-based), up to the line end written after the line.
-  std::string row(int row) const {
-    std::string text;
-    for (int32_t column = 0; column < term.screen.window_columns; ++column)
-      text.push_back(static_cast<char>(term.screen.shadow.character(row - 1, column)));
-    return text.substr(0, text.find_first_of(std::string("\n\0", 2)));
+  // A row (1-based) of what a terminal shows after all that was written (one
+  // byte a cell: ASCII rows read as text), trailing blanks removed.
+  std::string row(int row) {
+    VtScreen screen(term.screen.window_columns, term.screen.window_rows);
+    screen.feed(output_.text());
+    return screen.row_text(row);
   }
 
   EditMemory memory;
@@ -78,9 +81,10 @@ TEST(LineEditor, KeysShapeTheLine) {
   const struct {
     const char* name;
     const char* keys;
-    const char* line;           // returned, and shown after the prompt
+    std::string line;           // returned, and shown after the prompt
     const char* locale = "C";
     bool burst = false;         // all keys in one read, as fast typing or a paste sends them
+    const char* shown = nullptr;  // what the row shows when it is not the line itself
   } cases[] = {
       {"insert in the middle", "22<left>1", "212"},
       {"home then end", "12<home>2<end>", "212"},
@@ -105,14 +109,39 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"Alt+D kills words after, gathered for Ctrl+Y", "2 12<c-a><m-d><m-d><c-y>", "2 12"},
       {"Alt+Backspace kills words before, gathered", "12 2<m-bs><m-bs><c-y>", "12 2"},
       {"an arrow whose rest stalls past ESCDELAY: its Escape is undone", "12<stalled-left>3", "132"},
+      // Readline's editing, each row as bash's read -e gives it.
+      {"Ctrl+T swaps the last two characters at the end", "12<c-t>", "21"},
+      {"Ctrl+T swaps around the cursor and moves past both", "abc<left><c-t>", "acb"},
+      {"Alt+T swaps the words around the cursor", "abc def<m-t>", "def abc"},
+      {"Alt+T with no word before does nothing", "abc def<c-a><m-t>", "abc def"},
+      {"Alt+C capitalizes and Alt+U upcases from the cursor", "hello world<c-a><m-c><m-u>", "Hello WORLD"},
+      {"Alt+L downcases", "ABC<c-a><m-l>", "abc"},
+      {"Alt+U on a two-byte character", "é<c-a><m-u>", "É", "C.UTF-8"},
+      {"Alt+\\ deletes the blanks around the cursor", "ab   cd<m-b><m-b><m-f><m-\\>", "abcd"},
+      {"Alt+3 repeats a character", "<m-3>x", "xxx"},
+      {"Alt+1 2 repeats twelve times", "<m-1>2-", "------------"},
+      {"a count repeats a command", "hello<m-b><m-3><c-d>", "lo"},
+      {"a negative count turns a command around", "abc<c-a><m--><m-2><c-b>X", "abXc"},
+      {"Ctrl+_ undoes a deletion", "123<bs><c-_>", "123"},
+      {"a run of typed characters is one undo group", "ab cd<c-_>", ""},
+      {"typing after a move is a group of its own", "12<left>3<c-_>", "12"},
+      {"Ctrl+X Ctrl+U undoes too", "12 34<c-w><c-x><c-u>", "12 34"},
+      {"undoing everything, then typing", "ab<c-_><c-_>x", "x"},
+      {"Alt+Y after Ctrl+Y yanks the kill before", "12 34<m-bs><c-a><c-k><c-y><m-y>", "34"},
+      {"Alt+Y goes round the ring", "1 2<m-bs><c-a><c-k><c-y><m-y><m-y>", "1 "},
+      {"Escape's clearing is a kill: Ctrl+Y brings it back", "12 345<esc><c-y>", "12 345"},
+      {"... and undo does too", "12 345<esc><c-_>", "12 345"},
+      {"Ctrl+V puts a control byte in as it is", "1<c-v><c-a>2", "1\x01" "2", "C", false, "1?2"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Locale locale(c.locale);
     Editor editor;
     EXPECT_EQ(editor.line(c.keys, kFahrenheitPrompt, c.burst), c.line);
-    if (std::string(c.locale) == "C") {  // the shadow keeps a character's first byte: ASCII rows read as text
-      EXPECT_EQ(editor.row(1), kFahrenheitPrompt + c.line);
+    if (std::string(c.locale) == "C") {  // a byte a cell: ASCII rows read as text
+      std::string shown = kFahrenheitPrompt + (c.shown != nullptr ? std::string(c.shown) : c.line);
+      while (!shown.empty() && shown.back() == ' ') shown.pop_back();
+      EXPECT_EQ(editor.row(1), shown);
     }
   }
 }
@@ -129,6 +158,40 @@ TEST(LineEditor, EachPromptRecallsItsOwnHistory) {
   EXPECT_EQ(editor.line("<up>"), "212");  // the last Fahrenheit temperature, not a choice
   EXPECT_EQ(editor.line("<c-n>5", "? "), "5");  // nothing newer than the line being typed
   EXPECT_EQ(editor.memory.histories["? "], (std::vector<std::string>{"1", "2", "1", "5"}));
+}
+
+// Readline's history keys: edits of recalled lines kept while walking (and
+// the history itself unchanged), Alt+R, Alt+< and Alt+>, and the search.
+TEST(LineEditor, HistoryEditsRevertAndSearch) {
+  const struct {
+    const char* keys;
+    const char* line;
+  } cases[] = {
+      {"<up>9<up><down>", "2129"},         // the edit of 212 kept while stepping away and back
+      {"<up>9<up><down><m-r>", "212"},     // Alt+R: the entry as it was shown
+      {"<m-<>", "100"},                    // Alt+<: the first entry
+      {"<up><up><m-gt>5", "5"},            // Alt+>: the line being typed
+      {"<c-r>10<right>", "100"},           // a search, then a key that takes the line and acts
+      {"<c-r>1<c-r><enter>", "100"},       // Ctrl+R again: the next older match; Enter takes it
+      {"7<c-r>21<c-g>", "7"},              // Ctrl+G gives up: the line as before the search
+      {"<c-r>2<c-s><enter>", "212"},       // Ctrl+S: forward again
+      {"<c-r>109<bs><enter>", "100"},      // Backspace takes back the query's last character
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    Editor editor;
+    editor.memory.histories[kFahrenheitPrompt] = {"100", "212"};
+    EXPECT_EQ(editor.line(c.keys), c.line);
+    EXPECT_EQ(editor.memory.histories[kFahrenheitPrompt].front(), "100");  // the history itself unchanged
+  }
+  // While searching, the prompt's row shows readline's search prompt with the match, or its failure.
+  for (const auto& [keys, row] : {std::pair{"<c-r>10", "(reverse-i-search)`10': 100"},
+                                  std::pair{"<c-r>109", "(failed reverse-i-search)`109': 100"}}) {
+    Editor editor;
+    editor.memory.histories[kFahrenheitPrompt] = {"100", "212"};
+    editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
+    EXPECT_EQ(editor.row(1), row);
+  }
 }
 
 TEST(LineEditor, CtrlDOnAnEmptyLineEndsTheInput) {

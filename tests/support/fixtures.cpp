@@ -146,6 +146,7 @@ std::vector<int> typed(std::string_view keys, bool burst) {
       {"pgup", "\033[5~"},  {"ins", "\033[2~"},      {"btab", "\033[Z"},      {"m-bs", "\033\177"},
       {"c-left", "\033[1;5D"}, {"c-right", "\033[1;5C"}, {"c-up", "\033[1;5A"},
       {"m-left", "\033[1;3D"}, {"m-up", "\033[1;3A"}, {"urxvt-m-left", "\033\033[D"}, {"linux-f1", "\033[[A"},
+      {"m-gt", "\033>"},
   };
   std::vector<int> bytes;
   auto add = [&](std::string_view key) {

@@ -49,7 +49,8 @@ bool used_up();
 // <del> <bs> <tab> <esc> <enter> <f1> <pgup> <ins> <btab>, <c-x> for Ctrl
 // with a letter, <m-x> for Alt with a letter, <m-bs>, <c-left> <c-right>
 // <c-up> <m-left> <m-up> as xterm's modifier sequences, <urxvt-m-left> (ESC
-// ESC [ D), <linux-f1> (ESC [ [ A) and <stalled-left> (ESC, a STALL, O D).
+// ESC [ D), <linux-f1> (ESC [ [ A), <m-gt> (Alt+>) and <stalled-left> (ESC,
+// a STALL, O D).
 std::vector<int> typed(std::string_view keys, bool burst = false);
 // An xterm-like entry's key strings, for InventedTerminal.
 const char* xterm_keys(const char* id);

@@ -1,0 +1,246 @@
+// SPDX-License-Identifier: MIT
+// The line editor's commands: moving, typing, deleting and killing,
+// yanking, transposing, changing case, undoing. Each changes the line and
+// the cursor's place in it through replace(), which keeps the undo list and
+// tells the view where the line changed; the screen is drawn later, once.
+#include <algorithm>
+
+#include "runtime/input/line_editor.h"
+#include "runtime/term/term.h"
+
+namespace {
+
+constexpr int kTabStop = 8;
+
+}  // namespace
+
+void LineEditor::replace(std::size_t from, std::size_t to, std::string_view text, std::size_t position, bool typed) {
+  undo_.record(from, std::string_view(line_).substr(from, to - from), text.size(), position_, typed);
+  line_.replace(from, to - from, text);
+  position_ = position;
+  view_.changed_from(line_, from);
+  changed_from_ = std::min(changed_from_, from);
+}
+
+// --- Moving -------------------------------------------------------------------------
+
+void LineEditor::move_to(std::size_t position) {
+  position_ = position;
+  cursor_moved_ = true;
+}
+
+void LineEditor::move_home() { move_to(0); }
+void LineEditor::move_end() { move_to(line_.size()); }
+void LineEditor::move_left() {
+  if (position_ > 0) move_to(view_.unit_before(line_, position_));
+}
+void LineEditor::move_right() {
+  if (position_ < line_.size()) move_to(next_unit(position_));
+}
+// By words, as readline's backward-word and forward-word: words are runs of letters and digits.
+void LineEditor::word_back() { move_to(word_start_before(position_)); }
+void LineEditor::word_forward() { move_to(word_end_after(position_)); }
+
+// Up and Down move one screen row within a wrapped line; from its first or
+// last row they step through the history instead.
+void LineEditor::row_up_or_older() {
+  if (!move_rows(-1)) recall_older();
+}
+void LineEditor::row_down_or_newer() {
+  if (!move_rows(1)) recall_newer();
+}
+bool LineEditor::move_rows(int32_t rows) {
+  const int64_t cells = int64_t{rows} * view_.width();
+  const ScreenCell here = view_.cell_of(line_, position_);
+  const ScreenCell target = cell_after(here, cells, view_.width());
+  const bool inside = rows < 0 ? view_.cells_between(view_.cell_of(line_, 0), target) >= 0
+                               : view_.cells_between(target, view_.cell_of(line_, line_.size())) >= 0;
+  if (!inside) return false;
+  move_to(view_.index_at(line_, target));
+  return true;
+}
+
+std::size_t LineEditor::next_unit(std::size_t at) const { return at + text_unit_at(line_, at).length; }
+
+// Back over what is not a word, then over the word.
+std::size_t LineEditor::word_start_before(std::size_t at) {
+  for (bool in_word = false; at > 0;) {
+    const std::size_t before = view_.unit_before(line_, at);
+    const bool word = text_word_character_at(line_, before);
+    if (in_word && !word) break;
+    in_word = in_word || word;
+    at = before;
+  }
+  return at;
+}
+std::size_t LineEditor::word_end_after(std::size_t at) const {
+  while (at < line_.size() && !text_word_character_at(line_, at)) at = next_unit(at);
+  while (at < line_.size() && text_word_character_at(line_, at)) at = next_unit(at);
+  return at;
+}
+
+// --- Typing -------------------------------------------------------------------------
+
+// Bytes of a UTF-8 character wait until it is complete, then go in as one,
+// as many times as a count says.
+void LineEditor::type_byte(char byte) {
+  pending_.push_back(byte);
+  if (!text_incomplete_character(pending_)) finish_character();
+}
+void LineEditor::finish_character() {
+  if (pending_.empty()) return;
+  std::string bytes;
+  for (int i = 0; i < pending_count_; ++i) bytes += pending_;
+  pending_.clear();
+  pending_count_ = 1;
+  insert(bytes, true);
+}
+void LineEditor::insert_tab() { insert(std::string(kTabStop - position_ % kTabStop, ' ')); }
+void LineEditor::insert(const std::string& bytes, bool typed) {
+  if (!bytes.empty()) replace(position_, position_, bytes, position_ + bytes.size(), typed);
+}
+
+// Ctrl+Y puts back the newest kill; Alt+Y right after it puts the one before in its place.
+void LineEditor::yank() {
+  if (kills_->empty()) return;
+  const std::string& text = kills_->newest();
+  yanked_from_ = position_;
+  yanked_length_ = text.size();
+  insert(text);
+  last_was_yank_ = true;
+}
+void LineEditor::yank_previous() {
+  if (kills_->empty()) return;
+  const std::string& text = kills_->previous();
+  replace(yanked_from_, yanked_from_ + yanked_length_, text, yanked_from_ + text.size());
+  yanked_length_ = text.size();
+  last_was_yank_ = true;
+}
+
+// --- Deleting and killing -----------------------------------------------------------
+
+void LineEditor::delete_before() {
+  if (position_ == 0) return;
+  const std::size_t from = view_.unit_before(line_, position_);
+  replace(from, position_, "", from);
+}
+void LineEditor::delete_under() {
+  if (position_ == line_.size()) {
+    term_emit(CAP_BELL, 0, 0);
+    return;
+  }
+  replace(position_, next_unit(position_), "", position_);
+}
+// Ctrl+D: Delete, and on an empty line the end of the input.
+void LineEditor::delete_under_or_end_input() {
+  if (!line_.empty()) return delete_under();
+  input_ended_ = true;
+  line_ended_ = true;
+}
+
+void LineEditor::kill_to_end() { kill(position_, line_.size(), false); }
+void LineEditor::kill_to_start() { kill(0, position_, true); }
+void LineEditor::kill_word_after() { kill(position_, word_end_after(position_), false); }
+void LineEditor::kill_word_before() { kill(word_start_before(position_), position_, true); }
+// Ctrl+W: the blank-separated word before the cursor, the blanks before it first.
+void LineEditor::kill_blank_word_before() {
+  std::size_t from = position_;
+  while (from > 0 && is_blank(line_[from - 1])) --from;
+  while (from > 0 && !is_blank(line_[from - 1])) --from;
+  kill(from, position_, true);
+}
+
+// Takes [from, to) into the kill ring: after another kill, a forward kill
+// appends to that piece and a backward one prepends. Nothing to take changes
+// neither the piece nor the gathering.
+void LineEditor::kill(std::size_t from, std::size_t to, bool backward) {
+  if (from == to) {
+    last_was_kill_ = gathering_kills_;
+    return;
+  }
+  const KillRing::Gather gather =
+      !gathering_kills_ ? KillRing::Gather::New : (backward ? KillRing::Gather::Prepend : KillRing::Gather::Append);
+  kills_->kill(std::string_view(line_).substr(from, to - from), gather);
+  gathering_kills_ = last_was_kill_ = true;  // a count's repeats gather too
+  replace(from, to, "", from);
+}
+
+// Alt+\: the blanks around the cursor.
+void LineEditor::delete_blanks_around() {
+  std::size_t from = position_, to = position_;
+  while (from > 0 && is_blank(line_[from - 1])) --from;
+  while (to < line_.size() && is_blank(line_[to])) ++to;
+  if (from != to) replace(from, to, "", from);
+}
+
+// Escape clears the line; what it cleared is a kill of its own, and undone as one change.
+void LineEditor::clear() {
+  if (line_.empty()) return;
+  kills_->kill(line_, KillRing::Gather::New);
+  last_escape_ = EscapeKill{gathering_kills_, line_.size()};
+  replace(0, line_.size(), "", 0);
+}
+
+// The Escape just acted on was the start of a sequence whose rest stalled on
+// the link: the line, the kill ring and the gathering are as before it.
+void LineEditor::undo_escape() {
+  if (!last_escape_) return;
+  kills_->take_back(KillRing::Gather::New, last_escape_->length);
+  last_was_kill_ = last_escape_->gathering;
+  last_escape_.reset();
+  undo();
+}
+
+// --- Transposing and case -----------------------------------------------------------
+
+// Ctrl+T: the character before the cursor with the one under it, the cursor
+// moving past both; at the end of the line the last two.
+void LineEditor::transpose_characters() {
+  if (position_ == 0) return;
+  const std::size_t at = position_ == line_.size() ? view_.unit_before(line_, position_) : position_;
+  const std::size_t first = view_.unit_before(line_, at);
+  const std::size_t end = next_unit(at);
+  if (first == at || at == line_.size()) return;  // fewer than two characters
+  const std::string swapped = line_.substr(at, end - at) + line_.substr(first, at - first);
+  replace(first, end, swapped, end);
+}
+
+// Alt+T: the word before the cursor with the word after it, as readline's
+// transpose-words finds them; the cursor goes after both.
+void LineEditor::transpose_words() {
+  const std::size_t second_end = word_end_after(position_);
+  const std::size_t second_start = word_start_before(second_end);
+  const std::size_t first_start = word_start_before(second_start);
+  const std::size_t first_end = word_end_after(first_start);
+  if (first_start == second_start || second_start < first_end) return;  // fewer than two words
+  const std::string swapped = line_.substr(second_start, second_end - second_start) +
+                              line_.substr(first_end, second_start - first_end) +
+                              line_.substr(first_start, first_end - first_start);
+  replace(first_start, second_end, swapped, second_end);
+}
+
+// Alt+U, Alt+L, Alt+C: from the cursor to the end of the word, the cursor going there.
+void LineEditor::change_case(TextCase mode) {
+  const std::size_t end = word_end_after(position_);
+  if (end == position_) return;
+  const std::string changed = text_with_case(std::string_view(line_).substr(position_, end - position_), mode);
+  replace(position_, end, changed, position_ + changed.size());
+}
+
+// --- Undoing ------------------------------------------------------------------------
+
+void LineEditor::undo() {
+  std::size_t from = 0;
+  if (!undo_.undo(line_, &position_, &from)) return;
+  view_.changed_from(line_, from);
+  changed_from_ = std::min(changed_from_, from);
+}
+
+// Alt+R: the line as it was when the prompt or the recalled entry was shown.
+void LineEditor::revert_line() {
+  line_ = history_.original();
+  undo_.clear();
+  position_ = line_.size();
+  view_.changed_from(line_, 0);
+  changed_from_ = 0;
+}

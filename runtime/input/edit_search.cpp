@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+// The line editor's history: stepping through the lines entered at this
+// prompt (edits to them kept until the line is taken), and searching them
+// incrementally as readline's Ctrl+R and Ctrl+S do, with its
+// "(reverse-i-search)`query': " shown in place of the prompt.
+#include "runtime/input/line_editor.h"
+#include "runtime/term/term.h"
+
+void LineEditor::recall(std::size_t index) {
+  if (index == history_.shown()) return;
+  history_.move_to(index, &line_, &undo_);
+  position_ = line_.size();
+  view_.changed_from(line_, 0);
+  changed_from_ = 0;
+}
+
+void LineEditor::recall_older() {
+  if (history_.shown() > 0) recall(history_.shown() - 1);
+}
+void LineEditor::recall_newer() {
+  if (!history_.at_newest()) recall(history_.shown() + 1);
+}
+void LineEditor::recall_first() { recall(0); }
+void LineEditor::recall_last() { recall(history_.size() - 1); }
+
+void LineEditor::begin_search(bool backward) {
+  search_ = Search{backward, "", history_.shown(), position_};
+  show_search_prompt();
+}
+
+void LineEditor::show_search_prompt() {
+  std::string shown = search_->failed ? "(failed " : "(";
+  shown += search_->backward ? "reverse-i-search)`" : "i-search)`";
+  shown += search_->query + "': ";
+  view_.set_prompt(shown);
+  redraw_all_ = true;
+}
+
+void LineEditor::end_search() {
+  search_.reset();
+  view_.set_prompt(prompt_);
+  redraw_all_ = true;
+}
+
+// The next line that holds the query, in the given direction: from where
+// the cursor is when the query just grew (the match there may still hold),
+// or beyond it when Ctrl+R or Ctrl+S asks for another. With nothing typed,
+// the last search's text is looked for again.
+void LineEditor::search_again(bool backward, bool including_here) {
+  Search& search = *search_;
+  search.backward = backward;
+  if (search.query.empty()) search.query = last_query_;
+  if (!search.query.empty()) {
+    const auto here = static_cast<int64_t>(position_);
+    const int64_t from = backward ? (including_here ? here : here - 1) : (including_here ? here : here + 1);
+    const auto found = history_.search(search.query, line_, from, backward);
+    search.failed = !found;
+    if (found) {
+      recall(found->index);
+      move_to(found->at);
+      last_query_ = search.query;
+    }
+  }
+  show_search_prompt();
+}
+
+// A key while searching: text grows the query, Ctrl+R and Ctrl+S look
+// further, Backspace takes back the query's last character, Enter takes
+// the line found, Ctrl+G and Escape give up; any other key takes the line
+// found and then acts as it always does (false: not taken here).
+bool LineEditor::search_key(int32_t code) {
+  Search& search = *search_;
+  if (code == KEY_ENTER) {
+    end_search();
+    end_line();
+  } else if (code == 'G' - '@' || code == KEY_ESCAPE) {
+    recall(search.start_index);
+    move_to(search.start_position);
+    end_search();
+  } else if (code == 'R' - '@' || code == 'S' - '@') {
+    search_again(code == 'R' - '@', false);
+  } else if (code == KEY_BACKSPACE) {
+    if (!search.query.empty()) search.query.erase(search.query.size() - 1);
+    while (!search.query.empty() && (static_cast<unsigned char>(search.query.back()) & 0xC0) == 0x80)
+      search.query.erase(search.query.size() - 1);  // the rest of a UTF-8 character
+    if ((static_cast<unsigned char>(search.query.empty() ? 0 : search.query.back()) & 0xC0) == 0xC0)
+      search.query.erase(search.query.size() - 1);
+    recall(search.start_index);
+    move_to(search.start_position);
+    search.failed = false;
+    if (search.query.empty()) {
+      show_search_prompt();
+    } else {
+      search_again(search.backward, true);
+    }
+  } else if (code >= 32 && code <= 255) {
+    search.query.push_back(static_cast<char>(code));
+    search_again(search.backward, true);
+  } else {
+    end_search();
+    return false;
+  }
+  return true;
+}

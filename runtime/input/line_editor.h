@@ -1,0 +1,170 @@
+// SPDX-License-Identifier: MIT
+// The line editor's state: the line and the cursor's place in it, the view
+// that draws them, the walk through the prompt's history, the undo list, the
+// kill ring, and what the last keys started (a count, Ctrl+X, Ctrl+V, a
+// history search). The key loop and the key table are in line_edit.cpp, the
+// commands in edit_commands.cpp and edit_search.cpp.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/input/edit_memory.h"
+#include "runtime/input/input_internal.h"
+#include "runtime/input/line_view.h"
+#include "runtime/term/term.h"
+
+class LineEditor {
+ public:
+  LineEditor(int32_t mode, std::string_view prompt, EditMemory* memory, bool fresh_row);
+
+  // Runs the key loop until Enter or Ctrl+D on an empty line; false when the
+  // keyboard went away first.
+  bool run();
+  std::string take_line() { return std::move(line_); }
+  bool input_ended() const { return input_ended_; }
+
+ private:
+  using Action = void (LineEditor::*)();
+  // What a key does: its action, the one a negative count turns it into, and
+  // whether a count repeats it.
+  struct Binding {
+    int32_t key;
+    Action action;
+    Action backward = nullptr;
+    bool counted = true;
+  };
+
+  // --- The loop and the screen (line_edit.cpp) ---
+  void start();
+  bool wait_for_input();
+  void follow_screen_change(bool now);
+  void apply_waiting_keys();
+  void bring_screen_up_to_date();
+  void finish();
+  void show_cursor_as(int32_t visibility);
+  void apply(int32_t code);
+  bool apply_key_state(int32_t code);  // a count, Ctrl+X or Ctrl+V in progress takes the key
+  int take_count();
+  void run_binding(const Binding& binding, int count);
+  static const Binding* binding_for(int32_t code);
+
+  // --- Commands (edit_commands.cpp) ---
+  void move_home();
+  void move_end();
+  void move_left();
+  void move_right();
+  void word_back();
+  void word_forward();
+  void row_up_or_older();
+  void row_down_or_newer();
+  bool move_rows(int32_t rows);
+  void move_to(std::size_t position);
+  std::size_t next_unit(std::size_t at) const;
+  std::size_t word_start_before(std::size_t at);
+  std::size_t word_end_after(std::size_t at) const;
+
+  void type_byte(char byte);
+  void finish_character();
+  void insert_tab();
+  void insert(const std::string& bytes, bool typed = false);
+  void yank();
+  void yank_previous();
+  void quoted_insert() { quoting_ = true; }
+
+  void delete_before();
+  void delete_under();
+  void delete_under_or_end_input();
+  void kill_to_end();
+  void kill_to_start();
+  void kill_word_after();
+  void kill_word_before();
+  void kill_blank_word_before();
+  void kill(std::size_t from, std::size_t to, bool backward);
+  void delete_blanks_around();
+  void clear();
+  void undo_escape();
+
+  void transpose_characters();
+  void transpose_words();
+  void upcase_word() { change_case(TextCase::Upper); }
+  void downcase_word() { change_case(TextCase::Lower); }
+  void capitalize_word() { change_case(TextCase::Capitalize); }
+  void change_case(TextCase mode);
+
+  void undo();
+  void revert_line();
+  void ctrl_x() { after_ctrl_x_ = true; }
+  void clear_screen() { clear_screen_ = true; }
+  void end_line() { line_ended_ = true; }
+
+  // Changes [from, to) to text and puts the cursor at position; recorded for
+  // undo, and shown from from on at the next update.
+  void replace(std::size_t from, std::size_t to, std::string_view text, std::size_t position, bool typed = false);
+
+  // --- History and its search (edit_search.cpp) ---
+  void recall_older();
+  void recall_newer();
+  void recall_first();
+  void recall_last();
+  void recall(std::size_t index);
+  void search_backward() { begin_search(true); }
+  void search_forward() { begin_search(false); }
+  void begin_search(bool backward);
+  bool search_key(int32_t code);  // true when the search took the key
+  void search_again(bool backward, bool including_here);
+  void end_search();
+  void show_search_prompt();
+
+  static constexpr std::size_t kUnchanged = std::string::npos;
+
+  bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
+  bool fresh_row_;              // the prompt is not where the cursor is: draw it again on a fresh row
+  std::string prompt_;
+  LineView view_;
+  HistoryWalk history_;
+  UndoList undo_;
+  KillRing own_kills_;
+  KillRing* kills_;             // the run's, or this line's own without a memory
+  std::string line_;
+  std::string pending_;         // the first bytes of a UTF-8 character still being typed
+  int pending_count_ = 1;       // ... and how many times it goes in
+  std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary
+  std::size_t changed_from_ = kUnchanged;  // the first index changed since the screen was brought up to date
+  bool cursor_moved_ = false;   // ... or only the cursor moved
+  bool redraw_all_ = false;     // ... or the prompt changed: everything is drawn again
+  bool clear_screen_ = false;   // Ctrl+L since
+  bool line_ended_ = false;     // Enter, or Ctrl+D on an empty line
+  bool input_ended_ = false;    // Ctrl+D on an empty line
+
+  // What the keys before this one left.
+  bool last_was_kill_ = false;  // ... so a kill now gathers into the same piece
+  bool gathering_kills_ = false;
+  bool last_was_yank_ = false;  // ... so Alt+Y may replace what it put in
+  std::size_t yanked_from_ = 0, yanked_length_ = 0;
+  struct EscapeKill {
+    bool gathering;      // kills were gathering before it
+    std::size_t length;  // what it took
+  };
+  std::optional<EscapeKill> last_escape_;  // the last key was an Escape that cleared this
+  bool counting_ = false;       // a count is being typed (Alt+digits, Alt+-, then digits)
+  std::optional<int> count_;    // its digits so far
+  bool count_negative_ = false;
+  bool after_ctrl_x_ = false;
+  bool quoting_ = false;        // Ctrl+V: the next key goes in as it is
+
+  struct Search {
+    bool backward;
+    std::string query;
+    std::size_t start_index;     // the history line and cursor when the search began
+    std::size_t start_position;
+    bool failed = false;
+  };
+  std::optional<Search> search_;
+  std::string last_query_;      // a search with nothing typed looks for this again
+
+  int32_t initial_visibility_ = CURSOR_SHOW;
+  int32_t idle_visibility_ = CURSOR_SHOW;
+};
