@@ -244,7 +244,7 @@ void lay_out_result(bool negative, std::string_view digits, int64_t exponent, Pr
   // printf's %f: the digits of round(value x 10^places), the point places from their end.
   const auto places = static_cast<std::size_t>(precision.count);
   out->clear();
-  if (negative) out->push_back('-');
+  if (negative && digits != "0") out->push_back('-');  // never "-0"
   if (digits.size() <= places) {
     out->push_back('0');
     if (places != 0) {

@@ -102,6 +102,9 @@ TEST(ExactConversion, RejectsWhatIsNotAPlainDecimalOrIsColderThanAbsoluteZero) {
     EXPECT_EQ(reference_convert(c.value, c.from, K, 15), std::nullopt) << c.value;
   }
   EXPECT_EQ(converted("1e0009999", K, K, 1), "1e+9999");  // leading zeros in the exponent
+  std::string tiny;  // a negative value that rounds to nothing, on the decimal path: "0", not "-0"
+  convert_exact("-6E-54", F, F, Precision{Precision::Kind::Places, 24}, &tiny);
+  EXPECT_EQ(tiny, "0.000000000000000000000000");
 }
 
 TEST(ExactConversion, SeededValuesAcrossEveryPairOfScales) {
