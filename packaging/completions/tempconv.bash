@@ -1,0 +1,30 @@
+# SPDX-License-Identifier: MIT
+# bash completion for tempconv: its options, and the scale names after -f and -t.
+_tempconv() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]:-}
+  local scales="C F K R celsius fahrenheit kelvin rankine"
+  local options="-f --from= -t --to= -d --digits= -p --places= --field= --delimiter= --header --header= -h --help -V --version"
+  # bash splits "--from=F" at the "=": the option stands two words back.
+  if [[ $prev == "=" ]]; then
+    prev=${COMP_WORDS[COMP_CWORD-2]:-}
+  elif [[ $cur == "=" ]]; then
+    prev=${COMP_WORDS[COMP_CWORD-1]:-}
+    cur=""
+  fi
+  case $prev in
+    -f | --from | -t | --to)
+      COMPREPLY=($(compgen -W "$scales" -- "$cur"))
+      return
+      ;;
+    -d | --digits | -p | --places | --field | --delimiter | --header)
+      return
+      ;;
+  esac
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    if [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *= ]]; then
+      compopt -o nospace 2>/dev/null
+    fi
+  fi
+}
+complete -F _tempconv tempconv
