@@ -129,7 +129,7 @@ TEST(CommandLine, StreamsInOrderInBoundedMemory) {
   for (int i = 0; i < 40; ++i) shown += "\\x00";  // what a message shows of a value: its first 40 bytes
   EXPECT_EQ(r.err, "tempconv: line 1: \"" + shown + "...\": value too long\n");
   EXPECT_EQ(r.exit_status, 1);
-  if (!program_is_wrapped()) {  // a wrapper (valgrind) has memory of its own
+  if (program_memory_is_its_own()) {
     EXPECT_LT(r.max_rss_kib, 8 * 1024);
   }
 }

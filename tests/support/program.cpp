@@ -24,6 +24,14 @@ std::string program_shell_command() {
 
 bool program_is_wrapped() { return program_command().size() > 1; }
 
+bool program_memory_is_its_own() {
+#if defined(__SANITIZE_ADDRESS__)
+  return false;
+#else
+  return !program_is_wrapped();
+#endif
+}
+
 std::vector<std::string> program_environment(const std::vector<std::string>& extra) {
   std::vector<std::string> result;
   for (char** e = environ; *e != nullptr; ++e) {

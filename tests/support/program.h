@@ -12,5 +12,8 @@ std::vector<std::string> program_command();
 std::string program_shell_command();
 // True when a wrapper is in use: timings and memory figures are the wrapper's.
 bool program_is_wrapped();
+// True when the program's memory figures are its own: no wrapper, and not a
+// sanitizer build (whose shadow memory counts too).
+bool program_memory_is_its_own();
 // The test's environment without TERM, plus the given "NAME=value" entries (which replace their names).
 std::vector<std::string> program_environment(const std::vector<std::string>& extra);
