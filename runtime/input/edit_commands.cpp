@@ -17,15 +17,19 @@ constexpr int kTabStop = 8;
 void LineEditor::replace(std::size_t from, std::size_t to, std::string_view text, std::size_t position, bool typed) {
   undo_.record(from, std::string_view(line_).substr(from, to - from), text.size(), position_, typed);
   line_.replace(from, to - from, text);
-  position_ = position;
-  view_.changed_from(line_, from);
+  view_.changed(line_, from, to - from, text.size());
   changed_from_ = std::min(changed_from_, from);
+  // Bytes that joined the ones after them into one character (a UTF-8
+  // sequence completed, a mark): the cursor goes after it.
+  const std::size_t unit = view_.unit_holding(line_, position);
+  position_ = unit == position ? position : unit + text_unit_at(line_, unit).length;
 }
 
 // --- Moving -------------------------------------------------------------------------
 
+// A place inside a unit (a search's match that begins with a mark) is the unit's.
 void LineEditor::move_to(std::size_t position) {
-  position_ = position;
+  position_ = view_.unit_holding(line_, position);
   cursor_moved_ = true;
 }
 
@@ -50,11 +54,8 @@ void LineEditor::row_down_or_newer() {
   if (!move_rows(1)) recall_newer();
 }
 bool LineEditor::move_rows(int32_t rows) {
-  const int64_t cells = int64_t{rows} * view_.width();
-  const ScreenCell here = view_.cell_of(line_, position_);
-  const ScreenCell target = cell_after(here, cells, view_.width());
-  const bool inside = rows < 0 ? view_.cells_between(view_.cell_of(line_, 0), target) >= 0
-                               : view_.cells_between(target, view_.cell_of(line_, line_.size())) >= 0;
+  const int64_t target = view_.offset_of(line_, position_) + int64_t{rows} * view_.width();
+  const bool inside = rows < 0 ? target >= view_.offset_of(line_, 0) : target <= view_.offset_of(line_, line_.size());
   if (!inside) return false;
   move_to(view_.index_at(line_, target));
   return true;
@@ -83,17 +84,27 @@ std::size_t LineEditor::word_end_after(std::size_t at) const {
 
 // Bytes of a UTF-8 character wait until it is complete, then go in as one,
 // as many times as a count says.
+// Typed characters gather into a run that goes in as one change when
+// another key comes or the screen is drawn: a paste into the middle of a
+// long line moves what follows once, not once a character.
 void LineEditor::type_byte(char byte) {
   pending_.push_back(byte);
-  if (!text_incomplete_character(pending_)) finish_character();
-}
-void LineEditor::finish_character() {
-  if (pending_.empty()) return;
-  std::string bytes;
-  for (int i = 0; i < pending_count_; ++i) bytes += pending_;
+  if (text_incomplete_character(pending_)) return;
+  for (int i = 0; i < pending_count_; ++i) typed_ += pending_;
   pending_.clear();
   pending_count_ = 1;
-  insert(bytes, true);
+}
+void LineEditor::finish_character() {
+  typed_ += pending_;  // an unfinished character goes in as it is
+  pending_.clear();
+  pending_count_ = 1;
+  insert_typed();
+}
+void LineEditor::insert_typed() {
+  if (typed_.empty()) return;
+  std::string run;
+  run.swap(typed_);
+  insert(run, true);
 }
 void LineEditor::insert_tab() { insert(std::string(kTabStop - position_ % kTabStop, ' ')); }
 void LineEditor::insert(const std::string& bytes, bool typed) {
@@ -230,10 +241,11 @@ void LineEditor::change_case(TextCase mode) {
 // --- Undoing ------------------------------------------------------------------------
 
 void LineEditor::undo() {
-  std::size_t from = 0;
-  if (!undo_.undo(line_, &position_, &from)) return;
-  view_.changed_from(line_, from);
-  changed_from_ = std::min(changed_from_, from);
+  undo_.undo(line_, &position_, [this](std::size_t at, std::size_t removed, std::size_t inserted) {
+    view_.changed(line_, at, removed, inserted);
+    changed_from_ = std::min(changed_from_, at);
+  });
+  position_ = view_.unit_holding(line_, position_);
 }
 
 // Alt+R: the line as it was when the prompt or the recalled entry was shown.
@@ -241,6 +253,6 @@ void LineEditor::revert_line() {
   line_ = history_.original();
   undo_.clear();
   position_ = line_.size();
-  view_.changed_from(line_, 0);
+  view_.replaced();
   changed_from_ = 0;
 }

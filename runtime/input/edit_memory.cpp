@@ -54,15 +54,14 @@ void UndoList::record(std::size_t at, std::string_view removed, std::size_t inse
   if (grouping_) open_ = true;
 }
 
-bool UndoList::undo(std::string& line, std::size_t* cursor, std::size_t* from) {
+bool UndoList::undo(std::string& line, std::size_t* cursor, const Changed& changed) {
   if (changes_.empty()) return false;
-  *from = line.size();
   for (bool group_done = false; !group_done && !changes_.empty();) {
     const Change change = std::move(changes_.back());
     changes_.pop_back();
     line.replace(change.at, change.inserted, change.removed);
+    changed(change.at, change.inserted, change.removed.size());
     *cursor = change.cursor;
-    *from = std::min(*from, change.at);
     group_done = change.starts_group;
   }
   close_group();

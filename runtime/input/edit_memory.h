@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -49,9 +50,10 @@ class UndoList {
   // Opens a group that the changes until close_group share (a command repeated by a count).
   void open_group() { open_ = false; grouping_ = true; }
   void end_group() { grouping_ = false; close_group(); }
-  // Undoes the last group on line; false when there is none. *from is the
-  // first index it changed.
-  bool undo(std::string& line, std::size_t* cursor, std::size_t* from);
+  // Undoes the last group on line; false when there is none. Each change
+  // it makes is told to changed: bytes [at, at + removed) replaced by inserted bytes.
+  using Changed = std::function<void(std::size_t at, std::size_t removed, std::size_t inserted)>;
+  bool undo(std::string& line, std::size_t* cursor, const Changed& changed);
   void clear() { changes_.clear(); close_group(); }
   bool empty() const { return changes_.empty(); }
 

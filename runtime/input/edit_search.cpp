@@ -10,7 +10,7 @@ void LineEditor::recall(std::size_t index) {
   if (index == history_.shown()) return;
   history_.move_to(index, &line_, &undo_);
   position_ = line_.size();
-  view_.changed_from(line_, 0);
+  view_.replaced();
   changed_from_ = 0;
 }
 

@@ -114,6 +114,7 @@ void LineEditor::apply_waiting_keys() {
     if (key.empty()) break;
     apply(key_code_of(key));
   }
+  insert_typed();  // before the screen is drawn
 }
 
 void LineEditor::bring_screen_up_to_date() {
@@ -132,6 +133,7 @@ void LineEditor::bring_screen_up_to_date() {
   }
   changed_from_ = kUnchanged;
   cursor_moved_ = false;
+  if (observer != nullptr) observer(view_, line_, position_);
 }
 
 void LineEditor::finish() {
@@ -227,6 +229,8 @@ int LineEditor::take_count() {
 }
 
 void LineEditor::apply(int32_t code) {
+  const bool typed = code >= 32 && code <= 255 && !search_ && !counting_ && !after_ctrl_x_ && !quoting_;
+  if (!typed) insert_typed();  // what was typed goes in before any other key acts
   // An Escape taken back comes right after it: what it cleared comes back.
   if (code == KEY_ESCAPE_UNDONE) return undo_escape();
   last_escape_.reset();

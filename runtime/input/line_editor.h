@@ -26,6 +26,11 @@ class LineEditor {
   std::string take_line() { return std::move(line_); }
   bool input_ended() const { return input_ended_; }
 
+  // Told after each drawing what the screen should show: for the tests that
+  // check it after every key.
+  using Observer = void (*)(const LineView& view, const std::string& line, std::size_t position);
+  static inline Observer observer = nullptr;
+
  private:
   using Action = void (LineEditor::*)();
   // What a key does: its action, the one a negative count turns it into, and
@@ -68,6 +73,7 @@ class LineEditor {
 
   void type_byte(char byte);
   void finish_character();
+  void insert_typed();
   void insert_tab();
   void insert(const std::string& bytes, bool typed = false);
   void yank();
@@ -129,6 +135,7 @@ class LineEditor {
   KillRing own_kills_;
   KillRing* kills_;             // the run's, or this line's own without a memory
   std::string line_;
+  std::string typed_;           // characters typed since the last other key, not in the line yet
   std::string pending_;         // the first bytes of a UTF-8 character still being typed
   int pending_count_ = 1;       // ... and how many times it goes in
   std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary

@@ -2,14 +2,13 @@
 #include "runtime/input/line_view.h"
 
 #include <algorithm>
-#include <limits>
+#include <climits>
 
 #include "runtime/print/print.h"  // the console record's column
 #include "runtime/term/term.h"
 
 namespace {
 
-constexpr int64_t kNotAStart = std::numeric_limits<int64_t>::min();
 // A window that keeps its size this long after a change is followed: a storm
 // of resizes (a window being dragged) is drawn once, at its end.
 constexpr int kResizeQuietMs = 50;
@@ -19,30 +18,37 @@ constexpr int64_t kMostBlanks = 512;
 
 int64_t floor_mod(int64_t a, int64_t b) { return ((a % b) + b) % b; }
 
-// Where a unit of the given cells begins when the cells before it end at
-// offset: a wide one that would cross the right margin starts on the next row.
-int64_t unit_start(int64_t offset, int cells, int32_t width) {
-  const int64_t column = floor_mod(offset, width);
-  return cells > 1 && column + cells > width ? offset + (width - column) : offset;
-}
-
-// Lays text out from offset and collects what the terminal is sent for it:
-// each unit as it is, or its stand-in where it must not be sent (a control
-// character typed or pasted would act on the terminal), after a blank for
-// each cell a wide unit leaves at the end of a row (so no stale character
-// stays there). Returns the offset after the text.
-int64_t render(std::string_view text, int64_t offset, int32_t width, std::string* out) {
-  for (std::size_t i = 0; i < text.size();) {
+// Lays text out from offset up to the cell before limit and collects what
+// the terminal is sent for it: each unit as it is, or its stand-in where it
+// must not be sent (a control character typed or pasted would act on the
+// terminal), after a blank for each cell a wide unit leaves at the end of a
+// row (so no stale character stays there). Returns the offset reached.
+int64_t render(std::string_view text, int64_t offset, int32_t width, std::string* out,
+               int64_t limit = INT64_MAX) {
+  for (std::size_t i = 0; i < text.size() && offset < limit;) {
     const TextUnit unit = text_unit_at(text, i);
-    const int64_t start = unit_start(offset, unit.cells, width);
-    if (out != nullptr) {
-      out->append(static_cast<std::size_t>(start - offset), ' ');
-      out->append(unit.showable ? text.substr(i, unit.length) : text_stand_in());
-    }
+    const int64_t start = unit_placed_at(offset, unit.cells, width);
+    if (out != nullptr) out->append(static_cast<std::size_t>(std::min(start, limit) - offset), ' ');
+    if (start + unit.cells > limit) return std::min(start, limit);
+    if (out != nullptr) out->append(unit.showable ? text.substr(i, unit.length) : text_stand_in());
     offset = start + unit.cells;
     i += unit.length;
   }
   return offset;
+}
+
+// The first unit of text laid out from offset whose first cell is at or
+// after from, and the offset to write it from.
+std::size_t first_unit_from(std::string_view text, int64_t offset, int64_t from, int32_t width, int64_t* at) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const TextUnit unit = text_unit_at(text, i);
+    if (unit_placed_at(offset, unit.cells, width) >= from) break;
+    offset = unit_placed_at(offset, unit.cells, width) + unit.cells;
+    i += unit.length;
+  }
+  *at = std::max(offset, from);
+  return i;
 }
 
 int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -66,20 +72,14 @@ void LineView::note_screen_seen() {
 }
 
 void LineView::forget_layout() {
-  if (prompt_origin_.column > width_) prompt_origin_.column = 1;
-  before_.assign(1, render(prompt_, prompt_origin_.column - 1, width_, nullptr));
-  valid_ = 0;
+  if (prompt_column_ > width_) prompt_column_ = 1;
+  layout_.set_geometry(render(prompt_, prompt_column_ - 1, width_, nullptr), width_);
 }
 
 void LineView::read_window() {
   term_window_size(&width_, &height_);
   width_ = std::max(width_, 1);
   height_ = std::max(height_, 1);
-}
-
-std::size_t LineView::start_of_unit(std::size_t index) const {
-  while (index > 0 && before_[index] == kNotAStart) --index;
-  return index;
 }
 
 void LineView::start() {
@@ -99,83 +99,56 @@ void LineView::start() {
   const bool wrap_pending =
       term_wraps_late() && !prompt_.empty() && printed_column == 0 && (!known || column == width_);
   ScreenCell line_start = wrap_pending ? ScreenCell{1, row + 1} : ScreenCell{column, row};
-  prompt_origin_ = cell_after(line_start, -static_cast<int64_t>(text_cells(prompt_)), width_);
+  const ScreenCell prompt_origin = cell_after(line_start, -static_cast<int64_t>(text_cells(prompt_)), width_);
+  prompt_column_ = prompt_origin.column;
+  prompt_row_ = prompt_origin.row;
   if (wrap_pending) {
     term_write("\n", 1);  // the line starts on the next row, which may mean a scroll
     if (row == height_) {
-      --prompt_origin_.row;
+      --prompt_row_;
       line_start.row = height_;
     }
   }
   cursor_ = line_start;
   wrap_pending_ = false;
   forget_layout();
-  shown_end_ = before_[0];
+  shown_end_ = layout_.start();
   note_screen_seen();
   term_set_feeds_to_fresh_row(1);
 }
 
+void LineView::changed(const std::string& line, std::size_t at, std::size_t removed, std::size_t inserted) {
+  layout_.changed(at, removed, inserted);
+  // A removal may change the unit before it (a mark taken from it): that unit is shown again too.
+  const std::size_t from = removed != 0 && at > 0 && term_text_utf8() ? at - 1 : at;
+  unshown_from_ = std::min(unshown_from_, std::min(from, line.size()));
+}
+
+void LineView::replaced() {
+  layout_.replaced();
+  unshown_from_ = 0;
+}
+
+int64_t LineView::row_of(int64_t offset) const { return prompt_row_ + floor_div(offset, width_); }
+
 ScreenCell LineView::cell_at_offset(int64_t offset) const {
-  return cell_after({1, prompt_origin_.row}, offset, width_);
+  return {static_cast<int32_t>(floor_mod(offset, width_) + 1), clamp32(row_of(offset))};
 }
 
-void LineView::lay_out_to(const std::string& line, std::size_t index) {
-  const std::size_t size = line.size();
-  if (before_.size() != size + 1) before_.resize(size + 1, kNotAStart);
-  std::size_t i = valid_;
-  int64_t offset = before_[i];
-  while (i < std::min(index, size)) {
-    const TextUnit unit = text_unit_at(line, i);
-    before_[i] = offset;
-    for (std::size_t j = 1; j < unit.length; ++j) before_[i + j] = kNotAStart;
-    offset = unit_start(offset, unit.cells, width_) + unit.cells;
-    i += unit.length;
-    before_[i] = offset;
-  }
-  valid_ = i;
+int64_t LineView::past_shown() const {
+  const int64_t past = (height_ + 1 - prompt_row_) * width_;
+  return term_wraps_late() ? past : past - 1;
 }
 
-void LineView::changed_from(const std::string& line, std::size_t from) {
-  unshown_from_ = std::min(unshown_from_, from);
-  if (from == 0 || from - 1 >= valid_) {
-    valid_ = std::min(valid_, from);
-  } else {
-    valid_ = start_of_unit(from - 1);  // the unit before the change may grow by it (a combining mark joins it)
-  }
-  valid_ = std::min(valid_, line.size());
-}
-
-int64_t LineView::offset_of(const std::string& line, std::size_t index) {
-  lay_out_to(line, index);
-  if (index >= line.size()) return before_[line.size()];
-  index = start_of_unit(index);
-  return unit_start(before_[index], text_unit_at(line, index).cells, width_);
-}
-
-ScreenCell LineView::cell_of(const std::string& line, std::size_t index) {
-  return cell_at_offset(offset_of(line, index));
-}
-
-std::size_t LineView::unit_before(const std::string& line, std::size_t index) {
-  if (index == 0) return 0;
-  lay_out_to(line, index);
-  return start_of_unit(index - 1);
-}
-
-std::size_t LineView::index_at(const std::string& line, ScreenCell cell) {
-  const int64_t target = linear(cell) - linear({1, prompt_origin_.row});
-  const std::size_t size = line.size();
-  lay_out_to(line, size);
-  if (offset_of(line, 0) > target) return 0;
-  if (offset_of(line, size) <= target) return size;
-  // offset_of(low) <= target < offset_of(high), both unit boundaries.
-  std::size_t low = 0, high = size;
-  for (;;) {
-    std::size_t middle = start_of_unit(low + (high - low) / 2);  // low starts a unit: never below it
-    if (middle == low) middle = low + text_unit_at(line, low).length;
-    if (middle >= high) return low;
-    (offset_of(line, middle) <= target ? low : high) = middle;
-  }
+// The cursor's screen row. On a terminal that wraps at once the bottom-right
+// cell is never written: a cursor whose unit would reach it (a soft cursor
+// is drawn and taken back there) has the screen scroll one row more, unless
+// the window has no other row.
+int64_t LineView::cursor_row(const std::string& line, std::size_t position) {
+  const int64_t offset = layout_.offset_of(line, position);
+  const int64_t row = row_of(offset);
+  const int cells = position < line.size() ? std::max(text_unit_at(line, position).cells, 1) : 1;
+  return row == height_ && height_ > 1 && offset + cells > past_shown() ? row + 1 : row;
 }
 
 // Moves the cursor to a cell, relative to where the model has it. A cell
@@ -187,14 +160,35 @@ void LineView::place(ScreenCell cell) {
   term_move_cursor({cursor_.column, cursor_.row, cell.column, cell.row, wrap_pending_});
   wrap_pending_ = false;
   if (cell.row > height_) {
-    prompt_origin_.row -= cell.row - height_;
+    prompt_row_ -= cell.row - height_;
     cell.row = height_;
   }
   cursor_ = cell;
 }
 
+// Scrolls the screen up by rows, with line feeds at the bottom row: what
+// scrolls away goes where the terminal keeps it. A window's worth is enough
+// to bring in only blank rows.
+void LineView::scroll_up(int64_t rows) {
+  const int64_t fed = std::min<int64_t>(rows, height_);
+  place({1, static_cast<int32_t>(height_ + fed)});
+  prompt_row_ -= rows - fed;
+}
+
 void LineView::place_at(const std::string& line, std::size_t position) {
-  place(cell_of(line, position));
+  const int64_t row = cursor_row(line, position);
+  if (row < 1) {  // above the first row shown: the rows are brought back into the window
+    prompt_row_ += 1 - row;
+    draw_window(line, true);
+  } else if (row > height_) {
+    // Below the last row shown: the screen scrolls, and the rows it brings in
+    // are drawn (on a terminal that wraps at once, with the row above them,
+    // whose last cell was not written).
+    scroll_up(row - height_);
+    const int64_t brought_in = std::min<int64_t>(row - height_, height_) + (term_wraps_late() ? 0 : 1);
+    draw(line, (height_ + 1 - brought_in - prompt_row_) * width_);
+  }
+  place(cell_at_offset(layout_.offset_of(line, position)));
   note_cursor_below(line);
 }
 
@@ -210,110 +204,132 @@ void LineView::follow_written(int64_t from_offset, int64_t end_offset) {
   ScreenCell end = cell_at_offset(end_offset);
   const int32_t lowest_row = late ? last.row : end.row;
   const int32_t scrolled = lowest_row > height_ ? lowest_row - height_ : 0;
-  prompt_origin_.row -= scrolled;
+  prompt_row_ -= scrolled;
   last.row -= scrolled;
   end.row -= scrolled;
   wrap_pending_ = late && last.column == width_;
   cursor_ = wrap_pending_ ? last : end;
 }
 
-void LineView::write_text(std::string_view text, int64_t offset) {
+void LineView::write_text(std::string_view text, int64_t offset, int64_t limit) {
+  if (text.empty() || offset >= limit) return;
   std::string shown;
-  const int64_t end = render(text, offset, width_, &shown);
+  const int64_t end = render(text, offset, width_, &shown, limit);
+  if (shown.empty()) return;
+  place(cell_at_offset(offset));
   term_write(shown.data(), shown.size());
   follow_written(offset, end);
 }
 
-void LineView::note_cursor_below(const std::string& line) {
-  const int64_t end = offset_of(line, line.size());
-  const int32_t last_row = cell_at_offset(std::max<int64_t>(end, 1) - 1).row;
-  term_set_feeds_to_fresh_row(std::max(1, last_row - cursor_.row + 1));
-}
-
-void LineView::show(const std::string& line, std::size_t from, std::size_t position) {
-  unshown_from_ = kAllShown;
-  from = std::min(from, line.size());
-  lay_out_to(line, line.size());
-  const int64_t start = before_[from];  // before any blank a wide unit leaves
-  place(cell_at_offset(start));
-  write_text(std::string_view(line).substr(from), start);
-  const int64_t end = before_[line.size()];
-  if (shown_end_ > end) {
-    // What the longer line showed beyond the new end.
-    if (shown_end_ - end <= kMostBlanks || !term_clear_below()) {
-      write_text(std::string(static_cast<std::size_t>(shown_end_ - end), ' '), end);
+void LineView::draw(const std::string& line, int64_t from) {
+  const int64_t limit = past_shown();
+  from = std::max(from, first_shown());
+  const int64_t line_start = layout_.start();
+  if (from < line_start) {  // the prompt's cells from there
+    int64_t at = 0;
+    const std::size_t i = first_unit_from(prompt_, prompt_column_ - 1, from, width_, &at);
+    write_text(std::string_view(prompt_).substr(i), at, std::min(limit, line_start));
+    from = line_start;
+  }
+  const int64_t end = layout_.end(line);
+  if (from < std::min(end, limit)) {
+    // The first unit whose first cell is at or after from.
+    std::size_t i = layout_.index_at(line, from);
+    if (i < line.size() && layout_.offset_of(line, i) < from) i += text_unit_at(line, i).length;
+    write_text(std::string_view(line).substr(i), std::max(layout_.before(line, i), from), limit);
+  }
+  // What the longer line showed beyond the new end, as far as the window goes.
+  const int64_t blank_from = std::max(end, from), blank_to = std::min(shown_end_, limit);
+  if (blank_to > blank_from) {
+    place(cell_at_offset(blank_from));
+    if (blank_to - blank_from <= kMostBlanks || !term_clear_below()) {
+      write_text(std::string(static_cast<std::size_t>(blank_to - blank_from), ' '), blank_from, limit);
     }
   }
   shown_end_ = end;
-  place_at(line, position);
 }
 
-namespace {
-
-// The first unit of text laid out from offset whose cell is at or after
-// from, and the offset to write it from.
-std::size_t first_unit_from(std::string_view text, int64_t offset, int64_t from, int32_t width, int64_t* at) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const TextUnit unit = text_unit_at(text, i);
-    if (unit_start(offset, unit.cells, width) >= from) break;
-    offset = unit_start(offset, unit.cells, width) + unit.cells;
-    i += unit.length;
-  }
-  *at = std::max(offset, from);
-  return i;
+void LineView::note_cursor_below(const std::string& line) {
+  const int64_t end = layout_.end(line);
+  const int64_t last_row = std::min<int64_t>(row_of(std::max<int64_t>(end, 1) - 1), height_);
+  term_set_feeds_to_fresh_row(static_cast<int32_t>(std::max<int64_t>(1, last_row - cursor_.row + 1)));
 }
 
-}  // namespace
-
-void LineView::redraw(const std::string& line, std::size_t position) {
+void LineView::show(const std::string& line, std::size_t from, std::size_t position) {
+  from = std::min({from, unshown_from_, line.size()});
   unshown_from_ = kAllShown;
-  forget_layout();
-  lay_out_to(line, line.size());
-  // Rows scrolled off the top cannot be reached: the drawing begins on the first row shown.
-  const int64_t first_shown = prompt_origin_.row < 1 ? (int64_t{1} - prompt_origin_.row) * width_ : 0;
-  const ScreenCell start = first_shown > 0 ? ScreenCell{1, 1} : prompt_origin_;
+  const int64_t row = cursor_row(line, position);
+  if (row >= 1) draw(line, layout_.before(line, layout_.unit_holding(line, from)));
+  place_at(line, position);  // an edit that moved the cursor out of the window draws the window
+}
+
+void LineView::draw_window(const std::string& line, bool from_top) {
+  const int64_t from = from_top ? first_shown() : std::max(first_shown(), int64_t{prompt_column_} - 1);
+  const ScreenCell start = cell_at_offset(from);
   place(start);
   // tmux takes a clear to the end of the screen from its top-left cell for a
   // clear screen, and keeps the rows in its history: clear those row by row.
   const bool at_top_left = start.row == 1 && start.column == 1;
   if (at_top_left || !term_clear_below()) {
     // Row by row, as far down as the line can reach at either width.
-    const int32_t last_row = std::min(height_, cell_at_offset(std::max(before_[line.size()], shown_end_)).row + 1);
+    const int64_t reach = std::max(layout_.end(line), shown_end_);
+    const auto last_row = static_cast<int32_t>(std::clamp<int64_t>(row_of(reach) + 1, 1, height_));
     for (int32_t row = start.row; row <= last_row; ++row) {
       place({row == start.row ? start.column : 1, row});
       term_clear_to_end_of_row();
     }
-    place(start);
   }
-  int64_t at = 0;
-  const std::size_t prompt_from = first_unit_from(prompt_, prompt_origin_.column - 1, first_shown, width_, &at);
-  write_text(std::string_view(prompt_).substr(prompt_from), at);
-  const std::size_t line_from = before_[0] >= first_shown ? 0 : index_at(line, cell_at_offset(first_shown));
-  write_text(std::string_view(line).substr(line_from), std::max(before_[line_from], first_shown));
-  shown_end_ = before_[line.size()];
-  place_at(line, position);
+  shown_end_ = 0;  // cleared
+  draw(line, from);
+}
+
+void LineView::redraw(const std::string& line, std::size_t position) { redraw_from(line, position, false); }
+
+void LineView::redraw_from(const std::string& line, std::size_t position, bool from_top) {
+  unshown_from_ = kAllShown;
+  forget_layout();
+  const int64_t row = cursor_row(line, position);
+  if (row < 1) prompt_row_ += 1 - row;
+  if (row > height_) scroll_up(row - height_);
+  draw_window(line, from_top);
+  place(cell_at_offset(layout_.offset_of(line, position)));
+  note_cursor_below(line);
 }
 
 bool LineView::clear_screen(const std::string& line, std::size_t position) {
   if (!term_clear_screen()) return false;
-  prompt_origin_ = {1, 1};
+  prompt_row_ = 1;
+  prompt_column_ = 1;
   cursor_ = {1, 1};
   wrap_pending_ = false;
   shown_end_ = 0;
+  forget_layout();
+  // The screen is blank: a cursor below the bottom needs no scroll.
+  const int64_t row = cursor_row(line, position);
+  if (row > height_) prompt_row_ -= row - height_;
   redraw(line, position);
   return true;
 }
 
 void LineView::show_soft_cursor(const std::string& line, std::size_t position, bool on) {
   place_at(line, position);
-  const int64_t offset = offset_of(line, position);
+  const int64_t offset = layout_.offset_of(line, position);
   if (on) {
     print_text(CONSOLE, "\xff", PRINT_LINE_OPEN);
     follow_written(offset, offset + 1);
   } else {
-    const std::size_t length = position < line.size() ? text_unit_at(line, position).length : 0;
-    write_text(length != 0 ? std::string_view(line).substr(position, length) : " ", offset);
+    // What the cell shows: the units from the cursor's up to the first that
+    // takes a cell (a mark takes none), or a blank after the line.
+    std::size_t end = position;
+    bool filled = false;
+    while (end < line.size() && !filled) {
+      const TextUnit unit = text_unit_at(line, end);
+      end += unit.length;
+      filled = unit.cells > 0;
+    }
+    std::string cell = line.substr(position, end - position);
+    if (!filled) cell += ' ';
+    write_text(cell, offset, past_shown());
   }
   place_at(line, position);
 }
@@ -343,9 +359,11 @@ bool LineView::ready_to_follow(int* wait_ms) {
 void LineView::follow_screen_change(const std::string& line, std::size_t position, bool continued) {
   // Where the cursor was last drawn, in cells from the prompt's row, and at
   // what width: the terminal moved it from there (keys may have changed the
-  // line since, unshown).
+  // line since, unshown). Whether all of the prompt and the line was shown.
   const int32_t drawn_width = width_;
-  const int64_t drawn_offset = linear(cursor_) - linear({1, prompt_origin_.row});
+  const int64_t drawn_offset = (cursor_.row - prompt_row_) * width_ + (cursor_.column - 1);
+  const bool scrolled_away = prompt_row_ < 1;
+  const bool all_shown = !scrolled_away && row_of(std::max<int64_t>(layout_.end(line), 1) - 1) <= height_;
   read_window();
   forget_layout();
   int32_t column = 0, row = 0;
@@ -361,8 +379,10 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
       term_write("\n", 1);
       row = std::min(row + 1, height_);
     }
-    prompt_origin_ = {1, row};
+    prompt_column_ = 1;
+    prompt_row_ = row;
     cursor_ = {1, row};
+    forget_layout();
   } else {
     // Terminals that rewrap their rows at the new width (tmux) show the
     // cursor at the column its drawn cell has there; others keep the rows as
@@ -374,8 +394,8 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
     const bool rewrapped = known && column == drawn_offset % width_ + 1;
     int64_t rows_up = std::min(rewrapped_rows, kept_rows);
     if (known) rows_up = rewrapped ? rewrapped_rows : kept_rows;
-    prompt_origin_.row = static_cast<int32_t>(row - rows_up);  // above the top when the line is taller than what is left
-    if (rewrapped) {
+    prompt_row_ = row - rows_up;  // above the top when the line is taller than what is left
+    if (rewrapped && all_shown) {
       // The terminal shows the line as it was drawn, laid out at the new
       // width: a redraw would only break it (tmux keeps the rows scrolled
       // away in its history, and joins them again when the window widens).
@@ -386,6 +406,16 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
       } else {
         place_at(line, position);
       }
+      note_screen_seen();
+      return;
+    }
+    if (scrolled_away) {
+      // The prompt had scrolled away: every row above the cursor was the
+      // line's, and what the terminal made of them is not known. The
+      // window is drawn again from its top: the prompt's first row there, or
+      // the cursor on the bottom row when it lies too far down for that.
+      prompt_row_ = std::min<int64_t>(1, height_ - floor_div(layout_.offset_of(line, position), width_));
+      redraw_from(line, position, true);
       note_screen_seen();
       return;
     }

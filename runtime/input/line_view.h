@@ -15,17 +15,22 @@
 // row, which is where the cursor stands whenever that matters (once the line
 // has scrolled).
 //
-// The layout of the line is kept between keys and laid out again only from
-// the first changed unit, so typing at the end of a long line costs the same
-// as at the end of a short one.
+// When the prompt and the line need more rows than the window has, the
+// screen is a window onto them: the rows around the cursor. Rows that
+// scrolled away above are never drawn again (the terminal cannot reach
+// them); when the cursor moves above the first row shown, the rows are
+// brought back into the window and drawn. An edit draws only the cells from
+// the change to the end of the window, so a key costs what the window costs
+// whatever the line's length. On a terminal that wraps at once, the
+// bottom-right cell is never written (writing it would scroll).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "runtime/input/input_internal.h"
+#include "runtime/input/line_layout.h"
 
 class LineView {
  public:
@@ -41,27 +46,29 @@ class LineView {
   void start();
   int32_t width() const { return width_; }
 
-  // The line changed from byte index from on: its layout is redone from there when next needed.
-  void changed_from(const std::string& line, std::size_t from);
+  // The line's bytes [at, at + removed) were replaced by inserted bytes; or
+  // the whole line is another. Shown at the next show.
+  void changed(const std::string& line, std::size_t at, std::size_t removed, std::size_t inserted);
+  void replaced();
 
-  // The cell that shows the unit at line index i (a unit boundary); index
-  // line.size() is the cell after the line.
-  ScreenCell cell_of(const std::string& line, std::size_t index);
-  // The last unit boundary (or line.size()) whose cell is at or before cell in reading order.
-  std::size_t index_at(const std::string& line, ScreenCell cell);
-  // The start of the unit that ends at index.
-  std::size_t unit_before(const std::string& line, std::size_t index);
-  // Cells from a to b in reading order.
-  int64_t cells_between(ScreenCell a, ScreenCell b) const { return linear(b) - linear(a); }
+  // Offsets count cells from the first cell of the prompt's first row.
+  // The offset of the cell that shows the unit at line index i (a unit
+  // boundary); index line.size() is the cell after the line.
+  int64_t offset_of(const std::string& line, std::size_t index) { return layout_.offset_of(line, index); }
+  // The last unit boundary (or line.size()) whose cell is at or before offset.
+  std::size_t index_at(const std::string& line, int64_t offset) { return layout_.index_at(line, offset); }
+  // The start of the unit that ends at index; of the unit that holds byte index.
+  std::size_t unit_before(const std::string& line, std::size_t index) { return layout_.unit_before(line, index); }
+  std::size_t unit_holding(const std::string& line, std::size_t index) { return layout_.unit_holding(line, index); }
 
-  // Shows the line from index from on (nothing before it changed since it
-  // was last shown), blanks what the line showed before beyond its new end,
+  // Shows what changed since the line was last shown (nothing before index
+  // from changed), blanks what the line showed before beyond its new end,
   // and puts the cursor on position.
   void show(const std::string& line, std::size_t from, std::size_t position);
   // Puts the cursor on the cell of line index position.
   void place_at(const std::string& line, std::size_t position);
-  // Draws the prompt and the line again from the prompt's first cell, clearing
-  // what lies below, and puts the cursor on position.
+  // Draws the prompt and the line again from the prompt's first cell shown,
+  // clearing what lies below, and puts the cursor on position.
   void redraw(const std::string& line, std::size_t position);
   // Clears the screen and draws the prompt and the line at its top; false if the terminal cannot clear.
   bool clear_screen(const std::string& line, std::size_t position);
@@ -83,40 +90,49 @@ class LineView {
   // after a stop (continued: the shell has written its own lines meanwhile).
   void follow_screen_change(const std::string& line, std::size_t position, bool continued);
 
+  // What the view believes the screen shows, for the tests that check it:
+  // the prompt (or the search's), the screen row of its first row (below 1
+  // once it scrolled away), the column it begins at, and where the cursor is.
+  const std::string& prompt() const { return prompt_; }
+  int64_t prompt_row() const { return prompt_row_; }
+  int32_t prompt_column() const { return prompt_column_; }
+  ScreenCell cursor() const { return cursor_; }
+
  private:
-  int64_t linear(ScreenCell cell) const { return (int64_t{cell.row} - 1) * width_ + (cell.column - 1); }
-  ScreenCell cell_at(int64_t linear_cell) const { return cell_after({1, 1}, linear_cell, width_); }
-  // Offsets count cells from the first cell of the prompt's first row.
   ScreenCell cell_at_offset(int64_t offset) const;
-  int64_t offset_of(const std::string& line, std::size_t index);
-  void lay_out_to(const std::string& line, std::size_t index);
+  int64_t row_of(int64_t offset) const;  // the screen row, above the top or below the bottom too
+  int64_t first_shown() const { return (1 - prompt_row_) * width_; }  // the offset of the top-left cell
+  int64_t past_shown() const;            // the offset after the last cell the view writes
+  int64_t cursor_row(const std::string& line, std::size_t position);  // the screen row the cursor needs
   void forget_layout();
   void read_window();  // the window's size, at least one cell each way
-  // The byte index where the unit holding index starts (the layout known that far).
-  std::size_t start_of_unit(std::size_t index) const;
   void place(ScreenCell cell);
-  // Writes text whose first unit begins at offset, blanking the cell a wide
-  // unit leaves at the end of a row, and follows the cursor and any scroll.
-  void write_text(std::string_view text, int64_t offset);
+  void scroll_up(int64_t rows);
+  // Draws the cells from offset from to the end of the window: the prompt's
+  // and the line's, and blanks over what the line showed beyond its end.
+  void draw(const std::string& line, int64_t from);
+  // Clears the rows shown from the prompt's first cell (or the top-left) down and draws them.
+  void draw_window(const std::string& line, bool from_top);
+  void redraw_from(const std::string& line, std::size_t position, bool from_top);
+  // Writes text whose first unit begins at offset, as far as the cell before
+  // limit, blanking the cell a wide unit leaves at the end of a row, and
+  // follows the cursor and any scroll.
+  void write_text(std::string_view text, int64_t offset, int64_t limit);
   void follow_written(int64_t from_offset, int64_t end_offset);
   void note_cursor_below(const std::string& line);
   void note_screen_seen();
 
   std::string prompt_;
-  ScreenCell prompt_origin_{1, 1};  // the prompt's first cell; its row falls as the screen scrolls
+  int64_t prompt_row_ = 1;          // the screen row of the prompt's first row; it falls as the screen scrolls
+  int32_t prompt_column_ = 1;       // the column the prompt begins at
   ScreenCell cursor_{1, 1};         // where the terminal's cursor is
   bool wrap_pending_ = false;       // the cursor stands on the last column with its wrap not yet done
   int32_t width_ = 80;
   int32_t height_ = 24;
   int64_t shown_end_ = 0;           // offset of the cell after the line as last shown
   static constexpr std::size_t kAllShown = std::string::npos;
-  std::size_t unshown_from_ = kAllShown;  // the first index changed since the line was last shown
-  // The layout: for each byte index that starts a unit, the offset before the
-  // unit (a wide unit that would cross the margin moves on from there); for
-  // other bytes kNotAStart; at line.size(), the offset after the line.
-  // Entries up to valid_ are right for the line as it stands.
-  std::vector<int64_t> before_;
-  std::size_t valid_ = 0;
+  std::size_t unshown_from_ = kAllShown;  // a byte index in the first unit changed since the line was last shown
+  LineLayout layout_;
   unsigned size_generation_ = 0;    // the window size the view drew for
   unsigned continue_count_ = 0;     // the stops the view has seen
   unsigned resize_count_ = 0;       // the window changes the view has drawn for

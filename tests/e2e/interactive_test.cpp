@@ -371,6 +371,54 @@ TEST_P(Geometry, APromptEndingAtTheMarginStartsTheLineOnTheNextRow) {
   exit_cleanly(tmux);
 }
 
+// A line taller than the window: the screen shows the rows around the
+// cursor, as the prompt and the line lay out, through Home, typing, End,
+// Ctrl+L and a resize.
+TEST_P(Geometry, ALineTallerThanTheWindowShowsTheRowsAroundTheCursor) {
+  TmuxSession tmux(20, 5, term());
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.keys({"1", "Enter"});
+  ASSERT_TRUE(tmux.wait_for_joined("Input temperature in Fahrenheit:"));
+  std::string digits;
+  for (int i = 0; i < 108; ++i) digits += static_cast<char>('0' + i % 10);
+  const struct {
+    std::string typed;  // text typed, or a key named
+    const char* key;
+    int columns;
+    std::string line;
+    std::size_t position;
+    int top;  // the row of the prompt and the line shown on the top row
+  } steps[] = {
+      {digits, nullptr, 20, digits, 108, 3},       {"", "Home", 20, digits, 0, 1},
+      {"99", nullptr, 20, "99" + digits, 2, 1},    {"", "End", 20, "99" + digits, 110, 3},
+      {"", "C-l", 20, "99" + digits, 110, 3},
+      {"", nullptr, 30, "99" + digits, 110, 0},  // resized: all five rows fit, the prompt's first on top
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.key != nullptr ? step.key : step.typed.empty() ? "resize" : step.typed);
+    if (step.columns != 20) tmux.resize(step.columns, 5);
+    if (step.key != nullptr) tmux.keys({step.key});
+    if (!step.typed.empty()) tmux.type(step.typed);
+    tmux.settle(300);
+    const std::string text = kFahrenheitPrompt + step.line;
+    std::vector<std::string> expected;
+    for (int row = 0; row < 5; ++row) {
+      const std::size_t from = std::min(text.size(), static_cast<std::size_t>((step.top + row) * step.columns));
+      expected.push_back(text.substr(from, static_cast<std::size_t>(step.columns)));
+      while (!expected.back().empty() && expected.back().back() == ' ') expected.back().pop_back();
+    }
+    std::vector<std::string> rows = tmux.screen();
+    rows.resize(5);
+    EXPECT_EQ(rows, expected) << tmux.screen_text();
+    const std::size_t cursor = kFahrenheitPrompt.size() + step.position;
+    EXPECT_EQ(tmux.cursor(), (std::pair{static_cast<int>(cursor % static_cast<std::size_t>(step.columns)) + 1,
+                                        static_cast<int>(cursor / static_cast<std::size_t>(step.columns)) - step.top + 1}));
+  }
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for("Choose an option:")) << tmux.screen_text();  // converted: the menu again
+  exit_cleanly(tmux);
+}
+
 INSTANTIATE_TEST_SUITE_P(Terminals, Geometry, ::testing::Values("tmux-256color", "screen", "xterm"));
 
 }  // namespace

@@ -7,11 +7,14 @@
 
 #include <clocale>
 #include <cstdio>
+#include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "runtime/input/input_internal.h"
+#include "runtime/input/line_layout.h"
 #include "runtime/stream/stream.h"
 #include "runtime/term/term_internal.h"
 #include "tests/support/capture.h"
@@ -58,15 +61,29 @@ class Editor {
     key_script::feed(key_script::typed(std::string(keys) + (enter ? "<enter>" : ""), burst));
     print_string(CONSOLE, prompt, PRINT_LINE_OPEN);
     std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending, prompt, &memory);
-    print_line_end(CONSOLE, PRINT_NEWLINE);
+    if (enter) print_line_end(CONSOLE, PRINT_NEWLINE);
     return line;
   }
-  // A row (1-based) of what a terminal shows after all that was written (one
-  // byte a cell: ASCII rows read as text), trailing blanks removed.
-  std::string row(int row) {
+  // What a terminal shows after all that was written (one byte a cell: ASCII
+  // rows read as text). It starts with the cursor on its bottom row, where the
+  // view takes the prompt to be with no terminal to ask; the line end after a
+  // line then scrolls the prompt's row up one.
+  VtScreen screen() {
     VtScreen screen(term.screen.window_columns, term.screen.window_rows);
+    screen.feed(std::string(static_cast<std::size_t>(term.screen.window_rows - 1), '\n'));
     screen.feed(output_.text());
-    return screen.row_text(row);
+    return screen;
+  }
+  std::string row(int row) { return screen().row_text(row); }
+  // The lowest row that begins with text (a prompt, its trailing blanks
+  // aside), or "" if none does.
+  std::string row_starting(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    const VtScreen shown = screen();
+    for (int row = shown.rows(); row >= 1; --row) {
+      if (shown.row_text(row).rfind(text, 0) == 0) return shown.row_text(row);
+    }
+    return "";
   }
 
   EditMemory memory;
@@ -141,8 +158,47 @@ TEST(LineEditor, KeysShapeTheLine) {
     if (std::string(c.locale) == "C") {  // a byte a cell: ASCII rows read as text
       std::string shown = kFahrenheitPrompt + (c.shown != nullptr ? std::string(c.shown) : c.line);
       while (!shown.empty() && shown.back() == ' ') shown.pop_back();
-      EXPECT_EQ(editor.row(1), shown);
+      EXPECT_EQ(editor.row_starting(kFahrenheitPrompt), shown);
     }
+  }
+}
+
+// A line taller than the window: the screen shows the rows around the
+// cursor, exactly as the prompt and the line lay out, wherever keys take it.
+TEST(LineEditor, ALineTallerThanTheWindowShowsTheRowsAroundTheCursor) {
+  constexpr int kColumns = 20, kRows = 5;
+  std::string digits;
+  for (int i = 0; i < 108; ++i) digits += static_cast<char>('0' + i % 10);
+  const struct {
+    const char* keys;
+    std::string line;
+    std::size_t position;
+    int top;  // the row of the prompt and the line shown on the top row
+  } cases[] = {
+      {"", digits, 108, 3},                        // typed: its last rows, the cursor on the bottom one
+      {"<home>", digits, 0, 1},                    // back at its start: that row on top
+      {"<home>99", "99" + digits, 2, 1},
+      {"<home>99<end>", "99" + digits, 110, 3},
+      {"<home><c-l>", digits, 0, 0},               // cleared: the prompt's first row on top
+      {"<home>99<end><c-l>", "99" + digits, 110, 3},
+      {"<home><down><down><down><down><down>", digits, 100, 2},  // a row past the bottom: one row scrolls
+      {"<home><c-k>", "", 0, 1},                   // the rows below are blanked
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    Editor editor(kColumns, kRows);
+    EXPECT_EQ(editor.line(digits + c.keys, kFahrenheitPrompt, false, /*enter=*/false), c.line);
+    const std::string text = kFahrenheitPrompt + c.line;
+    const VtScreen screen = editor.screen();
+    for (int row = 1; row <= kRows; ++row) {
+      const std::size_t from = std::min(text.size(), static_cast<std::size_t>((c.top + row - 1) * kColumns));
+      std::string expected = text.substr(from, kColumns);
+      while (!expected.empty() && expected.back() == ' ') expected.pop_back();
+      EXPECT_EQ(screen.row_text(row), expected) << "row " << row;
+    }
+    const std::size_t cursor = kFahrenheitPrompt.size() + c.position;
+    EXPECT_EQ(screen.column(), static_cast<int>(cursor % kColumns) + 1);
+    EXPECT_EQ(screen.row(), static_cast<int>(cursor / kColumns) - c.top + 1);
   }
 }
 
@@ -190,7 +246,7 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
     Editor editor;
     editor.memory.histories[kFahrenheitPrompt] = {"100", "212"};
     editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
-    EXPECT_EQ(editor.row(1), row);
+    EXPECT_EQ(editor.row(24), row);  // no line end: the prompt's row is the bottom one
   }
 }
 
@@ -198,6 +254,74 @@ TEST(LineEditor, CtrlDOnAnEmptyLineEndsTheInput) {
   Editor editor;
   EXPECT_EQ(editor.line("<c-d>"), "");
   EXPECT_EQ(editor.ending, LineEnding::EndOfInput);
+}
+
+// The layout kept across edits agrees with the line laid out afresh, unit by
+// unit, whatever the edits: seeded replacements of text mixing ASCII, wide
+// characters, marks and broken UTF-8 (bytes that join the ones around them),
+// in lines of many blocks (small ones too, so that edits meet their edges),
+// at several widths. The first edits join units across a block's edge.
+TEST(LineLayout, KeptAcrossEditsAgreesWithALayoutAfresh) {
+  Locale locale("C.UTF-8");
+  const std::string pieces[] = {"a", "中", "é", "e\xCC\x81", "\xCC\x81", "\xC3", "\xA9", "\xE4", "\xB8", "\xB8\xB8",
+                                "\t", std::string(40, 'x'), std::string(3000, 'y')};
+  std::mt19937 random(27);
+  for (const auto& [width, block_bytes] : {std::pair{1, 8}, {2, 1024}, {7, 8}, {80, 1024}, {80, 3}}) {
+    SCOPED_TRACE(width);
+    LineLayout kept(block_bytes);
+    kept.set_geometry(5, width);
+    std::string line;
+    const std::string before_edge(static_cast<std::size_t>(block_bytes), 'x');
+    for (int edit = 0; edit < 300; ++edit) {
+      std::string text;
+      std::size_t at = 0, removed = 0;
+      if (edit == 0) {
+        text = before_edge + "\xB8\xB8" + before_edge;  // a block ends before the lone continuation bytes
+      } else if (edit == 1) {
+        at = before_edge.size();
+        text = "\xE4";  // ... which now complete a character begun in the block before
+      } else if (edit == 2) {
+        removed = line.size();
+        text = before_edge.substr(1) + "\xE4" + before_edge;  // a block ends with a lead byte
+      } else if (edit == 3) {
+        at = before_edge.size();
+        text = "\xB8\xB8";  // ... which the bytes after it complete
+      } else if (edit == 4) {
+        removed = line.size();
+        text = before_edge + before_edge;  // two blocks ...
+      } else if (edit == 5) {
+        removed = before_edge.size();  // ... and the first taken out whole
+      } else {
+        for (std::size_t n = random() % 4; n > 0; --n) text += pieces[random() % std::size(pieces)];
+        at = random() % (line.size() + 1);
+        removed = std::min<std::size_t>(random() % 40, line.size() - at) * (random() % 2);
+      }
+      line.replace(at, removed, text);
+      kept.changed(at, removed, text.size());
+      // Afresh: each unit's first cell, a wide one that would cross the margin on the next row.
+      std::vector<std::size_t> starts;
+      std::vector<int64_t> cells;
+      int64_t offset = 5;
+      for (std::size_t i = 0; i < line.size();) {
+        const TextUnit unit = text_unit_at(line, i);
+        if (unit.cells > 1 && offset % width + unit.cells > width) offset += width - offset % width;
+        starts.push_back(i);
+        cells.push_back(offset);
+        offset += unit.cells;
+        i += unit.length;
+      }
+      ASSERT_EQ(kept.end(line), offset) << "edit " << edit;
+      for (int probe = 0; probe < 8 && !starts.empty(); ++probe) {
+        const std::size_t u = random() % starts.size();
+        ASSERT_EQ(kept.offset_of(line, starts[u]), cells[u]) << "edit " << edit;
+        ASSERT_EQ(kept.unit_holding(line, starts[u] + text_unit_at(line, starts[u]).length - 1), starts[u]);
+        // A unit's cell finds the last unit shown there (marks at a line's start take none).
+        std::size_t last = u;
+        while (last + 1 < starts.size() && cells[last + 1] <= cells[u]) ++last;
+        ASSERT_EQ(kept.index_at(line, cells[u]), last + 1 == starts.size() && offset <= cells[u] ? line.size() : starts[last]);
+      }
+    }
+  }
 }
 
 TEST(CellAfter, CountsCellsRowByRowWithFloorDivision) {

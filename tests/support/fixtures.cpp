@@ -121,9 +121,10 @@ int reader() {
     ++at;
     return entry;
   }
-  // A stall is met twice: where the bytes before it stop, and once its time
-  // has passed, when whatever waited on them is decided.
-  if (entry == STALL && !stall_met) {
+  // A stall or a pause is met twice: where the bytes before it stop, and
+  // once its time has passed, when whatever waited on them is decided (and
+  // the keys before it are drawn).
+  if ((entry == STALL || entry == PAUSE) && !stall_met) {
     stall_met = true;
     return -1;
   }

@@ -3,13 +3,41 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 
-VtScreen::VtScreen(int columns, int rows)
-    : columns_(columns), rows_(rows), cells_(static_cast<std::size_t>(rows), std::string(columns, ' ')) {}
+namespace {
+
+const std::string kBlank = " ";
+
+std::vector<std::string> blank_row(int columns) { return std::vector<std::string>(static_cast<std::size_t>(columns), kBlank); }
+
+// The code point of a complete UTF-8 sequence, or -1 if it is none.
+long code_point_of(const std::string& bytes) {
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  long value = bytes.size() == 1 ? lead : lead & (0x7F >> bytes.size());
+  for (std::size_t i = 1; i < bytes.size(); ++i) {
+    if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) return -1;
+    value = (value << 6) | (bytes[i] & 0x3F);
+  }
+  return value;
+}
+
+std::size_t sequence_length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+}  // namespace
+
+VtScreen::VtScreen(int columns, int rows, bool utf8, bool late_wrap)
+    : columns_(columns), rows_(rows), utf8_(utf8), late_wrap_(late_wrap), cells_(static_cast<std::size_t>(rows), blank_row(columns)) {}
 
 void VtScreen::resize(int columns, int rows) {
-  for (std::string& row : cells_) row.resize(static_cast<std::size_t>(columns), ' ');
-  cells_.resize(static_cast<std::size_t>(rows), std::string(columns, ' '));
+  for (Row& row : cells_) row.resize(static_cast<std::size_t>(columns), kBlank);
+  cells_.resize(static_cast<std::size_t>(rows), blank_row(columns));
   columns_ = columns;
   rows_ = rows;
   column_ = std::min(column_, columns - 1);
@@ -23,21 +51,51 @@ void VtScreen::line_feed() {
     return;
   }
   cells_.erase(cells_.begin());
-  cells_.emplace_back(columns_, ' ');
+  cells_.push_back(blank_row(columns_));
 }
 
-void VtScreen::put(char c) {
-  if (wrap_pending_) {
+void VtScreen::blank(int column) {
+  Row& row = cells_[static_cast<std::size_t>(row_)];
+  const auto at = static_cast<std::size_t>(column);
+  if (row[at].empty() && at > 0) row[at - 1] = kBlank;          // the second cell of a wide one
+  if (at + 1 < row.size() && row[at + 1].empty()) row[at + 1] = kBlank;  // the first cell of one
+}
+
+void VtScreen::put(const std::string& character, int width) {
+  if (wrap_pending_ || column_ + width > columns_) {
+    if (!wrap_pending_) {
+      for (int c = column_; c < columns_; ++c) cells_[static_cast<std::size_t>(row_)][static_cast<std::size_t>(c)] = kBlank;
+    }
     column_ = 0;
     line_feed();
     wrap_pending_ = false;
   }
-  cells_[static_cast<std::size_t>(row_)][static_cast<std::size_t>(column_)] = c;
-  if (column_ + 1 == columns_) {
+  Row& row = cells_[static_cast<std::size_t>(row_)];
+  for (int c = column_; c < column_ + width; ++c) blank(c);
+  row[static_cast<std::size_t>(column_)] = character;
+  if (width == 2) row[static_cast<std::size_t>(column_) + 1].clear();
+  if (column_ + width == columns_ && !late_wrap_) {
+    column_ = 0;
+    line_feed();
+  } else if (column_ + width == columns_) {
+    column_ = columns_ - 1;
     wrap_pending_ = true;
   } else {
-    ++column_;
+    column_ += width;
   }
+}
+
+void VtScreen::take_text_byte(char c) {
+  if (!utf8_) return put(std::string(1, c), 1);
+  if (pending_.empty() && sequence_length(static_cast<unsigned char>(c)) == 0) return put(std::string(1, c), 1);
+  pending_.push_back(c);
+  if (pending_.size() < sequence_length(static_cast<unsigned char>(pending_[0]))) return;
+  const std::string character = std::move(pending_);
+  pending_.clear();
+  const long code_point = code_point_of(character);
+  const int width = code_point < 0 ? 1 : wcwidth(static_cast<wchar_t>(code_point));
+  if (width == 0) return;  // a mark: not kept
+  put(character, std::min(width < 0 ? 1 : width, columns_));  // in one column a wide one takes the cell
 }
 
 void VtScreen::csi(char final_byte, const std::string& parameters) {
@@ -50,7 +108,7 @@ void VtScreen::csi(char final_byte, const std::string& parameters) {
   const int n = std::max(values[0], 1);
   if (!parameters.empty() && parameters[0] == '?') return;  // private modes
   wrap_pending_ = wrap_pending_ && (final_byte == 'm' || final_byte == 'n' || final_byte == 't');
-  auto& row = cells_[static_cast<std::size_t>(row_)];
+  Row& row = cells_[static_cast<std::size_t>(row_)];
   switch (final_byte) {
     case 'A': row_ = std::max(row_ - n, 0); break;
     case 'B': row_ = std::min(row_ + n, rows_ - 1); break;
@@ -61,13 +119,17 @@ void VtScreen::csi(char final_byte, const std::string& parameters) {
       row_ = std::clamp(std::max(values[0], 1) - 1, 0, rows_ - 1);
       column_ = std::clamp((values.size() > 1 ? std::max(values[1], 1) : 1) - 1, 0, columns_ - 1);
       break;
-    case 'K': std::fill(row.begin() + column_, row.end(), ' '); break;
+    case 'K':
+      blank(column_);
+      std::fill(row.begin() + column_, row.end(), kBlank);
+      break;
     case 'J':
       if (values[0] == 2) {
-        for (std::string& r : cells_) r.assign(static_cast<std::size_t>(columns_), ' ');
+        for (Row& r : cells_) r = blank_row(columns_);
       } else {
-        std::fill(row.begin() + column_, row.end(), ' ');
-        for (int r = row_ + 1; r < rows_; ++r) cells_[static_cast<std::size_t>(r)].assign(columns_, ' ');
+        blank(column_);
+        std::fill(row.begin() + column_, row.end(), kBlank);
+        for (int r = row_ + 1; r < rows_; ++r) cells_[static_cast<std::size_t>(r)] = blank_row(columns_);
       }
       break;
     default: break;  // colours, reports and the rest change nothing shown
@@ -102,13 +164,14 @@ void VtScreen::feed(std::string_view bytes) {
       case '\b': column_ = std::max(column_ - 1, 0); wrap_pending_ = false; break;
       case '\a': break;
       default:
-        if (static_cast<unsigned char>(c) >= 0x20) put(c);
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) take_text_byte(c);
     }
   }
 }
 
 std::string VtScreen::row_text(int row) const {
-  std::string text = cells_[static_cast<std::size_t>(row - 1)];
+  std::string text;
+  for (const std::string& cell : cells_[static_cast<std::size_t>(row - 1)]) text += cell;
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
 }
