@@ -11,25 +11,6 @@ const std::string kBlank = " ";
 
 std::vector<std::string> blank_row(int columns) { return std::vector<std::string>(static_cast<std::size_t>(columns), kBlank); }
 
-// The code point of a complete UTF-8 sequence, or -1 if it is none.
-long code_point_of(const std::string& bytes) {
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  long value = bytes.size() == 1 ? lead : lead & (0x7F >> bytes.size());
-  for (std::size_t i = 1; i < bytes.size(); ++i) {
-    if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) return -1;
-    value = (value << 6) | (bytes[i] & 0x3F);
-  }
-  return value;
-}
-
-std::size_t sequence_length(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) return 2;
-  if (lead >= 0xE0 && lead <= 0xEF) return 3;
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  return 0;
-}
-
 }  // namespace
 
 VtScreen::VtScreen(int columns, int rows, bool utf8, bool late_wrap)
@@ -85,17 +66,21 @@ void VtScreen::put(const std::string& character, int width) {
   }
 }
 
+// In UTF-8 the bytes of a character are gathered and decoded by the C
+// library (the locale's, which is UTF-8 where this is used); a byte that
+// begins no character is a cell of its own.
 void VtScreen::take_text_byte(char c) {
   if (!utf8_) return put(std::string(1, c), 1);
-  if (pending_.empty() && sequence_length(static_cast<unsigned char>(c)) == 0) return put(std::string(1, c), 1);
   pending_.push_back(c);
-  if (pending_.size() < sequence_length(static_cast<unsigned char>(pending_[0]))) return;
-  const std::string character = std::move(pending_);
-  pending_.clear();
-  const long code_point = code_point_of(character);
-  const int width = code_point < 0 ? 1 : wcwidth(static_cast<wchar_t>(code_point));
+  std::mbstate_t state{};
+  wchar_t character = 0;
+  const std::size_t taken = std::mbrtowc(&character, pending_.data(), pending_.size(), &state);
+  if (taken == static_cast<std::size_t>(-2)) return;  // more to come
+  std::string bytes;
+  bytes.swap(pending_);
+  const int width = taken == static_cast<std::size_t>(-1) ? 1 : wcwidth(character);
   if (width == 0) return;  // a mark: not kept
-  put(character, std::min(width < 0 ? 1 : width, columns_));  // in one column a wide one takes the cell
+  put(bytes, std::min(width < 0 ? 1 : width, columns_));  // in one column a wide one takes the cell
 }
 
 void VtScreen::csi(char final_byte, const std::string& parameters) {
