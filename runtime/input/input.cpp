@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
 // INPUT start and the input sources: the console record, or the edited line.
-#include <unistd.h>
 
 #include "runtime/core/core.h"
 #include "runtime/input/input_internal.h"
@@ -25,8 +24,8 @@ void replace_line_text(InputContext* context, std::string&& text) {
   *context->line_text = std::move(text);
 }
 
-// Whether standard input is a terminal, asked once: the descriptor cannot
-// change during a run, and the answer decides every INPUT statement's path.
+// Whether standard input is a terminal, as start-up found it: the answer
+// decides every INPUT statement's path.
 bool stdin_is_terminal(InputContext* context) {
   if (context->stdin_kind == StdinKind::Unknown) {
     context->stdin_kind =
@@ -50,7 +49,9 @@ InputContext* input_context() {
   return context;
 }
 
-int not_a_terminal(int selector) { return isatty(selector != 0 ? STDIN_FILENO : STDOUT_FILENO) ? 0 : -1; }
+int not_a_terminal(int selector) {
+  return (selector != 0 ? term_input_is_terminal() : term_output_is_terminal()) ? 0 : -1;
+}
 
 int32_t input_start(std::optional<std::string_view> prompt, Question question, LineEnd line_end) {
   InputContext* context = input_context();

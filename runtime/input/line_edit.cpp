@@ -10,7 +10,6 @@
 // paste, or a slow link that delivers typing in bursts), from the first
 // change on, by the view (line_view.h), which needs no answer from the
 // terminal to handle a key.
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -37,7 +36,7 @@ std::string read_plain_line(LineEnding* ending) {
   if (ch < 0) {
     *ending = line.empty() ? LineEnding::EndOfInput : LineEnding::Enter;
   } else {
-    *ending = isatty(STDOUT_FILENO) ? LineEnding::EnterEchoed : LineEnding::Enter;
+    *ending = term_output_is_terminal() ? LineEnding::EnterEchoed : LineEnding::Enter;
   }
   return line;
 }
@@ -81,16 +80,16 @@ void LineEditor::start() {
 
 // Waits until a key is there to take or a change of the screen is to be
 // followed; false if the keyboard or terminal handling ended. Keys already
-// queued come first: key_available only reports new arrivals. Blocks while
+// queued come first: key_arrived_since_asked only reports new arrivals. Blocks while
 // idle: only a key, a signal or a deadline (a window settling, a sequence
 // still arriving) ends the wait.
 bool LineEditor::wait_for_input() {
   for (;;) {
-    // With handling off, key_available only reports that standard input has not ended.
+    // With handling off, key_arrived_since_asked only reports that standard input has not ended.
     if (term_kind() == TERM_KIND_OFF) return false;
     int wait_ms = -1;
     if (view_.screen_changed() && view_.ready_to_follow(&wait_ms)) return true;
-    if (!key_queue_empty() || key_available()) return true;
+    if (!key_queue_empty() || key_arrived_since_asked()) return true;
     if (term_keyboard_ended()) return false;
     term_wait_for_key(wait_ms);
   }

@@ -100,7 +100,14 @@ void console_refresh_geometry() {
   int32_t columns = 0;
   term_window_size(&columns, nullptr);
   print.records.console.width = columns;
-  print.records.console.column = term_cursor_column() - 1;
+  // Where the terminal says the cursor is; without an answer, the column the
+  // console tracked, within the new width.
+  int32_t column = 0, row = 0;
+  if (term_ask_cursor(&column, &row)) {
+    print.records.console.column = column - 1;
+  } else if (columns > 0) {
+    print.records.console.column %= columns;
+  }
 }
 
 int32_t console_write(FileRecord*, const void* bytes, std::size_t length) {

@@ -85,6 +85,8 @@ void reset_file_records();
 // Record lookup: 0 the console, -1 the current device, 1..255 the file table.
 FileRecord* record_for_file(int32_t file);
 int32_t write_bytes(FileRecord* record, const void* data, std::size_t length);
+// Writes through the record's write operation and tracks its column. Bytes
+// pushed back on the read side stay: a write does not take back input.
 int32_t file_write(FileRecord* record, const void* data, std::size_t length);
 void console_setup();
 void console_refresh_geometry();

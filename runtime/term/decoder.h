@@ -25,7 +25,18 @@
 #include <limits>
 #include <vector>
 
-struct KeyNode;  // the escape-sequence tree (keys.cpp builds it)
+// A node of the escape-sequence tree (keys.cpp builds it from the entry).
+struct KeyNode {
+  uint8_t byte;           // the sequence byte this node matches
+  uint16_t key_code;      // the key whose sequence ends here; 0 if none (scan codes reach 0x9D)
+  KeyNode* next_sibling;  // same level
+  KeyNode* first_child;   // next level
+};
+inline constexpr int32_t KEY_MOUSE_REPORT = 512;  // tree marker, never queued
+
+// ECMA-48: a CSI sequence's parameter and intermediate bytes, then its final byte.
+inline bool csi_parameter_or_intermediate(uint8_t b) { return b >= 0x20 && b <= 0x3F; }
+inline bool csi_final(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
 
 // What the bytes at the front are. complete: no more bytes will join them.
 enum class Unit { Key, Ignored, CursorReport, SizeReport, Incomplete };

@@ -13,16 +13,19 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 
 #include "runtime/core/core.h"
-#include "runtime/term/term.h"
+#include "runtime/term/keyboard.h"
+#include "runtime/term/reports.h"
 #include "runtime/term/term_internal.h"
+
+Keyboard term_keyboard;
 
 namespace {
 
@@ -51,7 +54,7 @@ int tty_bytes_waiting() {
 // with nothing waiting, so that job control acts as it does for any
 // program: SIGTTIN stops it, or, ignored, the read fails.
 bool read_tty_block() {
-  Keyboard& k = term.keyboard;
+  Keyboard& k = term_keyboard;
   if (term.device.tty.fd < 0 || k.ended || term.device.kind == TERM_KIND_OFF) return false;
   if (k.block.known_waiting <= 0) {
     k.block.known_waiting = tty_bytes_waiting();
@@ -82,35 +85,37 @@ bool read_tty_block() {
 // (in the decoder or the key queue), unless a query waits for a reply, which
 // may stand behind that line.
 bool may_read() {
-  return term.reports.waiting || (!term.keyboard.decoder.holds_line_end() && term.keys.line_ends == 0);
+  return term_reports.waiting || (!term_keyboard.decoder.holds_line_end() && term_key_queue.line_ends == 0);
 }
 
 void drain_wake_pipe() {
   char drained[64];
-  while (term.keyboard.wake[0] >= 0 && read(term.keyboard.wake[0], drained, sizeof drained) > 0) {
+  while (term.signals.wake[0] >= 0 && read(term.signals.wake[0], drained, sizeof drained) > 0) {
   }
 }
 
 }  // namespace
 
 int keyboard_read_byte() {
-  Keyboard& k = term.keyboard;
+  Keyboard& k = term_keyboard;
   if (k.block.next == k.block.end && !read_tty_block()) return -1;
   return k.block.bytes[k.block.next++];
 }
 
+// The steady clock through clock_gettime(), which a signal handler may call.
 int64_t keyboard_now_ms() {
-  if (term.keyboard.clock != nullptr) return term.keyboard.clock();
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+  if (term_keyboard.clock != nullptr) return term_keyboard.clock();
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
 }
 
 void keyboard_fill() {
-  Keyboard& k = term.keyboard;
+  Keyboard& k = term_keyboard;
   if (term.device.key_reader == nullptr) return;
   if (may_read()) {
     k.fill.resize(kFillLimit);
-    const bool past_line_ends = term.reports.waiting;
+    const bool past_line_ends = term_reports.waiting;
     std::size_t taken = 0;
     int64_t arrived = 0;  // when the first of them came
     while (taken < kFillLimit) {
@@ -128,7 +133,7 @@ void keyboard_fill() {
 }
 
 void keyboard_take_what_was_read() {
-  Keyboard& k = term.keyboard;
+  Keyboard& k = term_keyboard;
   if (k.block.next < k.block.end) {
     k.decoder.feed(k.block.bytes + k.block.next, k.block.end - k.block.next, keyboard_now_ms());
     k.block.next = k.block.end;
@@ -137,29 +142,29 @@ void keyboard_take_what_was_read() {
 }
 
 void keyboard_put_back(uint8_t byte) {
-  Keyboard& k = term.keyboard;
+  Keyboard& k = term_keyboard;
   k.block.bytes[0] = byte;
   k.block.next = 0;
   k.block.end = 1;
 }
 
-KeyEvent keyboard_next_event() { return term.keyboard.decoder.next(keyboard_now_ms()); }
+KeyEvent keyboard_next_event() { return term_keyboard.decoder.next(keyboard_now_ms()); }
 
-bool keyboard_has_pending() { return term.keyboard.decoder.has_pending(); }
+bool keyboard_has_pending() { return term_keyboard.decoder.has_pending(); }
 
 bool keyboard_input_waiting() {
-  const Keyboard& k = term.keyboard;
+  const Keyboard& k = term_keyboard;
   if (!may_read() || k.block.next < k.block.end) return true;
   return term.device.tty.fd >= 0 && tty_bytes_waiting() > 0;
 }
 
 void keyboard_wait_until(int64_t deadline_ms) {
-  Keyboard& k = term.keyboard;
+  Keyboard& k = term_keyboard;
   if (term.device.tty.fd < 0 || k.ended) return;  // an invented terminal: its script says when time passes
   pollfd fds[2];
   nfds_t count = 0;
   if (may_read() && k.block.next == k.block.end) fds[count++] = {term.device.tty.fd, POLLIN, 0};
-  if (k.wake[0] >= 0) fds[count++] = {k.wake[0], POLLIN, 0};
+  if (term.signals.wake[0] >= 0) fds[count++] = {term.signals.wake[0], POLLIN, 0};
   int timeout = -1;
   if (deadline_ms != kNoDeadline) timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms - keyboard_now_ms(), 0, INT_MAX));
   if (count == 0 && timeout < 0) return;
@@ -168,28 +173,28 @@ void keyboard_wait_until(int64_t deadline_ms) {
 }
 
 void keyboard_open_wake_pipe() {
-  if (term.keyboard.wake[0] >= 0) return;
-  if (pipe2(term.keyboard.wake, O_NONBLOCK | O_CLOEXEC) != 0) term.keyboard.wake[0] = term.keyboard.wake[1] = -1;
+  if (term.signals.wake[0] >= 0) return;
+  if (pipe2(term.signals.wake, O_NONBLOCK | O_CLOEXEC) != 0) term.signals.wake[0] = term.signals.wake[1] = -1;
 }
 
 void keyboard_close_wake_pipe() {
-  for (int& fd : term.keyboard.wake) {
+  for (int& fd : term.signals.wake) {
     if (fd >= 0) close(fd);
     fd = -1;
   }
 }
 
 void keyboard_wake() {
-  if (term.keyboard.wake[1] >= 0) (void)!write(term.keyboard.wake[1], "", 1);
+  if (term.signals.wake[1] >= 0) (void)!write(term.signals.wake[1], "", 1);
 }
 
 void term_wait_for_key(int milliseconds) {
   if (!key_queue_empty()) return;
   int64_t until = milliseconds < 0 ? kNoDeadline : keyboard_now_ms() + milliseconds;
-  until = std::min(until, term.keyboard.decoder.deadline());
+  until = std::min(until, term_keyboard.decoder.deadline());
   keyboard_wait_until(until);
 }
 
-bool term_keyboard_ended() { return term.keyboard.ended && !keyboard_has_pending(); }
+bool term_keyboard_ended() { return term_keyboard.ended && !keyboard_has_pending(); }
 
 int64_t term_now_ms() { return keyboard_now_ms(); }

@@ -10,9 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/term/term.h"
-#include "runtime/term/term_internal.h"
 #include "runtime/stream/stream.h"
+#include "runtime/term/keyboard.h"
+#include "runtime/term/reports.h"
+#include "runtime/term/term_internal.h"
+
+KeyQueue term_key_queue;
 
 namespace {
 
@@ -62,7 +65,7 @@ KeyNode* find_in_level(KeyNode* level, uint8_t byte) {
 // Inserts a sequence; an earlier row with the same sequence, or a longer one
 // beginning with it, keeps its key. New nodes go in front of their level.
 void insert_sequence(const uint8_t* bytes, std::size_t length, int32_t key_code) {
-  KeyNode** level = &term.keys.tree;
+  KeyNode** level = &term_key_queue.tree;
   for (std::size_t i = 0; i < length; ++i) {
     KeyNode* node = find_in_level(*level, bytes[i]);
     const bool created = node == nullptr;
@@ -95,22 +98,22 @@ bool ends_a_line(int32_t code) { return code == KEY_ENTER || code == 4; }
 
 // Takes the oldest key off the queue.
 void drop_head() {
-  if (ends_a_line(term.keys.slots[term.keys.read_index])) --term.keys.line_ends;
-  term.keys.read_index = (term.keys.read_index + 1) % KEY_QUEUE_SIZE;
+  if (ends_a_line(term_key_queue.slots[term_key_queue.read_index])) --term_key_queue.line_ends;
+  term_key_queue.read_index = (term_key_queue.read_index + 1) % KEY_QUEUE_SIZE;
 }
 
 void push_key(int32_t code) {
   if (code == 127) code = KEY_BACKSPACE;
   if (code == '\n') code = KEY_ENTER;
-  term.keys.slots[term.keys.write_index] = code;
-  if (ends_a_line(code)) ++term.keys.line_ends;
-  const int32_t next = (term.keys.write_index + 1) % KEY_QUEUE_SIZE;
-  if (next == term.keys.read_index) {  // drop the oldest
-    term.keys.read_index = next;
+  term_key_queue.slots[term_key_queue.write_index] = code;
+  if (ends_a_line(code)) ++term_key_queue.line_ends;
+  const int32_t next = (term_key_queue.write_index + 1) % KEY_QUEUE_SIZE;
+  if (next == term_key_queue.read_index) {  // drop the oldest
+    term_key_queue.read_index = next;
     drop_head();
   }
-  term.keys.write_index = next;
-  term.keys.key_arrived = 1;
+  term_key_queue.write_index = next;
+  term_key_queue.key_arrived = 1;
 }
 
 }  // namespace
@@ -134,7 +137,7 @@ int32_t alt_key(int32_t code) {
 }
 
 void key_tree_build(CapabilityLookup lookup) {
-  term.keys.tree_built = true;
+  term_key_queue.tree_built = true;
   auto insert = [](const char* sequence, int32_t key_code) {
     if (sequence == nullptr || sequence[0] == '\0') return;
     const auto* bytes = reinterpret_cast<const uint8_t*>(sequence) + 1;  // after the ESC
@@ -147,14 +150,14 @@ void key_tree_build(CapabilityLookup lookup) {
 }
 
 const KeyNode* key_tree() {
-  if (!term.keys.tree_built) key_tree_build(termcap_lookup);
-  return term.keys.tree;
+  if (!term_key_queue.tree_built) key_tree_build(termcap_lookup);
+  return term_key_queue.tree;
 }
 
 void key_tree_release() {
-  release_level(term.keys.tree);
-  term.keys.tree = nullptr;
-  term.keys.tree_built = false;
+  release_level(term_key_queue.tree);
+  term_key_queue.tree = nullptr;
+  term_key_queue.tree_built = false;
 }
 
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
@@ -181,19 +184,19 @@ int32_t read_key(KeyRead read) {
     TermLock lock;
     push_key(code);
   }
-  if (term.keys.read_index == term.keys.write_index) return -1;
-  const int32_t head = term.keys.slots[term.keys.read_index];
+  if (term_key_queue.read_index == term_key_queue.write_index) return -1;
+  const int32_t head = term_key_queue.slots[term_key_queue.read_index];
   if (read == KeyRead::Take) drop_head();
   return head;
 }
 
-bool key_queue_empty() { return term.keys.read_index == term.keys.write_index; }
+bool key_queue_empty() { return term_key_queue.read_index == term_key_queue.write_index; }
 
-int32_t key_available() {
+int32_t key_arrived_since_asked() {
   if (term.device.kind == TERM_KIND_OFF) return stream_input_ended() ? 0 : 1;
   read_key(KeyRead::Peek);
-  const int32_t arrived = term.keys.key_arrived;
-  term.keys.key_arrived = 0;
+  const int32_t arrived = term_key_queue.key_arrived;
+  term_key_queue.key_arrived = 0;
   return arrived;
 }
 

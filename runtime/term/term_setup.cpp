@@ -11,9 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "runtime/term/term.h"
-#include "runtime/term/term_internal.h"
 #include "runtime/stream/stream.h"
+#include "runtime/term/keyboard.h"
+#include "runtime/term/reports.h"
+#include "runtime/term/screen_internal.h"
+#include "runtime/term/term_internal.h"
+#include "runtime/term/tracked_screen.h"
 
 Terminal term;
 
@@ -104,9 +107,9 @@ void read_escape_delay() {
     if (*c < '0' || *c > '9') return;  // not a number: the default stays
     value = std::min(value * 10 + (*c - '0'), 10000L);
   }
-  KeyDecoder::Timing timing = term.keyboard.decoder.timing();
+  KeyDecoder::Timing timing = term_keyboard.decoder.timing();
   timing.escape_delay_ms = static_cast<int>(value);
-  term.keyboard.decoder.set_timing(timing);
+  term_keyboard.decoder.set_timing(timing);
 }
 
 // Enters the modes and installs what handles signals and keys; false (and
@@ -118,11 +121,8 @@ bool take_terminal() {
     return false;
   }
   term.device.key_reader = keyboard_read_byte;
-  term.screen.foreground_colour = 7;
-  term.screen.background_colour = 0;
-  term.screen.resize_flag = 1;
-  term.screen.cursor_column = 1;
-  term.screen.cursor_row = 1;
+  tracked_reset();
+  term.signals.resize_pending = 1;
   keyboard_open_wake_pipe();
   term_signals_install();
   return true;
@@ -160,13 +160,16 @@ void term_init() {
   pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
   pthread_mutex_init(&term.mutex, &attributes);
   pthread_mutexattr_destroy(&attributes);
-  // The terminal record starts cleared: handling off, no shadow screen.
+  // The terminal record starts cleared: handling off, no window read yet, no shadow screen.
   term.device = Device{};
   term.device.tty.fd = -1;
-  term.screen.window_columns = term.screen.window_rows = 0;
-  term.screen.shadow.clear();
+  term.device.cursor_shown = true;
+  term_screen.window_columns = term_screen.window_rows = 0;
+  term_tracked.shadow.clear();
+  // Whether each standard stream is a terminal: decided here, once.
   const bool output_is_terminal = isatty(STDOUT_FILENO);
   term.device.output_is_terminal = output_is_terminal;
+  term.device.input_is_terminal = isatty(STDIN_FILENO);
   stream_init(output_is_terminal);
   stream_set_watcher(output_watched);
 
@@ -174,7 +177,7 @@ void term_init() {
   if (name == nullptr) return;
   // Handling needs both ends to be terminals (term_enter_modes checks it again);
   // with either redirected the terminal database is not worth loading.
-  if (!isatty(STDIN_FILENO) || !output_is_terminal) return;
+  if (!term.device.input_is_terminal || !output_is_terminal) return;
   static char entry[kEntryBufferSize];
   if (tgetent(entry, name) <= 0) return;
   UP = nullptr;
@@ -227,7 +230,7 @@ TakeOver term_take_over() {
 }
 
 int32_t term_enter_modes() {
-  if (term.device.kind == TERM_KIND_OFF || !isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO)) return -1;
+  if (term.device.kind == TERM_KIND_OFF || !term.device.output_is_terminal || !term.device.input_is_terminal) return -1;
   ModeEntry entry;
   if (!term.device.tty.open()) return -1;
   if (tcgetpgrp(STDOUT_FILENO) != getpgid(0)) return -1;  // a background job leaves the terminal alone
@@ -262,10 +265,12 @@ void term_shutdown() {
   term.device.tty.close();
   keyboard_close_wake_pipe();
   pthread_mutex_destroy(&term.mutex);
-  term.screen.shadow.clear();
+  term_tracked.shadow.clear();
 }
 
 int32_t term_kind() { return term.device.kind; }
+bool term_input_is_terminal() { return term.device.input_is_terminal; }
+bool term_output_is_terminal() { return term.device.output_is_terminal; }
 
 // Only tcgetpgrp() and getpgrp(): the continue handler asks it too.
 bool term_in_foreground() {

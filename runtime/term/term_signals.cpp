@@ -17,8 +17,10 @@
 #include <cerrno>
 #include <csignal>
 
-#include "runtime/term/term_internal.h"
 #include "runtime/stream/stream.h"
+#include "runtime/term/keyboard.h"
+#include "runtime/term/reports.h"
+#include "runtime/term/term_internal.h"
 
 namespace {
 
@@ -47,7 +49,7 @@ void resume_modes() {
   if (!term_in_foreground()) return;  // continued in the background: wait for fg
   modes_enter();
   term.signals.modes_left = 0;
-  term.screen.resize_flag = 1;
+  term.signals.resize_pending = 1;
 }
 
 // Puts the cursor at the start of a fresh row below the line being edited or
@@ -108,7 +110,7 @@ void on_continue_signal(int) {
   const int saved_errno = errno;
   term.signals.continued = term.signals.continued + 1;
   resume_modes();
-  if (term.device.kind != TERM_KIND_OFF) term.screen.resize_flag = 1;
+  if (term.device.kind != TERM_KIND_OFF) term.signals.resize_pending = 1;
   keyboard_wake();
   errno = saved_errno;
 }
@@ -116,7 +118,7 @@ void on_continue_signal(int) {
 void on_window_change(int) {
   const int saved_errno = errno;
   term.signals.resized = term.signals.resized + 1;
-  term.screen.resize_flag = 1;
+  term.signals.resize_pending = 1;
   keyboard_wake();
   errno = saved_errno;
 }

@@ -38,7 +38,7 @@ int fuzz_reader() {
     phase = (phase + 1) % 3;
     return phase == 1 ? keys[next_key++] : -1;
   }
-  term.keyboard.ended = true;  // the keyboard went away: the editor must give up
+  term_keyboard.ended = true;  // the keyboard went away: the editor must give up
   return -1;
 }
 
@@ -149,9 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   keys = nullptr;
   InventedTerminal terminal(fuzz_reader, key_script::xterm_keys);
   // No tty to answer: every question fails at once and the model works alone.
-  term.screen.resize_flag = 0;
-  term.screen.window_columns = 1 + data[0] % 90;
-  term.screen.window_rows = 1 + data[1] % 30;
+  const int columns = 1 + data[0] % 90, rows = 1 + data[1] % 30;
+  InventedTerminal::set_window(columns, rows);
   console_refresh_geometry();  // the console's width follows, as after a resize
   prompt = (data[2] & 1) != 0 ? "Input temperature in Celsius: " : "? ";
   const int32_t mode = (data[2] & 2) != 0 ? EDIT_WITH_SOFT_CURSOR : EDIT_WITH_TERMINAL_CURSOR;
@@ -165,7 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   ftruncate(output_fd, 0);
   lseek(STDOUT_FILENO, 0, SEEK_SET);
   played = 0;
-  screen = std::make_unique<VtScreen>(term.screen.window_columns, term.screen.window_rows, true, term_wraps_late());
+  screen = std::make_unique<VtScreen>(columns, rows, true, term_wraps_late());
   EditMemory memory;
   for (std::size_t line = 0; line <= key_count + 1; ++line) {
     // Each prompt on the bottom row, where the view takes it to be with no

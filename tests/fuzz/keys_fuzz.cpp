@@ -63,12 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   InventedTerminal terminal(fuzz_reader, lookup);
   for (std::size_t step = 0; step < 4 * size + 8 && (at < length || !key_queue_empty()); ++step) {
     switch (step % 3) {
-      case 0: key_available(); break;
+      case 0: key_arrived_since_asked(); break;
       case 1: next_key_string(); break;
       default: read_key(step & 1 ? KeyRead::Take : KeyRead::Peek); break;
     }
-    if (term.keys.read_index < 0 || term.keys.read_index >= KEY_QUEUE_SIZE || term.keys.write_index < 0 ||
-        term.keys.write_index >= KEY_QUEUE_SIZE)
+    if (term_key_queue.read_index < 0 || term_key_queue.read_index >= KEY_QUEUE_SIZE || term_key_queue.write_index < 0 ||
+        term_key_queue.write_index >= KEY_QUEUE_SIZE)
       std::abort();
   }
   return 0;

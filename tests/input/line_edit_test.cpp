@@ -31,11 +31,11 @@ class Locale {
  public:
   explicit Locale(const char* name) : saved_(std::setlocale(LC_CTYPE, nullptr)) {
     std::setlocale(LC_CTYPE, name);
-    term.encoding = Encoding::Unknown;
+    forget_encoding();
   }
   ~Locale() {
     std::setlocale(LC_CTYPE, saved_.c_str());
-    term.encoding = Encoding::Unknown;
+    forget_encoding();
   }
 
  private:
@@ -48,9 +48,7 @@ class Editor {
  public:
   explicit Editor(int columns = 80, int rows = 24) {
     reset_console();
-    term.screen.window_columns = columns;
-    term.screen.window_rows = rows;
-    term.screen.shadow.resize(columns, rows);
+    InventedTerminal::set_window(columns, rows);
   }
   ~Editor() { reset_console(); }
 
@@ -69,8 +67,10 @@ class Editor {
   // view takes the prompt to be with no terminal to ask; the line end after a
   // line then scrolls the prompt's row up one.
   VtScreen screen() {
-    VtScreen screen(term.screen.window_columns, term.screen.window_rows);
-    screen.feed(std::string(static_cast<std::size_t>(term.screen.window_rows - 1), '\n'));
+    int32_t columns = 0, rows = 0;
+    term_window_size(&columns, &rows);
+    VtScreen screen(columns, rows);
+    screen.feed(std::string(static_cast<std::size_t>(rows - 1), '\n'));
     screen.feed(output_.text());
     return screen;
   }

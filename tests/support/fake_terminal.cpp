@@ -36,7 +36,7 @@ FakeTerminal::FakeTerminal(int columns, int rows) {
 
   invented_ = std::make_unique<InventedTerminal>(reader);
   term.device.tty.fd = tty_;
-  term.screen.resize_flag = 1;
+  term.signals.resize_pending = 1;
 }
 
 FakeTerminal::~FakeTerminal() {
@@ -45,7 +45,7 @@ FakeTerminal::~FakeTerminal() {
   dup2(saved_stdout_, STDOUT_FILENO);
   for (int fd : {saved_stdin_, saved_stdout_, tty_, slave_, master_}) close(fd);
   invented_.reset();
-  term.screen.resize_flag = 0;
+  term.signals.resize_pending = 0;
   current = nullptr;
 }
 
@@ -71,7 +71,7 @@ void FakeTerminal::answer_requests() {
       }
     }
     // With output redirected the request is not seen: the answer comes while the query waits.
-    if (found == std::string::npos && !(redirected_ && term.reports.waiting)) return;
+    if (found == std::string::npos && !(redirected_ && term_reports.waiting)) return;
     if (found != std::string::npos) scanned_ = found + length;
     if (answers_.empty()) {
       if (found == std::string::npos) return;
@@ -101,7 +101,7 @@ void FakeTerminal::resize(int columns, int rows) {
   size.ws_col = static_cast<unsigned short>(columns);
   size.ws_row = static_cast<unsigned short>(rows);
   ioctl(master_, TIOCSWINSZ, &size);
-  term.screen.resize_flag = 1;
+  term.signals.resize_pending = 1;
 }
 
 void FakeTerminal::redirect_stdout_to_file() {

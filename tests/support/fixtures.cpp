@@ -14,11 +14,11 @@ namespace {
 
 // The key queue, the keyboard and the reports as at program start.
 void forget_keys() {
-  term.keys.read_index = term.keys.write_index = term.keys.line_ends = 0;
-  term.keys.key_arrived = 0;
+  term_key_queue.read_index = term_key_queue.write_index = term_key_queue.line_ends = 0;
+  term_key_queue.key_arrived = 0;
   key_tree_release();
-  term.keyboard = Keyboard{};
-  term.reports = Reports{};
+  term_keyboard = Keyboard{};
+  term_reports = ReportTracker{};
 }
 
 int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) {
@@ -42,7 +42,7 @@ int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) 
 }  // namespace
 
 InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
-    : saved_device_(term.device), saved_screen_(term.screen) {
+    : saved_device_(term.device), saved_screen_(term_screen), saved_tracked_(term_tracked) {
   term.device = Device{};
   term.device.kind = TERM_KIND_OTHER;
   term.device.tty.fd = -1;
@@ -59,16 +59,26 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term.device.motions[MOTION_UP_BY] = "\033[%p1%dA";
   term.device.motions[MOTION_RIGHT_BY] = "\033[%p1%dC";
   term.device.motions[MOTION_CLEAR_BELOW] = "\033[J";
-  term.screen = Screen{};
+  term.device.cursor_shown = true;
+  term_screen = Screen{};
+  term_tracked = TrackedScreen{};
   forget_keys();
   if (keys != nullptr) key_tree_build(keys);
 }
 
 InventedTerminal::~InventedTerminal() {
   term.device = saved_device_;
-  term.screen = saved_screen_;
+  term_screen = saved_screen_;
+  term_tracked = saved_tracked_;
   forget_keys();
 }
+
+void InventedTerminal::set_window(int columns, int rows) {
+  term.signals.resize_pending = 0;
+  term_set_window(columns, rows);
+}
+
+void forget_encoding() { term.encoding = Encoding::Unknown; }
 
 void InventedTerminal::use_keys(CapabilityLookup keys) {
   key_tree_release();
@@ -89,7 +99,7 @@ void start_runtime_quietly() {
   runtime_startup();
 }
 
-std::string shadow_screen_text() { return term.screen.shadow.text(); }
+std::string shadow_screen_text() { return term_tracked.shadow.text(); }
 
 namespace key_script {
 namespace {
@@ -106,14 +116,14 @@ void feed(std::vector<int> bytes) {
   script = std::move(bytes);
   at = 0;
   stall_met = false;
-  term.keyboard.clock = clock;
-  term.keyboard.ended = false;
+  term_keyboard.clock = clock;
+  term_keyboard.ended = false;
 }
 
 int reader() {
   if (at == script.size()) {
     now_ms += 10000;
-    term.keyboard.ended = true;  // typing is over: whatever waits for keys gives up
+    term_keyboard.ended = true;  // typing is over: whatever waits for keys gives up
     return -1;
   }
   const int entry = script[at];

@@ -8,7 +8,11 @@
 #include <vector>
 
 #include "runtime/print/print.h"
+#include "runtime/term/keyboard.h"
+#include "runtime/term/reports.h"
+#include "runtime/term/screen_internal.h"
 #include "runtime/term/term_internal.h"
+#include "runtime/term/tracked_screen.h"
 
 // While alive, the terminal layer believes it drives a terminal of kind 2
 // with xterm-like "cm", "bl", "ve", "vi" and "ks", whose keyboard bytes come
@@ -23,11 +27,17 @@ class InventedTerminal {
 
   // Builds the key tree again from another entry.
   static void use_keys(CapabilityLookup keys);
+  // The window's size, as a size refresh would find it (with no refresh pending).
+  static void set_window(int columns, int rows);
 
  private:
   Device saved_device_;
   Screen saved_screen_;
+  TrackedScreen saved_tracked_;
 };
+
+// Makes the terminal layer decide the encoding again (after the test changed the locale).
+void forget_encoding();
 
 // The keyboard as a script of bytes and gaps, for the key decoder and the
 // line editor: GAP is a moment with nothing pending (2 ms pass, as between

@@ -250,7 +250,7 @@ TEST_F(KeyDecoding, APrefixLeftLongerThanTheLimitIsDroppedAndTheRestArrivesPlain
 }
 
 TEST_F(KeyDecoding, SingleByteCapabilityHasNoTreeEntry) {
-  for (KeyNode* node = term.keys.tree; node != nullptr; node = node->next_sibling) EXPECT_NE(node->byte, 127);
+  for (KeyNode* node = term_key_queue.tree; node != nullptr; node = node->next_sibling) EXPECT_NE(node->byte, 127);
   feed({127});
   EXPECT_EQ(take_all(), (Keys{8}));
 }
@@ -275,8 +275,8 @@ TEST_F(KeyDecoding, ReadKeyReturnsTheOldestKeyNotTheOneJustRead) {
 
 TEST_F(KeyDecoding, KeyAvailableReportsArrivalsSinceItsLastCall) {
   feed({'q'});
-  EXPECT_EQ(key_available(), 1);
-  EXPECT_EQ(key_available(), 0);  // the key is still queued, but nothing new arrived
+  EXPECT_EQ(key_arrived_since_asked(), 1);
+  EXPECT_EQ(key_arrived_since_asked(), 0);  // the key is still queued, but nothing new arrived
   EXPECT_EQ(next_key_string(), "q");
   EXPECT_EQ(next_key_string(), "");
 }
@@ -301,14 +301,14 @@ TEST_F(KeyDecoding, TreeInsertionOrderAndFirstRowWins) {
            {"kN", "\033[5~"}, {"k1", "\033OP"},  {"F1", "\033OP"}};
   rebuild();
   // Top level: new nodes go in front, so "O" (from k1) comes before "[".
-  ASSERT_NE(term.keys.tree, nullptr);
-  EXPECT_EQ(term.keys.tree->byte, 'O');
-  ASSERT_NE(term.keys.tree->next_sibling, nullptr);
-  EXPECT_EQ(term.keys.tree->next_sibling->byte, '[');
+  ASSERT_NE(term_key_queue.tree, nullptr);
+  EXPECT_EQ(term_key_queue.tree->byte, 'O');
+  ASSERT_NE(term_key_queue.tree->next_sibling, nullptr);
+  EXPECT_EQ(term_key_queue.tree->next_sibling->byte, '[');
   // Below "[", newest first: the usual spellings the entry lacks, then M (mouse),
   // B (kd, row 21), 5 (kP, row 17), A (ku, row 16), Z (kb, row 1).
   std::string level;
-  for (KeyNode* n = term.keys.tree->next_sibling->first_child; n != nullptr; n = n->next_sibling)
+  for (KeyNode* n = term_key_queue.tree->next_sibling->first_child; n != nullptr; n = n->next_sibling)
     level.push_back(static_cast<char>(n->byte));
   EXPECT_EQ(level, "[384F71HDCMB5AZ");
   feed({27, 'O', 'P', 27, '[', '5', '~'});
@@ -338,10 +338,10 @@ TEST_F(KeyDecoding, ArbitraryBytesKeepTheQueueConsistent) {
   feed(bytes);
   for (int i = 0; i < 30000 && !key_script::used_up(); ++i) {
     read_key(i % 3 == 0 ? KeyRead::Peek : KeyRead::Take);
-    ASSERT_GE(term.keys.read_index, 0);
-    ASSERT_LT(term.keys.read_index, KEY_QUEUE_SIZE);
-    ASSERT_GE(term.keys.write_index, 0);
-    ASSERT_LT(term.keys.write_index, KEY_QUEUE_SIZE);
+    ASSERT_GE(term_key_queue.read_index, 0);
+    ASSERT_LT(term_key_queue.read_index, KEY_QUEUE_SIZE);
+    ASSERT_GE(term_key_queue.write_index, 0);
+    ASSERT_LT(term_key_queue.write_index, KEY_QUEUE_SIZE);
   }
 }
 

@@ -32,17 +32,17 @@ class Screen : public ::testing::Test {
     term_refresh();
     console_setup();
     terminal_.output();
-    term.reports = Reports{};  // tests move the tracked cursor by hand: the next question asks
+    term_reports = ReportTracker{};  // tests move the tracked cursor by hand: the next question asks
   }
   std::string row_text(int row, int from, int count) {
     std::string text;
     for (int column = from; column < from + count; ++column)
-      text.push_back(static_cast<char>(term.screen.shadow.character(row - 1, column - 1)));
+      text.push_back(static_cast<char>(term_tracked.shadow.character(row - 1, column - 1)));
     return text;
   }
   void at(int column, int row) {
-    term.screen.cursor_column = column;
-    term.screen.cursor_row = row;
+    term_tracked.cursor_column = column;
+    term_tracked.cursor_row = row;
   }
   FakeTerminal terminal_;
 };
@@ -50,7 +50,7 @@ class Screen : public ::testing::Test {
 TEST_F(Screen, ControlBytesAreShownAsGlyphsAndEveryByteAdvancesOneColumn) {
   term_write("\033", 1);
   EXPECT_EQ(terminal_.output(), "\x1b\x25\x47\xef\x80\x9b\x1b\x25\x40");
-  EXPECT_EQ(term.screen.cursor_column, 2);
+  EXPECT_EQ(term_tracked.cursor_column, 2);
   const struct {
     uint8_t byte;
     std::string sent;
@@ -63,27 +63,27 @@ TEST_F(Screen, ControlBytesAreShownAsGlyphsAndEveryByteAdvancesOneColumn) {
     at(1, 1);
     term_write(&c.byte, 1);
     EXPECT_EQ(terminal_.output(), c.sent) << int{c.byte};
-    EXPECT_EQ(term.screen.cursor_column, 2) << int{c.byte};
-    EXPECT_EQ(term.screen.shadow.character(0, 0), c.byte);  // stored raw
-    EXPECT_EQ(term.screen.shadow.attribute(0, 0), 7);
+    EXPECT_EQ(term_tracked.cursor_column, 2) << int{c.byte};
+    EXPECT_EQ(term_tracked.shadow.character(0, 0), c.byte);  // stored raw
+    EXPECT_EQ(term_tracked.shadow.attribute(0, 0), 7);
   }
 }
 
 TEST_F(Screen, LineAdvanceAsSoonAsTheColumnReachesTheWidth) {
   term_write(std::string(79, 'x').data(), 79);
-  EXPECT_EQ(term.screen.cursor_column, 1);
-  EXPECT_EQ(term.screen.cursor_row, 2);
+  EXPECT_EQ(term_tracked.cursor_column, 1);
+  EXPECT_EQ(term_tracked.cursor_row, 2);
   at(5, 25);
   term_write("\n", 1);
-  EXPECT_EQ(term.screen.cursor_row, 25);
-  EXPECT_EQ(term.screen.cursor_column, 1);
+  EXPECT_EQ(term_tracked.cursor_row, 25);
+  EXPECT_EQ(term_tracked.cursor_column, 1);
 }
 
 TEST_F(Screen, ShadowCopyIsOneLinearRunFromTheCursor) {
   term_write("ab\ncd", 5);
   EXPECT_EQ(row_text(1, 1, 5), "ab\ncd") << shadow_screen_text();
-  EXPECT_EQ(term.screen.cursor_row, 2);
-  EXPECT_EQ(term.screen.cursor_column, 3);
+  EXPECT_EQ(term_tracked.cursor_row, 2);
+  EXPECT_EQ(term_tracked.cursor_column, 3);
   at(78, 25);  // only three cells are left on the screen
   term_write("12345", 5);
   EXPECT_EQ(row_text(25, 78, 3), "123");
@@ -91,12 +91,12 @@ TEST_F(Screen, ShadowCopyIsOneLinearRunFromTheCursor) {
 }
 
 TEST_F(Screen, CursorsOutsideTheGridCopyNothing) {
-  const std::string before = term.screen.shadow.text();
+  const std::string before = term_tracked.shadow.text();
   for (auto [column, row] : {std::pair{1, 0}, {1, -3}, {1, 26}, {1, 99999}, {-70, 1}}) {
     at(column, row);
     term_write("zz", 2);
   }
-  EXPECT_EQ(term.screen.shadow.text(), before);
+  EXPECT_EQ(term_tracked.shadow.text(), before);
 }
 
 TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
@@ -107,14 +107,14 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
   terminal_.resize(100, 30);
   terminal_.answer("\033[1;1R");
   term_refresh();
-  ASSERT_EQ(term.screen.window_columns, 100);
-  ASSERT_EQ(term.screen.window_rows, 30);
+  ASSERT_EQ(term_screen.window_columns, 100);
+  ASSERT_EQ(term_screen.window_rows, 30);
   EXPECT_EQ(row_text(1, 1, 79), std::string(79, 'B')) << shadow_screen_text();
   EXPECT_EQ(row_text(25, 1, 79), std::string(79, 'Z')) << shadow_screen_text();
   EXPECT_EQ(row_text(1, 80, 21), std::string(21, '\0'));
   EXPECT_EQ(row_text(26, 1, 100), std::string(100, '\0'));
-  EXPECT_EQ(term.screen.shadow.attribute(24, 78), 7);
-  EXPECT_EQ(term.screen.shadow.attribute(24, 79), 0);
+  EXPECT_EQ(term_tracked.shadow.attribute(24, 78), 7);
+  EXPECT_EQ(term_tracked.shadow.attribute(24, 79), 0);
   terminal_.resize(10, 3);
   terminal_.answer("\033[1;1R");
   term_refresh();
@@ -123,8 +123,8 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
     terminal_.resize(size, size);
     terminal_.answer("\033[1;1R");
     term_write("q", 1);
-    EXPECT_EQ(term.screen.window_columns, size);
-    EXPECT_LT(term.screen.shadow.bytes_held(), 256u * 1024);
+    EXPECT_EQ(term_screen.window_columns, size);
+    EXPECT_LT(term_tracked.shadow.bytes_held(), 256u * 1024);
   }
 }
 
@@ -145,18 +145,18 @@ TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
   terminal_.redirect_stdout_to_file();  // the size ioctl fails now
   terminal_.answer("\033[8;30;100t");
   terminal_.answer("\033[1;1R");
-  term.screen.resize_flag = 1;
+  term.signals.resize_pending = 1;
   term_refresh();
-  EXPECT_EQ(term.screen.window_columns, 100);
-  EXPECT_EQ(term.screen.window_rows, 30);
-  term.keyboard.clock = [] {  // and when the terminal does not answer either: time runs on
+  EXPECT_EQ(term_screen.window_columns, 100);
+  EXPECT_EQ(term_screen.window_rows, 30);
+  term_keyboard.clock = [] {  // and when the terminal does not answer either: time runs on
     static int64_t now = 0;
     return now += 600;
   };
-  term.screen.resize_flag = 1;
+  term.signals.resize_pending = 1;
   term_refresh();
-  EXPECT_EQ(term.screen.window_columns, 80);
-  EXPECT_EQ(term.screen.window_rows, 25);
+  EXPECT_EQ(term_screen.window_columns, 80);
+  EXPECT_EQ(term_screen.window_rows, 25);
 }
 
 TEST_F(Screen, CursorReplyAmidTypedKeys) {
@@ -178,7 +178,7 @@ TEST_F(Screen, CursorReplyAmidTypedKeys) {
   key_tree_release();
   key_tree_build([](const char* id) -> const char* { return std::strcmp(id, "kl") == 0 ? "\033[D" : nullptr; });
   for (const auto& c : cases) {
-    term.reports = Reports{};  // each case asks afresh: nothing was written since the last answer
+    term_reports = ReportTracker{};  // each case asks afresh: nothing was written since the last answer
     terminal_.answer(c.typed);
     int32_t column = 0, row = 0;
     term_cursor_position(&column, &row);
@@ -214,19 +214,19 @@ TEST_F(Screen, ALateReplyIsNeverTextAndASilentTerminalCostsOneWait) {
 TEST_F(Screen, PlacementClampsTheTrackedCursorButNotTheSequence) {
   const int32_t packed = term_place_cursor(30, 5, -1);
   EXPECT_EQ(terminal_.output(), "\033[30;5H");
-  EXPECT_EQ(term.screen.cursor_row, 25);
-  EXPECT_EQ(term.screen.cursor_column, 5);
-  EXPECT_EQ(packed, CURSOR_VISIBLE | 30 << 8 | 5);
+  EXPECT_EQ(term_tracked.cursor_row, 25);
+  EXPECT_EQ(term_tracked.cursor_column, 5);
+  EXPECT_EQ(packed, CURSOR_SHOWN_BIT | 30 << 8 | 5);
   EXPECT_EQ(term_place_cursor(3, 5, 1), 0x10000 + 3 * 256 + 5);
   EXPECT_EQ(terminal_.output(), "\033[3;5H\033[?25h");
   EXPECT_EQ(term_place_cursor(3, 300, 0), (300 & 0xFF) | 3 << 8);
-  EXPECT_EQ(term.screen.cursor_column, 80);
+  EXPECT_EQ(term_tracked.cursor_column, 80);
   EXPECT_EQ(terminal_.output(), "\033[3;300H\033[?25l");
 }
 
 TEST_F(Screen, ZeroCoordinatesKeepTheCurrentCell) {
   terminal_.answer("\033[7;9R");
-  EXPECT_EQ(term_place_cursor(0, 4, -1), CURSOR_VISIBLE | 7 << 8 | 4);
+  EXPECT_EQ(term_place_cursor(0, 4, -1), CURSOR_SHOWN_BIT | 7 << 8 | 4);
   EXPECT_EQ(terminal_.output(), kCursorRequest + "\033[7;4H");
 }
 

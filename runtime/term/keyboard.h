@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+// The terminal layer's keys inside: the queue of decoded keys and the tree of
+// the entry's key sequences (keys.cpp), and the keyboard, which reads the tty
+// and hands its bytes to the decoder (keyboard.cpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "runtime/term/decoder.h"
+
+// --- The key queue and the sequence tree (keys.cpp) -------------------------
+
+inline constexpr int KEY_QUEUE_SIZE = 256;
+struct KeyQueue {
+  int32_t slots[KEY_QUEUE_SIZE];  // queued key codes
+  int32_t read_index;             // oldest queued key
+  int32_t write_index;            // slot of the next push
+  int32_t key_arrived;            // set by every push, cleared by key_arrived_since_asked
+  int32_t line_ends;              // queued keys that may end a line (Enter, Ctrl+D)
+  KeyNode* tree;                  // escape-sequence tree after ESC; nullptr until built
+  bool tree_built;
+};
+extern KeyQueue term_key_queue;
+
+// Capability lookup used to build the escape-sequence tree (tgetstr by default).
+using CapabilityLookup = const char* (*)(const char* id);
+void key_tree_build(CapabilityLookup lookup);
+void key_tree_release();
+// The tree, built from the entry at first use.
+const KeyNode* key_tree();
+
+// --- Keyboard: bytes from the tty (keyboard.cpp) ----------------------------
+
+// Milliseconds on a clock that only goes forward; replaceable so that tests
+// can let time pass between the pieces of a key.
+using MillisecondClock = int64_t (*)();
+
+struct Keyboard {
+  Keyboard() { decoder.set_tree_source(key_tree); }
+  KeyDecoder decoder;                // the bytes that are not keys yet
+  MillisecondClock clock = nullptr;  // the steady clock when none is set
+  bool ended = false;                // the tty reached its end
+  struct {
+    uint8_t bytes[4096];
+    std::size_t next, end;
+    int known_waiting;               // bytes the tty still held when last asked, less those read since
+  } block{};                         // what the default key reader read from the tty and has not handed on
+  std::vector<uint8_t> fill;         // the bytes of one fill, on their way to the decoder
+};
+extern Keyboard term_keyboard;
+
+int keyboard_read_byte();          // the default key reader: the tty, without waiting
+int64_t keyboard_now_ms();
+// Hands what has arrived to the decoder (never past a line end still held,
+// unless a query waits), and the replies among it to the queries.
+void keyboard_fill();
+KeyEvent keyboard_next_event();
+bool keyboard_has_pending();
+// Whether keys are waiting that a reply would come behind: a line end not yet
+// taken, or bytes still unread (in the tty, or read and not yet decoded).
+bool keyboard_input_waiting();
+// Blocks until more keyboard bytes, a signal, or the deadline (kNoDeadline: none).
+void keyboard_wait_until(int64_t deadline_ms);
+// Hands what the default key reader read from the tty to the decoder, without
+// reading more, and takes the replies out of it (before leaving).
+void keyboard_take_what_was_read();
+// A byte read from the tty before the keyboard was set up: the first to come.
+void keyboard_put_back(uint8_t byte);
+// The self-pipe: opened while the terminal is driven; keyboard_wake is async-signal-safe.
+void keyboard_open_wake_pipe();
+void keyboard_close_wake_pipe();
+void keyboard_wake();

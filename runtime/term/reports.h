@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// Cursor and size requests and their answers. The tracker (report_tracker.cpp)
+// keeps what was asked and answered and decides, without I/O, whether an
+// answer holds and which replies are due; reports.cpp asks, waits and reads.
+#pragma once
+
+#include <cstdint>
+
+enum class Report { Cursor, Size };
+
+// When an answer was given: it holds while all three stay the same.
+struct Moment {
+  uint64_t output;    // writes so far
+  unsigned resizes;   // window changes so far
+  unsigned stops;     // continues after a stop so far
+  bool operator==(const Moment&) const = default;
+};
+
+class ReportTracker {
+ public:
+  // How long a query waits for its reply; how long after its request a reply
+  // still on its way is awaited before the terminal is handed back (a slow
+  // link answers in seconds).
+  static constexpr int kReplyWaitMs = 1000;
+  static constexpr int kLateReplyMs = 3000;
+
+  // The answer given at this very moment, if there is one.
+  bool answer_at(Report report, const Moment& now, int32_t* a, int32_t* b) const;
+  // A request that went out before a stop is forgotten (the suspend key
+  // flushes input); true when one was.
+  bool forget_if_stopped(Report report, unsigned stops);
+  bool outstanding(Report report) const { return of(report).outstanding; }
+  // A wait for the outstanding request ran out: queries do not wait for it again.
+  bool waited_out(Report report) const { return of(report).waited_out; }
+  void wait_ran_out(Report report) { of(report).waited_out = true; }
+  void asked(Report report, const Moment& now, int64_t now_ms);
+  int64_t deadline(Report report) const { return of(report).deadline_ms; }
+  unsigned asked_stops(Report report) const { return of(report).asked_at.stops; }
+  // A reply: taken if a request of its kind is due (not stopped since); true then.
+  bool receive(Report report, int32_t a, int32_t b, unsigned stops);
+  bool answered(Report report) const { return of(report).answered; }
+  // The answer, unless the window changed while it was on its way (it tells of the old one).
+  bool answer(Report report, unsigned resizes, int32_t* a, int32_t* b) const;
+
+  // The replies on their way: how many, until when they are awaited before
+  // the terminal is handed back, and the end of the latest query's wait.
+  struct Due {
+    int count;
+    int64_t until_ms;
+    int64_t wait_end_ms;
+  };
+  Due due(unsigned stops) const;
+
+  bool waiting = false;  // a query waits for its reply: the keyboard reads on past line ends
+
+ private:
+  struct Awaited {
+    bool outstanding;     // a request went out and its reply has not come
+    bool waited_out;      // ... and a wait for it ran out
+    int64_t asked_ms;     // when it went out
+    int64_t deadline_ms;  // the end of the wait for it
+    Moment asked_at;      // when it went out: its answer holds while nothing has changed since
+    bool answered;        // the reply to the last request came
+    int32_t a, b;         // its values
+  };
+  Awaited& of(Report report) { return report == Report::Cursor ? cursor_ : size_; }
+  const Awaited& of(Report report) const { return report == Report::Cursor ? cursor_ : size_; }
+  bool due(const Awaited& w, unsigned stops) const { return w.outstanding && w.asked_at.stops == stops; }
+
+  Awaited cursor_{};
+  Awaited size_{};
+};
+extern ReportTracker term_reports;
+
+// Asks the terminal for a report; runs with the terminal mutex held. Not
+// while keys are waiting: the reply would come behind them, and reaching it
+// would take keys that may belong to the shell.
+bool term_query(Report report, int32_t* a, int32_t* b);
+// Asks where the cursor is, for the tracked screen.
+void term_query_cursor();
+// A reply the decoder met; taken if a request for it is outstanding.
+void reports_receive(Report report, int32_t a, int32_t b);
+// Takes the replies out of what the keyboard holds, while any is awaited.
+void reports_take_replies();
+// Before the terminal is handed back (an exit, a stop, a fatal signal): reads
+// and drops the bytes up to the end of every reply still on its way, until
+// kLateReplyMs after its request, so that none lands in the shell's input.
+// Only poll(), read() and clock_gettime(): the signal handlers call it.
+void reports_await_due_replies();

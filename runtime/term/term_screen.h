@@ -1,0 +1,81 @@
+// SPDX-License-Identifier: MIT
+// Console text, the window and drawing.
+//
+// Emits: termcap "cm", "bl", "me", "ve", "vi", "ks", "ke", "cl", "ce", and for
+// moving relative to the cursor "up", "UP", "nd", "RI", "cd" (with CR and
+// LF); "\e(U" and "\e(B" on the Linux console; the report requests "\e[6n"
+// (cursor) and "\e[18t" (window size); control bytes 8, 12, 14, 15 and 27 as
+// font glyphs ("\e%G", U+F000 + byte, "\e%@").
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// --- Console text and the screen -------------------------------------------
+
+// Writes console text: to standard output, into the shadow screen, and
+// advancing the tracked cursor.
+void term_write(const void* bytes, std::size_t length);
+// Applies a pending window-size change and flushes output: a write of nothing.
+inline void term_refresh() { term_write(nullptr, 0); }
+void term_window_size(int32_t* columns, int32_t* rows);
+// Asks the terminal where the cursor is (1-based); false when it did not
+// answer in time, is asked from the background, or is not driven.
+bool term_ask_cursor(int32_t* column, int32_t* row);
+// Whether a character written in the last column leaves the cursor there with
+// the wrap pending ("xn"), rather than moving it to the next row at once.
+bool term_wraps_late();
+// Called after every window-size refresh, with the terminal mutex held.
+using ResizeListener = void (*)();
+void term_set_resize_listener(ResizeListener listener);
+// Whether the window size changed since it was last read (it is read again at the next use).
+bool term_resize_pending();
+// Counts the window-size refreshes: a change means the size was read again.
+unsigned term_size_generation();
+// How many window-size changes were signalled.
+unsigned term_resize_count();
+// How many times the process was continued after a stop: the screen may hold anything since.
+unsigned term_continue_count();
+
+// --- Drawing ----------------------------------------------------------------
+
+// Emitter indices: termcap capabilities 0..16, fixed sequences 100..107.
+enum TermCapability : int32_t {
+  CAP_CURSOR_MOTION = 0, CAP_HOME, CAP_SCROLL_REGION, CAP_CLEAR, CAP_CLEAR_EOL,  // "cm" "ho" "cs" "cl" "ce"
+  CAP_WS, CAP_BELL, CAP_FOREGROUND, CAP_BACKGROUND, CAP_ATTRS_OFF,               // "WS" "bl" "AF" "AB" "me"
+  CAP_BOLD, CAP_SCROLL_FORWARD, CAP_CURSOR_NORMAL, CAP_CURSOR_HIDDEN,            // "md" "SF" "ve" "vi"
+  CAP_DELETE_CHAR, CAP_KEYPAD_ON, CAP_KEYPAD_OFF, CAP_COUNT,                     // "dc" "ks" "ke"
+  SEQ_FONT_DIRECT = 100, SEQ_FONT_DEFAULT, SEQ_CURSOR_REPORT, SEQ_SIZE_REPORT,  // "\e(U" "\e(B" "\e[6n" "\e[18t"
+  SEQ_MOUSE_ON, SEQ_MOUSE_OFF, SEQ_CLEAR_HOME, SEQ_RENDITION,                    // ... "\e[%dm"
+};
+// Writes a capability (0 to 16, with a as the column and b as the row
+// argument) or a fixed sequence (100 to 107); false when not driven, or the
+// entry lacks it.
+bool term_emit(int32_t index, int32_t a, int32_t b);
+
+// Cursor visibility requests; a placement with CURSOR_KEEP leaves it as it is.
+enum CursorVisibility : int32_t { CURSOR_HIDE = 0, CURSOR_SHOW = 1, CURSOR_KEEP = -1 };
+inline constexpr int32_t CURSOR_SHOWN_BIT = 0x10000;  // set in a packed cursor result while the cursor is shown
+// Shows or hides the cursor where it is, without asking the terminal where that is.
+void term_set_cursor_visibility(int32_t visibility);
+bool term_cursor_visible();
+// Clears from the cursor to the end of its row ("ce"); false if the entry cannot.
+bool term_clear_to_end_of_row();
+// Clears from the cursor to the end of the screen ("cd"); false if the entry cannot.
+bool term_clear_below();
+// Clears the screen and homes the cursor ("cl"); false if the entry cannot.
+bool term_clear_screen();
+// Moves the cursor from one cell to another (1-based) relative to where it
+// is, asking the terminal nothing: down by line feeds, which scroll at the
+// bottom row; up with "UP" or "up"; along the row with "RI" or "nd" after a
+// carriage return. So a row that is only assumed still draws where the
+// cursor really is. An entry without the steps gets "cm".
+struct CursorMove {
+  int32_t from_column, from_row;
+  int32_t to_column, to_row;
+  bool wrap_pending;  // the cursor stands on the last column, its wrap not yet done
+};
+void term_move_cursor(const CursorMove& move);
+// Tells a fatal-signal handler how many line feeds, after a carriage return,
+// put the cursor on a fresh row below what is shown (0: it is at one).
+void term_set_feeds_to_fresh_row(int feeds);
