@@ -37,6 +37,13 @@ class KillRing {
   std::size_t shown_ = 0;  // the piece last given
 };
 
+// An Escape that cleared the line is a kill: what it took, and whether kills
+// were gathering before it (so that taking it back leaves the ring as it was).
+struct EscapeKill {
+  bool gathering;
+  std::size_t length;
+};
+
 // A line's changes, undone group by group as readline undoes them: a run
 // of typed characters is one group, every other command one of its own.
 class UndoList {
@@ -69,6 +76,16 @@ class UndoList {
   bool typing_ = false;    // the last change was a typed character
   bool open_ = false;      // the current group takes more changes
   bool grouping_ = false;  // ... until end_group
+};
+
+// An incremental history search in progress: its direction, what is typed,
+// whether it matches, and the history line and cursor when it began.
+struct HistorySearch {
+  bool backward;
+  std::string query;
+  std::size_t start_index;
+  std::size_t start_position;
+  bool failed = false;
 };
 
 // A prompt's history as the editor walks it: the entries (oldest first) and,

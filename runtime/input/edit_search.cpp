@@ -24,7 +24,7 @@ void LineEditor::recall_first() { recall(0); }
 void LineEditor::recall_last() { recall(history_.size() - 1); }
 
 void LineEditor::begin_search(bool backward) {
-  search_ = Search{backward, "", history_.shown(), position_};
+  search_ = HistorySearch{backward, "", history_.shown(), position_};
   show_search_prompt();
 }
 
@@ -47,7 +47,7 @@ void LineEditor::end_search() {
 // or beyond it when Ctrl+R or Ctrl+S asks for another. With nothing typed,
 // the last search's text is looked for again.
 void LineEditor::search_again(bool backward, bool including_here) {
-  Search& search = *search_;
+  HistorySearch& search = *search_;
   search.backward = backward;
   if (search.query.empty()) search.query = last_query_;
   if (!search.query.empty()) {
@@ -69,7 +69,7 @@ void LineEditor::search_again(bool backward, bool including_here) {
 // the line found, Ctrl+G and Escape give up; any other key takes the line
 // found and then acts as it always does (false: not taken here).
 bool LineEditor::search_key(int32_t code) {
-  Search& search = *search_;
+  HistorySearch& search = *search_;
   if (code == KEY_ENTER) {
     end_search();
     end_line();

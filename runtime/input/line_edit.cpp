@@ -19,9 +19,6 @@
 
 namespace {
 
-// A count larger than this is taken as this (readline's is larger; a line of
-// this many repeated keys is plenty).
-constexpr int kMostCount = 100000;
 constexpr std::size_t kHistoryLines = 100;
 
 constexpr int32_t control(char letter) { return letter - '@'; }
@@ -192,50 +189,29 @@ const LineEditor::Binding* LineEditor::binding_for(int32_t code) {
 
 // A count (Alt+digits and Alt+-, then digits), Ctrl+X or Ctrl+V in
 // progress takes the key; true when it did.
-bool LineEditor::apply_key_state(int32_t code) {
-  const bool alt_digit = code >= KEY_ALT_1 && code <= KEY_ALT_0 && (code & 0xFF) == 0xFF;
-  if (alt_digit || code == KEY_ALT_MINUS || (counting_ && code >= '0' && code <= '9')) {
-    counting_ = true;
-    if (code == KEY_ALT_MINUS) {
-      count_negative_ = !count_negative_;
-    } else {
-      const int digit = code <= '9' ? code - '0' : (code == KEY_ALT_0 ? 0 : 1 + (code - KEY_ALT_1) / 256);
-      count_ = std::min(count_.value_or(0) * 10 + digit, kMostCount);
+bool LineEditor::apply_prefix(int32_t code) {
+  switch (prefix_.take(code)) {
+    case KeyPrefix::Taken::No: return false;
+    case KeyPrefix::Taken::Yes: return true;
+    case KeyPrefix::Taken::Undo: undo(); return true;
+    case KeyPrefix::Taken::Quoted: {  // the key's byte goes in as it is, shown as a stand-in if need be
+      const int count = prefix_.take_count();
+      if (code >= 0 && code <= 255) insert(std::string(static_cast<std::size_t>(std::max(count, -count)), static_cast<char>(code)));
+      return true;
     }
-    return true;
-  }
-  if (after_ctrl_x_) {  // Ctrl+X Ctrl+U undoes; Ctrl+X with anything else is nothing
-    after_ctrl_x_ = false;
-    take_count();
-    if (code == control('U')) undo();
-    return true;
-  }
-  if (quoting_) {  // the key's byte goes in as it is, shown as a stand-in if need be
-    quoting_ = false;
-    const int count = take_count();
-    if (code >= 0 && code <= 255) insert(std::string(static_cast<std::size_t>(std::max(count, -count)), static_cast<char>(code)));
-    return true;
   }
   return false;
 }
 
-// The count typed before a key (1 if none: Alt+- alone is -1), forgotten once taken.
-int LineEditor::take_count() {
-  const int count = count_.value_or(1) * (count_negative_ ? -1 : 1);
-  count_.reset();
-  counting_ = count_negative_ = false;
-  return count == 0 ? 1 : count;
-}
-
 void LineEditor::apply(int32_t code) {
-  const bool typed = code >= 32 && code <= 255 && !search_ && !counting_ && !after_ctrl_x_ && !quoting_;
+  const bool typed = code >= 32 && code <= 255 && !search_ && !prefix_.active();
   if (!typed) insert_typed();  // what was typed goes in before any other key acts
   // An Escape taken back comes right after it: what it cleared comes back.
   if (code == KEY_ESCAPE_UNDONE) return undo_escape();
   last_escape_.reset();
   if (search_ && search_key(code)) return;
-  if (apply_key_state(code)) return;
-  const int count = take_count();
+  if (apply_prefix(code)) return;
+  const int count = prefix_.take_count();
   // Consecutive kills gather into one piece, a yank may be replaced right
   // after; any other key ends both.
   gathering_kills_ = last_was_kill_;
@@ -255,7 +231,7 @@ void LineEditor::apply(int32_t code) {
 void LineEditor::run_binding(const Binding& binding, int count) {
   if (!binding.counted) return (this->*binding.action)();
   const Action action = count < 0 && binding.backward != nullptr ? binding.backward : binding.action;
-  const int times = std::min(count < 0 ? -count : count, kMostCount);
+  const int times = std::min(count < 0 ? -count : count, KeyPrefix::kMostCount);
   undo_.open_group();  // a repeated command is undone as one
   for (int i = 0; i < times && !line_ended_; ++i) (this->*action)();
   undo_.end_group();

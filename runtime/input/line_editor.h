@@ -13,6 +13,7 @@
 
 #include "runtime/input/edit_memory.h"
 #include "runtime/input/input_internal.h"
+#include "runtime/input/key_prefix.h"
 #include "runtime/input/line_view.h"
 #include "runtime/term/term.h"
 
@@ -26,8 +27,7 @@ class LineEditor {
   std::string take_line() { return std::move(line_); }
   bool input_ended() const { return input_ended_; }
 
-  // Told after each drawing what the screen should show: for the tests that
-  // check it after every key.
+  // Told after each drawing what the screen should show: for tests that check it after every key.
   using Observer = void (*)(const LineView& view, const std::string& line, std::size_t position);
   static inline Observer observer = nullptr;
 
@@ -51,8 +51,7 @@ class LineEditor {
   void finish();
   void show_cursor_as(int32_t visibility);
   void apply(int32_t code);
-  bool apply_key_state(int32_t code);  // a count, Ctrl+X or Ctrl+V in progress takes the key
-  int take_count();
+  bool apply_prefix(int32_t code);  // a count, Ctrl+X or Ctrl+V in progress takes the key
   void run_binding(const Binding& binding, int count);
   static const Binding* binding_for(int32_t code);
 
@@ -78,8 +77,7 @@ class LineEditor {
   void insert(const std::string& bytes, bool typed = false);
   void yank();
   void yank_previous();
-  void quoted_insert() { quoting_ = true; }
-
+  void quoted_insert() { prefix_.start_quoting(); }
   void delete_before();
   void delete_under();
   void delete_under_or_end_input();
@@ -99,10 +97,9 @@ class LineEditor {
   void downcase_word() { change_case(TextCase::Lower); }
   void capitalize_word() { change_case(TextCase::Capitalize); }
   void change_case(TextCase mode);
-
   void undo();
   void revert_line();
-  void ctrl_x() { after_ctrl_x_ = true; }
+  void ctrl_x() { prefix_.start_ctrl_x(); }
   void clear_screen() { clear_screen_ = true; }
   void end_line() { line_ended_ = true; }
 
@@ -151,25 +148,10 @@ class LineEditor {
   bool gathering_kills_ = false;
   bool last_was_yank_ = false;  // ... so Alt+Y may replace what it put in
   std::size_t yanked_from_ = 0, yanked_length_ = 0;
-  struct EscapeKill {
-    bool gathering;      // kills were gathering before it
-    std::size_t length;  // what it took
-  };
   std::optional<EscapeKill> last_escape_;  // the last key was an Escape that cleared this
-  bool counting_ = false;       // a count is being typed (Alt+digits, Alt+-, then digits)
-  std::optional<int> count_;    // its digits so far
-  bool count_negative_ = false;
-  bool after_ctrl_x_ = false;
-  bool quoting_ = false;        // Ctrl+V: the next key goes in as it is
+  KeyPrefix prefix_;            // a count, Ctrl+X or Ctrl+V in progress
 
-  struct Search {
-    bool backward;
-    std::string query;
-    std::size_t start_index;     // the history line and cursor when the search began
-    std::size_t start_position;
-    bool failed = false;
-  };
-  std::optional<Search> search_;
+  std::optional<HistorySearch> search_;
   std::string last_query_;      // a search with nothing typed looks for this again
 
   int32_t initial_visibility_ = CURSOR_SHOW;
