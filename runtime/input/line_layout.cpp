@@ -43,11 +43,16 @@ std::size_t LineLayout::block_holding(std::size_t index) const {
   return static_cast<std::size_t>(after - blocks_.begin()) - 1;
 }
 
-// The blocks from the one holding the byte before the change (a mark typed
-// there joins its unit) to the one holding its last byte become one, to be
-// cut again; the blocks after it move by what the change added.
+// The blocks from the first whose units the change may alter to the one
+// holding its last byte become one, to be cut again; the blocks after it
+// move by what the change added. A change may complete or split a UTF-8
+// character begun up to three bytes before it, and that character may be a
+// mark of the unit before it: when a block begins there, the one before it
+// is cut again too.
 void LineLayout::changed(std::size_t at, std::size_t removed, std::size_t inserted) {
-  std::size_t first = block_holding(at == 0 ? 0 : at - 1);
+  const std::size_t lookback = at - std::min<std::size_t>(at, 3);
+  std::size_t first = block_holding(lookback);
+  if (first > 0 && blocks_[first].begin == lookback) --first;
   std::size_t last = std::max(first, block_holding(std::max<std::size_t>(at + removed, 1) - 1));
   if (touched_ != kNone) {
     first = std::min(first, touched_);

@@ -51,6 +51,22 @@ std::size_t first_unit_from(std::string_view text, int64_t offset, int64_t from,
   return i;
 }
 
+bool continues_a_character(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// A byte of the first unit whose cells may differ after a change at index
+// at of a UTF-8 line (the bytes before at are as they were). A removal may
+// take a mark from the unit before it. A change may also split a character
+// begun up to three bytes before it, or complete one begun there, and that
+// character may be a mark of the unit before it: that unit is shown again.
+std::size_t first_byte_changed_on_screen(const std::string& line, std::size_t at, std::size_t removed) {
+  if (!term_text_utf8()) return at;  // a unit is a byte
+  std::size_t lead = at;
+  while (lead > 0 && at - lead < 3 && continues_a_character(line[lead - 1])) --lead;
+  if (lead > 0 && static_cast<unsigned char>(line[lead - 1]) >= 0xC0) --lead;
+  if (lead < at) return lead > 0 ? lead - 1 : 0;
+  return removed != 0 && at > 0 ? at - 1 : at;
+}
+
 int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 int32_t clamp32(int64_t v) {
@@ -119,9 +135,7 @@ void LineView::start() {
 
 void LineView::changed(const std::string& line, std::size_t at, std::size_t removed, std::size_t inserted) {
   layout_.changed(at, removed, inserted);
-  // A removal may change the unit before it (a mark taken from it): that unit is shown again too.
-  const std::size_t from = removed != 0 && at > 0 && term_text_utf8() ? at - 1 : at;
-  unshown_from_ = std::min(unshown_from_, std::min(from, line.size()));
+  unshown_from_ = std::min(unshown_from_, std::min(first_byte_changed_on_screen(line, at, removed), line.size()));
 }
 
 void LineView::replaced() {

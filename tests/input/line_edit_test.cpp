@@ -271,26 +271,28 @@ TEST(LineLayout, KeptAcrossEditsAgreesWithALayoutAfresh) {
     LineLayout kept(block_bytes);
     kept.set_geometry(5, width);
     std::string line;
-    const std::string before_edge(static_cast<std::size_t>(block_bytes), 'x');
-    for (int edit = 0; edit < 300; ++edit) {
+    const std::string edge(static_cast<std::size_t>(block_bytes), 'x');
+    constexpr std::size_t kAll = std::string::npos;
+    const struct {
+      std::size_t at, removed;
+      std::string text;
+    } first_edits[] = {
+        {0, 0, edge + "\xB8\xB8" + edge},                 // a block ends before the lone continuation bytes
+        {edge.size(), 0, "\xE4"},                         // ... which now complete a character begun in the block before
+        {0, kAll, edge.substr(1) + "\xE4" + edge},        // a block ends with a lead byte
+        {edge.size(), 0, "\xB8\xB8"},                     // ... which the bytes after it complete
+        {0, kAll, edge.substr(1) + "\xE4\xB8!" + edge},   // a block ends with a lead byte, the next begins with a lone continuation
+        {edge.size() + 1, 0, "\xB8"},                     // ... which one typed after it joins to the lead across the edge
+        {0, kAll, edge + edge},                           // two blocks ...
+        {0, edge.size(), ""},                             // ... and the first taken out whole
+    };
+    for (std::size_t edit = 0; edit < 300; ++edit) {
       std::string text;
       std::size_t at = 0, removed = 0;
-      if (edit == 0) {
-        text = before_edge + "\xB8\xB8" + before_edge;  // a block ends before the lone continuation bytes
-      } else if (edit == 1) {
-        at = before_edge.size();
-        text = "\xE4";  // ... which now complete a character begun in the block before
-      } else if (edit == 2) {
-        removed = line.size();
-        text = before_edge.substr(1) + "\xE4" + before_edge;  // a block ends with a lead byte
-      } else if (edit == 3) {
-        at = before_edge.size();
-        text = "\xB8\xB8";  // ... which the bytes after it complete
-      } else if (edit == 4) {
-        removed = line.size();
-        text = before_edge + before_edge;  // two blocks ...
-      } else if (edit == 5) {
-        removed = before_edge.size();  // ... and the first taken out whole
+      if (edit < std::size(first_edits)) {
+        at = first_edits[edit].at;
+        removed = std::min(first_edits[edit].removed, line.size());
+        text = first_edits[edit].text;
       } else {
         for (std::size_t n = random() % 4; n > 0; --n) text += pieces[random() % std::size(pieces)];
         at = random() % (line.size() + 1);
