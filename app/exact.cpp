@@ -10,29 +10,15 @@
 // round(value x 10^shift), ties to even, from the remainder.
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cstring>
 
 #include "app/exact_internal.h"
 #include "runtime/print/print.h"
+#include "runtime/print/wide_integer.h"
 
 namespace {
 
-using u128 = unsigned __int128;
 using i128 = __int128;
-
-constexpr auto kPowersOfTen = [] {
-  std::array<u128, 39> powers{};
-  powers[0] = 1;
-  for (std::size_t n = 1; n < powers.size(); ++n) powers[n] = powers[n - 1] * 10;
-  return powers;
-}();
-u128 power_of_ten(int64_t n) { return kPowersOfTen[static_cast<std::size_t>(n)]; }
-
-int bit_length(u128 x) {
-  const auto high = static_cast<uint64_t>(x >> 64);
-  return high != 0 ? 128 - std::countl_zero(high) : 64 - std::countl_zero(static_cast<uint64_t>(x));
-}
 
 // The number of decimal digits of x (x > 0): from its bit length, then one comparison.
 int decimal_length(u128 x) {

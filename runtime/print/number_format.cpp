@@ -10,33 +10,17 @@
 // infinities and NaNs, still goes to snprintf. (std::to_chars would do the
 // same, but brings in the whole maths library for two rounding-mode calls.)
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "runtime/print/print.h"
+#include "runtime/print/wide_integer.h"
 
 namespace {
 
-using u128 = unsigned __int128;
-
 constexpr int kMaxFastDigits = 17;
-
-int bit_length(u128 x) {
-  const auto high = static_cast<uint64_t>(x >> 64);
-  return high != 0 ? 128 - std::countl_zero(high) : 64 - std::countl_zero(static_cast<uint64_t>(x));
-}
-
-// 10^n as 128-bit integers, for n up to 38.
-constexpr auto kPowersOfTen = [] {
-  std::array<u128, 39> powers{};
-  powers[0] = 1;
-  for (std::size_t n = 1; n < powers.size(); ++n) powers[n] = powers[n - 1] * 10;
-  return powers;
-}();
-u128 power_of_ten(int n) { return kPowersOfTen[static_cast<std::size_t>(n)]; }
 
 // round(m * 2^e * 10^p), ties to even, or false if a term does not fit 128 bits.
 bool scaled_and_rounded(uint64_t m, int e, int p, u128& result) {
