@@ -18,7 +18,6 @@ void LineEditor::replace(std::size_t from, std::size_t to, std::string_view text
   undo_.record(from, std::string_view(line_).substr(from, to - from), text.size(), position_, typed);
   line_.replace(from, to - from, text);
   view_.changed(line_, from, to - from, text.size());
-  changed_from_ = std::min(changed_from_, from);
   // Bytes that joined the ones after them into one character (a UTF-8
   // sequence completed, a mark): the cursor goes after it.
   const std::size_t unit = view_.unit_holding(line_, position);
@@ -243,7 +242,6 @@ void LineEditor::change_case(TextCase mode) {
 void LineEditor::undo() {
   undo_.undo(line_, &position_, [this](std::size_t at, std::size_t removed, std::size_t inserted) {
     view_.changed(line_, at, removed, inserted);
-    changed_from_ = std::min(changed_from_, at);
   });
   position_ = view_.unit_holding(line_, position_);
 }
@@ -254,5 +252,4 @@ void LineEditor::revert_line() {
   undo_.clear();
   position_ = line_.size();
   view_.replaced();
-  changed_from_ = 0;
 }

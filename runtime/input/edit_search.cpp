@@ -11,7 +11,6 @@ void LineEditor::recall(std::size_t index) {
   history_.move_to(index, &line_, &undo_);
   position_ = line_.size();
   view_.replaced();
-  changed_from_ = 0;
 }
 
 void LineEditor::recall_older() {

@@ -100,7 +100,6 @@ void LineEditor::follow_screen_change(bool now) {
   if (!view_.ready_to_follow(&ignored) && !(now && term_in_foreground())) return;
   term_set_cursor_visibility(CURSOR_HIDE);
   view_.follow_screen_change(line_, position_, view_.continued());
-  changed_from_ = kUnchanged;
   cursor_moved_ = clear_screen_ = redraw_all_ = false;
 }
 
@@ -114,20 +113,16 @@ void LineEditor::apply_waiting_keys() {
 }
 
 void LineEditor::bring_screen_up_to_date() {
-  if (clear_screen_ || redraw_all_ || changed_from_ != kUnchanged) term_set_cursor_visibility(CURSOR_HIDE);
+  if (clear_screen_ || redraw_all_ || view_.has_unshown_change()) term_set_cursor_visibility(CURSOR_HIDE);
   if (clear_screen_ && view_.clear_screen(line_, position_)) redraw_all_ = false;
   if (redraw_all_) view_.redraw(line_, position_);
-  if (clear_screen_ || redraw_all_) {
-    changed_from_ = kUnchanged;
-    cursor_moved_ = false;
-  }
+  if (clear_screen_ || redraw_all_) cursor_moved_ = false;
   clear_screen_ = redraw_all_ = false;
-  if (changed_from_ != kUnchanged) {
-    view_.show(line_, changed_from_, position_);
+  if (view_.has_unshown_change()) {
+    view_.show(line_, position_);
   } else if (cursor_moved_) {
     view_.place_at(line_, position_);
   }
-  changed_from_ = kUnchanged;
   cursor_moved_ = false;
   if (observer != nullptr) observer(view_, line_, position_);
 }

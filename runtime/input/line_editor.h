@@ -121,8 +121,6 @@ class LineEditor {
   void end_search();
   void show_search_prompt();
 
-  static constexpr std::size_t kUnchanged = std::string::npos;
-
   bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
   bool fresh_row_;              // the prompt is not where the cursor is: draw it again on a fresh row
   std::string prompt_;
@@ -136,8 +134,7 @@ class LineEditor {
   std::string pending_;         // the first bytes of a UTF-8 character still being typed
   int pending_count_ = 1;       // ... and how many times it goes in
   std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary
-  std::size_t changed_from_ = kUnchanged;  // the first index changed since the screen was brought up to date
-  bool cursor_moved_ = false;   // ... or only the cursor moved
+  bool cursor_moved_ = false;   // the cursor moved since the screen was brought up to date
   bool redraw_all_ = false;     // ... or the prompt changed: everything is drawn again
   bool clear_screen_ = false;   // Ctrl+L since
   bool line_ended_ = false;     // Enter, or Ctrl+D on an empty line

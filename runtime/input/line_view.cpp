@@ -269,8 +269,8 @@ void LineView::note_cursor_below(const std::string& line) {
   term_set_feeds_to_fresh_row(static_cast<int32_t>(std::max<int64_t>(1, last_row - cursor_.row + 1)));
 }
 
-void LineView::show(const std::string& line, std::size_t from, std::size_t position) {
-  from = std::min({from, unshown_from_, line.size()});
+void LineView::show(const std::string& line, std::size_t position) {
+  const std::size_t from = std::min(unshown_from_, line.size());
   unshown_from_ = kAllShown;
   const int64_t row = cursor_row(line, position);
   if (row >= 1) draw(line, layout_.before(line, layout_.unit_holding(line, from)));
@@ -414,9 +414,8 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
       // width: a redraw would only break it (tmux keeps the rows scrolled
       // away in its history, and joins them again when the window widens).
       // What changed since is shown as any change is.
-      const std::size_t unshown = unshown_from_;
-      if (unshown != kAllShown) {
-        show(line, unshown, position);
+      if (has_unshown_change()) {
+        show(line, position);
       } else {
         place_at(line, position);
       }

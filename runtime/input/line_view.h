@@ -61,10 +61,11 @@ class LineView {
   std::size_t unit_before(const std::string& line, std::size_t index) { return layout_.unit_before(line, index); }
   std::size_t unit_holding(const std::string& line, std::size_t index) { return layout_.unit_holding(line, index); }
 
-  // Shows what changed since the line was last shown (nothing before index
-  // from changed), blanks what the line showed before beyond its new end,
-  // and puts the cursor on position.
-  void show(const std::string& line, std::size_t from, std::size_t position);
+  // Whether the line changed since it was last shown.
+  bool has_unshown_change() const { return unshown_from_ != kAllShown; }
+  // Shows what changed since the line was last shown, blanks what the line
+  // showed before beyond its new end, and puts the cursor on position.
+  void show(const std::string& line, std::size_t position);
   // Puts the cursor on the cell of line index position.
   void place_at(const std::string& line, std::size_t position);
   // Draws the prompt and the line again from the prompt's first cell shown,
