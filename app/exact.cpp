@@ -120,18 +120,18 @@ bool parse_small(std::string_view text, Small* value) {
 
 // The conversion with 128-bit integers; false where a term would not fit
 // (the decimal path then converts the value). *error tells a rejection.
-bool convert_small(const Small& value, Scale from, Scale to, Precision precision, std::string* out,
-                   ValueError* error) {
+bool convert_small(const Small& value, Scale from, Scale to, Precision precision, Quantity quantity,
+                   std::string* out, ValueError* error) {
   if (value.exponent < -30 || value.exponent > 16) return false;
   const int64_t s = std::max<int64_t>(2, -value.exponent);  // the value is V / 10^s
   const u128 v_magnitude = u128{value.mantissa} * power_of_ten(value.exponent + s);  // below 10^37
   const i128 v = value.negative ? -static_cast<i128>(v_magnitude) : static_cast<i128>(v_magnitude);
   const i128 hundredth = static_cast<i128>(power_of_ten(s - 2));
-  if (v + absolute_zero_in(from) * hundredth < 0) {
+  if (quantity == Quantity::Reading && v + absolute_zero_in(from) * hundredth < 0) {
     *error = ValueError::BelowAbsoluteZero;
     return true;
   }
-  const Formula formula = formula_for(from, to);
+  const Formula formula = formula_for(from, to, quantity);
   const i128 n = formula.a * v + formula.b * hundredth;  // the result is n / (c x 10^s)
   const bool negative = n < 0;
   u128 magnitude = static_cast<u128>(negative ? -n : n);
@@ -202,7 +202,7 @@ std::optional<Scale> scale_of_letter(char letter) {
 
 }  // namespace
 
-Formula formula_for(Scale from, Scale to) {
+Formula formula_for(Scale from, Scale to, Quantity quantity) {
   // to = (a x from + b / 100) / c, by [from][to] in the order C, F, K, R.
   static constexpr Formula kFormulas[4][4] = {
       {{1, 0, 1}, {9, 16000, 5}, {1, 27315, 1}, {9, 245835, 5}},           // from Celsius
@@ -210,7 +210,9 @@ Formula formula_for(Scale from, Scale to) {
       {{1, -27315, 1}, {9, -229835, 5}, {1, 0, 1}, {9, 0, 5}},             // from Kelvin
       {{5, -245835, 9}, {1, -45967, 1}, {5, 0, 9}, {1, 0, 1}},             // from Rankine
   };
-  return kFormulas[static_cast<int>(from)][static_cast<int>(to)];
+  Formula formula = kFormulas[static_cast<int>(from)][static_cast<int>(to)];
+  if (quantity == Quantity::Difference) formula.b = 0;
+  return formula;
 }
 
 int64_t absolute_zero_in(Scale scale) {
@@ -295,25 +297,28 @@ const char* value_error_text(ValueError error) {
     case ValueError::ExponentOutOfRange: return "exponent out of range";
     case ValueError::BelowAbsoluteZero: return "below absolute zero";
     case ValueError::TooLong: return "value too long";
+    case ValueError::UnclosedQuote: return "no closing quote";
     case ValueError::NoScale: return "no scale: give -f SCALE, or write it after the value (212F)";
     case ValueError::OtherScale: return "its scale is not the one -f names";
   }
   return "";
 }
 
-ValueError convert_exact(std::string_view number, Scale from, Scale to, Precision precision, std::string* out) {
+ValueError convert_exact(std::string_view number, Scale from, Scale to, Precision precision, std::string* out,
+                         Quantity quantity) {
   Small small;
   ValueError error = ValueError::None;
-  if (parse_small(number, &small) && convert_small(small, from, to, precision, out, &error)) return error;
-  return convert_decimal(number, from, to, precision, out);
+  if (parse_small(number, &small) && convert_small(small, from, to, precision, quantity, out, &error)) return error;
+  return convert_decimal(number, from, to, precision, out, quantity);
 }
 
-ValueError convert_value(std::string_view value, std::optional<Scale> from, Scale to, Precision precision,
-                         std::string* out) {
+ValueError convert_value(std::string_view value, const Conversion& conversion, std::string* out) {
   if (value.size() > EXACT_VALUE_MAX) return ValueError::TooLong;
+  const std::optional<Scale> from = conversion.from;
   const Suffixed suffixed = split_scale_suffix(value);
   const std::optional<Scale> scale = suffixed.scale ? suffixed.scale : from;
-  const ValueError error = convert_exact(suffixed.number, scale.value_or(Scale::Kelvin), to, precision, out);
+  const ValueError error = convert_exact(suffixed.number, scale.value_or(Scale::Kelvin), conversion.to,
+                                         conversion.precision, out, conversion.quantity);
   // What is not a number is that first ("abc" does not end with a scale); then the scale.
   if (error == ValueError::NotANumber || error == ValueError::ExponentOutOfRange) return error;
   if (suffixed.scale && from && *suffixed.scale != *from) return ValueError::OtherScale;

@@ -20,6 +20,11 @@
 
 enum class Scale { Celsius, Fahrenheit, Kelvin, Rankine };
 
+// A reading is a point on a scale (10 C is 50 F); a difference is an
+// interval between two readings (10 C is 18 F): no offset, and no absolute
+// zero to stay above.
+enum class Quantity : uint8_t { Reading, Difference };
+
 // C, F, K or R in either case, optionally after a degree sign (°), the
 // symbols ℃, ℉ and K (the Kelvin sign), or celsius, fahrenheit, kelvin or
 // rankine in any case.
@@ -48,6 +53,7 @@ enum class ValueError {
   ExponentOutOfRange,  // an exponent of magnitude above EXACT_EXPONENT_MAX
   BelowAbsoluteZero,   // colder than absolute zero in its own scale
   TooLong,             // longer than EXACT_VALUE_MAX bytes
+  UnclosedQuote,       // a quoted field whose quote the input never closes (the filter's)
   NoScale,             // no suffix, and no scale to convert from given
   OtherScale,          // a suffix that contradicts the scale to convert from
 };
@@ -61,12 +67,20 @@ struct Suffixed {
 };
 Suffixed split_scale_suffix(std::string_view value);
 
-// Converts a value, perhaps with its scale's suffix, to the scale to; from
-// is the scale of a value without one. The result replaces *out.
-ValueError convert_value(std::string_view value, std::optional<Scale> from, Scale to, Precision precision,
-                         std::string* out);
+// What to convert: from a scale (or the one a value's suffix names), to a
+// scale, rounded as asked; readings or differences.
+struct Conversion {
+  std::optional<Scale> from;
+  Scale to = Scale::Celsius;
+  Precision precision;
+  Quantity quantity = Quantity::Reading;
+};
+
+// Converts a value, perhaps with its scale's suffix. The result replaces *out.
+ValueError convert_value(std::string_view value, const Conversion& conversion, std::string* out);
 // The number alone, from a known scale.
-ValueError convert_exact(std::string_view number, Scale from, Scale to, Precision precision, std::string* out);
+ValueError convert_exact(std::string_view number, Scale from, Scale to, Precision precision, std::string* out,
+                         Quantity quantity = Quantity::Reading);
 inline ValueError convert_exact(std::string_view number, Scale from, Scale to, int digits, std::string* out) {
   return convert_exact(number, from, to, Precision{Precision::Kind::Significant, digits}, out);
 }

@@ -251,12 +251,13 @@ std::string round_to_places(const Exact& value, int places) {
 
 }  // namespace
 
-ValueError convert_decimal(std::string_view number, Scale from, Scale to, Precision precision, std::string* out) {
+ValueError convert_decimal(std::string_view number, Scale from, Scale to, Precision precision, std::string* out,
+                           Quantity quantity) {
   Exact value;
   const ValueError error = parse(number, &value);
   if (error != ValueError::None) return error;
-  if (below_absolute_zero(value, from)) return ValueError::BelowAbsoluteZero;
-  apply(value, formula_for(from, to));
+  if (quantity == Quantity::Reading && below_absolute_zero(value, from)) return ValueError::BelowAbsoluteZero;
+  apply(value, formula_for(from, to, quantity));
   if (precision.kind == Precision::Kind::Places) {
     const std::string digits = round_to_places(value, precision.count);
     lay_out_result(value.negative, digits, 0, precision, out);

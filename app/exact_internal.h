@@ -15,13 +15,15 @@ struct Formula {
   int64_t b;  // hundredths
   int c;
 };
-Formula formula_for(Scale from, Scale to);
+// A difference drops the offset: b is 0.
+Formula formula_for(Scale from, Scale to, Quantity quantity);
 // The hundredths that bring a value in its scale to the absolute scale
 // (Kelvin or Rankine): below absolute zero when the sum is negative.
 int64_t absolute_zero_in(Scale scale);
 
 // Any valid value, with decimal digit strings: the path for what does not fit 128-bit integers.
-ValueError convert_decimal(std::string_view number, Scale from, Scale to, Precision precision, std::string* out);
+ValueError convert_decimal(std::string_view number, Scale from, Scale to, Precision precision, std::string* out,
+                           Quantity quantity);
 
 // A rounded result as text. Significant: digits are the rounded significant
 // digits (ASCII) and exponent that of the first. Places: digits are those of

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The command line's filter: lines converted as they come, in bounded
-// memory. Each line is one value (blanks around it and a CR before the line
-// end allowed), or, with fields chosen, only those fields change and every
-// other byte of the line, its line end included, is copied as it came.
-// Header lines are copied unchanged; a UTF-8 byte-order mark at the very
-// start is dropped, or copied with the header. It does no I/O: bytes are fed
-// in, results and rejections go out through a sink.
+// The command line's filter: records converted as they come, in bounded
+// memory, the same bytes out however the input is cut into reads. Each
+// record (a line, or NUL-ended) is one value, blanks around it and a CR
+// before the line end allowed; or, with fields chosen, only those fields
+// change and every other byte, the ending included, is copied as it came. A
+// chosen field too long to convert is left whole. Header records are copied
+// unchanged, and name the columns that --field may give by name; a UTF-8
+// byte-order mark at the very start is dropped, or copied with the header.
+// It does no I/O: bytes are fed in, results and rejections go out through a
+// sink.
 #pragma once
 
 #include <cstdint>
@@ -16,44 +19,74 @@
 #include <vector>
 
 #include "app/exact.h"
+#include "app/record_reader.h"
 
-// What to convert: from a scale (or the one a value's suffix names), to a
-// scale, rounded as asked.
-struct Conversion {
-  std::optional<Scale> from;
-  Scale to = Scale::Celsius;
-  Precision precision;
+// What a value is converted with: the exact conversion, and the decimal
+// separator (with a comma, a point is not one).
+struct ValueFormat {
+  Conversion conversion;
+  bool decimal_comma = false;
 };
+// Text without the blanks (spaces and tabs) around it.
+std::string_view trim_blanks(std::string_view text);
+// Converts one value as written; the result replaces *out.
+ValueError convert_written(std::string_view value, const ValueFormat& format, std::string* out);
 
-// --field's list: field numbers from 1, as N, N-M, N- or -M, comma-separated.
+// --field's list: field numbers from 1, as N, N-M, N- or -M, and column
+// names, comma-separated. Looked up with fields in increasing order within
+// a record, at a cost that does not grow with the list.
 class FieldList {
  public:
   static std::optional<FieldList> parse(std::string_view text);
-  bool empty() const { return ranges_.empty(); }
-  bool contains(uint64_t field) const {
-    return field < 64 ? ((first_fields_ >> field) & 1) != 0 : contained_in_ranges(field);
+  bool empty() const { return ranges_.empty() && names_.empty(); }
+  const std::vector<std::string>& names() const { return names_; }
+  // The last field a record may have chosen (0: none).
+  uint64_t last() const { return ranges_.empty() ? 0 : ranges_.back().second; }
+  // The names' fields, as the header gives them (one per name); then the
+  // list is ready to look up.
+  void resolve(const std::vector<uint64_t>& fields);
+
+  // Where a lookup stands: start one for each record.
+  struct Cursor {
+    std::size_t range = 0;
+  };
+  bool contains(uint64_t field, Cursor* cursor) const {
+    while (cursor->range < ranges_.size() && ranges_[cursor->range].second < field) ++cursor->range;
+    return cursor->range < ranges_.size() && ranges_[cursor->range].first <= field;
   }
 
  private:
-  bool contained_in_ranges(uint64_t field) const;
-  std::vector<std::pair<uint64_t, uint64_t>> ranges_;  // inclusive
-  uint64_t first_fields_ = 0;                          // bit n: field n is in the list, for n below 64
+  void merge();
+  std::vector<std::pair<uint64_t, uint64_t>> ranges_;  // inclusive; sorted and apart once merged
+  std::vector<std::string> names_;
+};
+
+// What to do with a value that cannot be converted.
+enum class Invalid : uint8_t {
+  Fail,    // a message, left as written (an empty row for a whole record), status 1
+  Warn,    // the same with status 0
+  Ignore,  // no message, status 0
+  Abort,   // a message, and nothing more: the output ends before it, status 1
 };
 
 struct FilterOptions {
-  Conversion conversion;
-  FieldList fields;               // empty: each line is one value
-  std::optional<char> delimiter;  // with fields; none: fields are runs of non-blanks
-  uint64_t header_lines = 0;      // the first lines, copied unchanged
-  bool input_start = true;        // a byte-order mark may come first
+  ValueFormat format;
+  FieldList fields;                  // empty: each record is one value
+  std::optional<std::string> delimiter;  // with fields; none: fields are runs of blanks
+  uint64_t header_records = 0;       // the first records, copied unchanged
+  char terminator = '\n';            // records end in LF (CR LF) or NUL
+  Invalid invalid = Invalid::Fail;
+  bool input_start = true;           // a byte-order mark may come first
 };
 
 class FilterSink {
  public:
   virtual void output(std::string_view bytes) = 0;
-  // A value left unconverted: its line, its field (0: the whole line), its
-  // first bytes (cut: there were more) and why.
+  // A value left unconverted: the line its record began on, its field (0:
+  // the whole record), its first bytes (cut: there were more) and why.
   virtual void rejected(uint64_t line, uint64_t field, std::string_view value, bool cut, ValueError error) = 0;
+  // A column --field names is not in the header, or is there twice.
+  virtual void column_unknown(std::string_view name, bool twice) = 0;
 
  protected:
   ~FilterSink() = default;
@@ -61,68 +94,89 @@ class FilterSink {
 
 class LineFilter {
  public:
-  LineFilter(const FilterOptions& options, FilterSink& sink) : options_(options), sink_(sink) {}
+  LineFilter(const FilterOptions& options, FilterSink& sink);
   void feed(std::string_view bytes);
-  // The input ended: a last line without its line end counts.
+  // The input ended: a last record without its ending counts.
   void finish();
-  bool all_converted() const { return all_converted_; }
+  // A value was rejected and the mode counts it a failure.
+  bool failed() const { return failed_; }
+  // Nothing more is wanted: aborted at a bad value, or a column is unknown.
+  bool stopped() const { return stopped_; }
+  bool column_unknown() const { return column_unknown_; }
 
  private:
-  // At most this much of a value is held; a longer one is too long.
-  static constexpr std::size_t kHeld = EXACT_VALUE_MAX + 1;
-  // Bytes of a value, the first kHeld of them kept.
+  // The longest chosen field held to be converted, blanks and quotes
+  // included; a longer one is too long, and copied as it comes.
+  static constexpr std::size_t kFieldHeld = 2 * EXACT_VALUE_MAX;
+  // Bytes of a value kept to convert or to show, with how many came.
   struct Held {
     std::string bytes;
     uint64_t length = 0;
-    void add(std::string_view part);
-    bool too_long() const { return length > EXACT_VALUE_MAX; }
+    void add(std::string_view part, std::size_t keep);
     void clear() {
       bytes.clear();
       length = 0;
     }
   };
 
-  void content(std::string_view bytes);  // of the current line, without its line end
-  void line_end(std::string_view ending);  // "\n", "\r\n", or none when the input ended
-  void plain_content(std::string_view bytes);
+  void handle(const RecordEvent& event);
+  void take_byte_order_mark(std::string_view* bytes);
+  void whole_record(std::string_view ending);
+  void whole_field(std::string_view bytes);
+  void field_begin();
+  void field_bytes(std::string_view bytes);
+  void field_end();
+  void record_end(std::string_view ending);
+  void plain_bytes(std::string_view bytes);
   void hold_plain(std::string_view bytes);
-  void keep_whole();
-  void field_content(std::string_view bytes);
-  void start_field();
-  void hold_field(std::string_view part);
-  void end_field();
+  void plain_record_end(std::string_view ending);
+  void chosen_bytes(std::string_view bytes);
+  void overflow(std::string_view more);
+  void convert_field(std::string_view raw, bool in_input);
+  void header_field_bytes(std::string_view bytes);
+  void header_field_end();
+  void resolve_names();
+  void keep_views();
+  void tell_fields_wanted();
+  bool in_header() const { return record_ <= options_.header_records; }
   // Output, in order. copy: bytes of the input, which go out as one run while
   // they follow each other there; put: any other bytes, at once.
   void copy(std::string_view bytes);
   void put(std::string_view bytes);
   void write_out();
+  void emit(std::string_view bytes);
   void reject(uint64_t field, std::string_view value, bool cut, ValueError error);
-  void convert_held(std::string_view value, uint64_t field);
-  bool in_header() const { return line_ <= options_.header_lines; }
-  std::size_t take_byte_order_mark(std::string_view bytes);
 
   FilterOptions options_;
   FilterSink& sink_;
-  bool all_converted_ = true;
-  uint64_t line_ = 1;             // the line being read, from 1
-  bool line_begun_ = false;       // some byte of it has come
-  bool cr_pending_ = false;       // the last byte was a CR: the next decides if it ends the line
+  RecordReader reader_;
+  bool quoting_;                  // a field that begins with a quote runs to its closing quote
+  bool failed_ = false;
+  bool stopped_ = false;
+  bool column_unknown_ = false;
   std::size_t mark_matched_ = 0;  // bytes of a byte-order mark seen at the very start
+  uint64_t record_ = 1;           // the record being read, from 1
   std::string result_;            // reused for every conversion
-  // One value per line: the value so far, and the blanks after it that are
-  // its own only if more of it follows. A value that came in one piece is
-  // looked at where it stands.
-  std::string_view whole_;
-  Held value_;
-  Held blanks_;
-  // Fields: the current one (0 before the first), whether the bytes are in
-  // it, whether it is chosen, its bytes while it is (copied as they come
-  // once it is too long).
+  // The current field: its number (0 before the first), whether it is
+  // chosen, a chosen field's bytes: looked at where they stand while they
+  // are in the bytes fed, held once they are not, copied as they come once
+  // too long (only their start kept, for the message).
   uint64_t field_ = 0;
-  bool in_field_ = false;
+  FieldList::Cursor cursor_;
   bool chosen_ = false;
   bool overflowed_ = false;
-  std::string_view field_view_;  // a chosen field whole in the bytes being fed
-  Held field_bytes_;
-  std::string_view unwritten_;   // output not yet handed to the sink
+  bool unclosed_ = false;
+  std::string_view view_;
+  Held held_;
+  // One value per record: blanks before it are dropped, blanks after it kept
+  // aside until more of it follows.
+  Held value_;
+  Held blanks_;
+  // Column names: the fields of the last header record that carry them,
+  // and the header's output held until they are known (up to a bound).
+  std::vector<uint64_t> name_fields_;
+  bool names_pending_ = false;
+  bool holding_output_ = false;
+  std::string held_output_;
+  std::string_view unwritten_;  // output not yet handed to the sink
 };

@@ -3,7 +3,7 @@
 _tempconv() {
   local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]:-}
   local scales="C F K R celsius fahrenheit kelvin rankine"
-  local options="-f --from= -t --to= -d --digits= -p --places= --field= --delimiter= --header --header= -h --help -V --version"
+  local options="-f --from= -t --to= --difference -d --digits= -p --places= --decimal-comma --invalid= --field= --delimiter= --header --header= -z --zero-terminated -h --help -V --version"
   # bash splits "--from=F" at the "=": the option stands two words back.
   if [[ $prev == "=" ]]; then
     prev=${COMP_WORDS[COMP_CWORD-2]:-}
@@ -16,7 +16,15 @@ _tempconv() {
       COMPREPLY=($(compgen -W "$scales" -- "$cur"))
       return
       ;;
-    -d | --digits | -p | --places | --field | --delimiter | --header)
+    --invalid)
+      COMPREPLY=($(compgen -W "fail warn ignore abort" -- "$cur"))
+      return
+      ;;
+    --delimiter)
+      COMPREPLY=($(compgen -W "tab" -- "$cur"))
+      return
+      ;;
+    -d | --digits | -p | --places | --field | --header)
       return
       ;;
   esac

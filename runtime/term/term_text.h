@@ -22,6 +22,14 @@ struct TextUnit {
   bool showable;
 };
 bool term_text_utf8();
+// The code point of a valid UTF-8 sequence at text[at], and its length;
+// length 0 where none begins (a stray byte, an overlong form, a surrogate,
+// past U+10FFFF, or cut short by the text's end). Whatever the locale.
+struct Utf8Character {
+  char32_t code_point;
+  std::size_t length;
+};
+Utf8Character text_decode_utf8(std::string_view text, std::size_t at);
 TextUnit text_character_at(std::string_view text, std::size_t at);
 TextUnit text_unit_at(std::string_view text, std::size_t at);
 std::size_t text_cells(std::string_view text);

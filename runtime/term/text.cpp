@@ -27,12 +27,9 @@ std::size_t sequence_length(unsigned char lead) {
   return 0;
 }
 
-// The code point of a valid UTF-8 sequence at text[at], and its length; length 0 if there is none.
-struct Decoded {
-  char32_t code_point;
-  std::size_t length;
-};
-Decoded decode_utf8(std::string_view text, std::size_t at) {
+}  // namespace
+
+Utf8Character text_decode_utf8(std::string_view text, std::size_t at) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
   const unsigned char lead = byte(0);
   const std::size_t length = sequence_length(lead);
@@ -49,6 +46,8 @@ Decoded decode_utf8(std::string_view text, std::size_t at) {
   if (code_point < lowest || (code_point >= 0xD800 && code_point <= 0xDFFF) || code_point > 0x10FFFF) return {0, 0};
   return {code_point, length};
 }
+
+namespace {
 
 // The cells of a character, and whether it may be sent as it is. A character
 // the locale cannot show still takes a cell (its stand-in's).
@@ -72,7 +71,7 @@ bool term_text_utf8() {
 TextUnit text_character_at(std::string_view text, std::size_t at) {
   const auto lead = static_cast<unsigned char>(text[at]);
   if (!term_text_utf8()) return {1, 1, (lead >= 0x20 && lead < 0x7F) || lead >= 0xA0};  // not C0, DEL or C1
-  const Decoded decoded = decode_utf8(text, at);
+  const Utf8Character decoded = text_decode_utf8(text, at);
   if (decoded.length == 0) return {1, 1, false};  // a byte that begins no character
   return character_of(decoded.code_point, decoded.length);
 }
@@ -82,7 +81,7 @@ TextUnit text_unit_at(std::string_view text, std::size_t at) {
   if (!term_text_utf8()) return unit;
   // Zero-width marks belong to the character before them.
   while (at + unit.length < text.size()) {
-    const Decoded next = decode_utf8(text, at + unit.length);
+    const Utf8Character next = text_decode_utf8(text, at + unit.length);
     if (next.length == 0 || character_of(next.code_point, next.length).cells != 0) break;
     unit.length += next.length;
   }
@@ -112,7 +111,7 @@ std::size_t text_cells(std::string_view text) {
 bool text_word_character_at(std::string_view text, std::size_t at) {
   const auto byte = static_cast<unsigned char>(text[at]);
   if (!term_text_utf8()) return std::isalnum(byte) != 0;
-  const Decoded decoded = decode_utf8(text, at);
+  const Utf8Character decoded = text_decode_utf8(text, at);
   return decoded.length != 0 && std::iswalnum(static_cast<wint_t>(decoded.code_point)) != 0;
 }
 
@@ -147,7 +146,7 @@ std::string text_with_case(std::string_view text, TextCase mode) {
   bool in_word = false;  // for Capitalize: a letter or digit came just before
   for (std::size_t at = 0; at < text.size();) {
     const bool utf8 = term_text_utf8();
-    const Decoded decoded = utf8 ? decode_utf8(text, at) : Decoded{static_cast<unsigned char>(text[at]), 1};
+    const Utf8Character decoded = utf8 ? text_decode_utf8(text, at) : Utf8Character{static_cast<unsigned char>(text[at]), 1};
     if (decoded.length == 0) {  // a byte that begins no character: as it is
       out.push_back(text[at++]);
       in_word = false;

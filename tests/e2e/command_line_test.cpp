@@ -36,7 +36,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
        "tempconv: \"1e10000\": exponent out of range\ntempconv: \"\\x1b[2J\": not a number\n",
        1},
       // The filter: a line per value, blanks and a CR allowed, the last line without its end.
-      {{"-f", "c", "-t", "f"}, "37\n  -40 \r\n\nabc\n100", "98.6\n-40\n\n\n212\n",
+      {{"-f", "c", "-t", "f"}, "37\n  -40 \r\n\nabc\n100", "98.6\n-40\r\n\n\n212\n",
        "tempconv: line 3: \"\": not a number\ntempconv: line 4: \"abc\": not a number\n", 1},
       {{"-f", "c", "-t", "f"}, "", "", "", 0},
       {{"-f", "C", "-t", "F", "37"}, "", "", "tempconv: write error: No space left on device\n", 1, "/dev/full"},
@@ -46,8 +46,8 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       {{"-f", "\033[31mRED", "-t", "C", "1"}, "", "", "tempconv: unknown scale \"\\x1b[31mRED\" (C, F, K or R)\n" + kTry, 2},
       {{"-f", "C", "-t", "F", "-d", "31", "1"}, "", "", "tempconv: invalid number of digits \"31\" (1 to 30)\n" + kTry, 2},
       {{"-f", "C", "-t", "F", "-d", "3", "-p", "1", "1"}, "", "", "tempconv: -d and -p cannot be given together\n" + kTry, 2},
-      {{"-t", "F", "--field=0"}, "", "", "tempconv: invalid field list \"0\" (N, N-M, N-, -M, comma-separated)\n" + kTry, 2},
-      {{"-t", "F", "--delimiter=ab", "--field=1"}, "", "", "tempconv: the delimiter must be one character, not \"ab\"\n" + kTry, 2},
+      {{"-t", "F", "--field=0"}, "", "", "tempconv: invalid field list \"0\" (N, N-M, N-, -M or names, comma-separated)\n" + kTry, 2},
+      {{"-t", "F", "--delimiter=ab", "--field=1"}, "", "", "tempconv: the delimiter must be one character (or tab), not \"ab\"\n" + kTry, 2},
       {{"--bogus"}, "", "", "tempconv: unrecognized option \"--bogus\"\n" + kTry, 2},
       {{"-x"}, "", "", "tempconv: invalid option \"-x\"\n" + kTry, 2},
       {{"-f"}, "", "", "tempconv: option -f needs an argument\n" + kTry, 2},
@@ -69,7 +69,33 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       {{"-f", "F", "-t", "C", "--field", "1,3-"}, "  32\t50   212  212F\n", "  0\t50   100  100\n", "", 0},
       {{"-t", "C", "--field=-2"}, "212F 300K x\n", "100 26.85 x\n", "", 0},
       {{"-f", "F", "-t", "C"}, "\xef\xbb\xbf" "212\n", "100\n", "", 0},  // a byte-order mark is not part of the value
-      {{"-f", "F", "-t", "C", "--field=2", "1 abc"}, "", "1 abc\n", "tempconv: field 2: \"abc\": not a number\n", 1},
+      // CSV files: quoted fields hold delimiters and line breaks, columns by name, tabs, decimal commas.
+      {{"-f", "F", "-t", "C", "--header", "--delimiter=,", "--field=temp_f"},
+       "name,\"temp_f\"\n\"Station, 5, North\",212\nBergen,\"50\"\n\"two\nlines\",x\n",
+       "name,\"temp_f\"\n\"Station, 5, North\",100\nBergen,\"10\"\n\"two\nlines\",x\n",
+       "tempconv: line 4, field 2: \"x\": not a number\n", 1},
+      {{"-t", "C", "--header", "--delimiter=,", "--field=temp"}, "a,b\n1,2\n", "",
+       "tempconv: the column \"temp\" is not in the header\n" + kTry, 2},
+      {{"-f", "F", "-t", "C", "--delimiter=tab", "--field=3"}, "a\t\t212\n", "a\t\t100\n", "", 0},
+      {{"-f", "C", "-t", "F", "--decimal-comma", "--delimiter=;", "--field=2"}, "06:00;12,5\n", "06:00;54,5\n", "", 0},
+      {{"-t", "F", "--decimal-comma", "--delimiter=,", "--field=2"}, "", "",
+       "tempconv: --decimal-comma needs a delimiter other than the comma\n" + kTry, 2},
+      // Differences, NUL-ended records, and what to do with bad values.
+      {{"-f", "C", "-t", "F", "--difference", "10", "-300"}, "", "18\n-540\n", "", 0},
+      {{"-f", "F", "-t", "C", "-z"}, std::string("212\0abc", 7), std::string("100\0\0", 5),
+       "tempconv: line 2: \"abc\": not a number\n", 1},
+      {{"-f", "C", "-t", "F", "--invalid=warn", "1", "abc", "2"}, "", "33.8\n\n35.6\n", "tempconv: \"abc\": not a number\n", 0},
+      {{"-f", "C", "-t", "F", "--invalid=ignore", "1", "abc", "2"}, "", "33.8\n\n35.6\n", "", 0},
+      {{"-f", "C", "-t", "F", "--invalid=abort", "1", "abc", "2"}, "", "33.8\n", "tempconv: \"abc\": not a number\n", 1},
+      {{"-f", "C", "-t", "F", "--invalid=abort", "--delimiter=,", "--field=2"}, "a,1\nb,x,c\nd,2\n", "a,33.8\nb,",
+       "tempconv: line 2, field 2: \"x\": not a number\n", 1},
+      // Traps: options for standard input given with values, a file named as a value, a value with a line break.
+      {{"--header", "2", "--delimiter", ",", "--field", "2", "-f", "C", "-t", "F"}, "1,2\n", "",
+       "tempconv: --header, --field and --delimiter are for standard input, not for values given as arguments "
+       "such as \"2\" (a number of header lines is --header=N)\n" + kTry, 2},
+      {{"-f", "C", "-t", "F", "/dev/null", "1\n2", "5°F"}, "", "\n\n\n",
+       "tempconv: \"/dev/null\": not a number (to convert the file, give it as standard input: < /dev/null)\n"
+       "tempconv: \"1\\x0a2\": not a number\ntempconv: \"5°F\": its scale is not the one -f names\n", 1},
       // --help and --version answer at once, whatever else is given.
       {{"--help"}, "", "Usage: tempconv -t SCALE", "", 0},
       {{"-h", "--verbose", "help"}, "", "Usage: tempconv -t SCALE", "", 0},
@@ -77,6 +103,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
   };
   for (const auto& c : cases) {
     RunOptions options;
+    options.env = {"LC_ALL=C.UTF-8"};  // messages show valid UTF-8 as it is
     options.args = c.args;
     options.stdout_path = c.stdout_path;
     options.stdin_path = c.stdin_path;
