@@ -81,7 +81,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       {{"-t", "F", "--decimal-comma", "--delimiter=,", "--field=2"}, "", "",
        "tempconv: --decimal-comma needs a delimiter other than the comma\n" + kTry, 2},
       // Differences, NUL-ended records, and what to do with bad values.
-      {{"-f", "C", "-t", "F", "--difference", "10", "-300"}, "", "18\n-540\n", "", 0},
+      {{"-f", "C", "-t", "F", "--difference", "10", "-300", "-500.0000000000000000000001"}, "", "18\n-540\n-900\n", "", 0},
       {{"-f", "F", "-t", "C", "-z"}, std::string("212\0abc", 7), std::string("100\0\0", 5),
        "tempconv: line 2: \"abc\": not a number\n", 1},
       {{"-f", "C", "-t", "F", "--invalid=warn", "1", "abc", "2"}, "", "33.8\n\n35.6\n", "tempconv: \"abc\": not a number\n", 0},
@@ -99,7 +99,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       // --help and --version answer at once, whatever else is given.
       {{"--help"}, "", "Usage: tempconv -t SCALE", "", 0},
       {{"-h", "--verbose", "help"}, "", "Usage: tempconv -t SCALE", "", 0},
-      {{"x", "--version"}, "", "tempconv 1.3.0\nCopyright (C) 2026 the tempconv developers.\n", "", 0},
+      {{"x", "--version"}, "", "tempconv 1.4.0\nCopyright (C) 2026 the tempconv developers.\n", "", 0},
   };
   for (const auto& c : cases) {
     RunOptions options;
