@@ -4,6 +4,7 @@
 // the cursor's place in it through replace(), which keeps the undo list and
 // tells the view where the line changed; the screen is drawn later, once.
 #include <algorithm>
+#include <cstdlib>
 
 #include "runtime/input/line_editor.h"
 #include "runtime/term/term.h"
@@ -15,7 +16,7 @@ constexpr int kTabStop = 8;
 }  // namespace
 
 void LineEditor::replace(std::size_t from, std::size_t to, std::string_view text, std::size_t position, bool typed) {
-  undo_.record(from, std::string_view(line_).substr(from, to - from), text.size(), position_, typed);
+  undo_.record(from, std::string_view(line_).substr(from, to - from), text, position_, typed, term_text_utf8());
   line_.replace(from, to - from, text);
   view_.changed(line_, from, to - from, text.size());
   // Bytes that joined the ones after them into one character (a UTF-8
@@ -78,18 +79,32 @@ std::size_t LineEditor::word_end_after(std::size_t at) const {
   while (at < line_.size() && text_word_character_at(line_, at)) at = next_unit(at);
   return at;
 }
+std::size_t LineEditor::words_moved(std::size_t at, int words) {
+  for (int i = 0; i < words; ++i) at = word_end_after(at);
+  for (int i = 0; i > words; --i) at = word_start_before(at);
+  return at;
+}
 
 // --- Typing -------------------------------------------------------------------------
 
 // Bytes of a UTF-8 character wait until it is complete, then go in as one,
-// as many times as a count says.
+// as many times as the count given before its first byte says (none when
+// it is not above 0, as readline's); a counted character is a change of its own.
 // Typed characters gather into a run that goes in as one change when
 // another key comes or the screen is drawn: a paste into the middle of a
 // long line moves what follows once, not once a character.
-void LineEditor::type_byte(char byte) {
+void LineEditor::type_byte(char byte, Count count) {
+  if (pending_.empty()) pending_count_ = count.value;
   pending_.push_back(byte);
   if (text_incomplete_character(pending_)) return;
-  for (int i = 0; i < pending_count_; ++i) typed_ += pending_;
+  if (pending_count_ == 1) {
+    typed_ += pending_;
+  } else if (pending_count_ > 1) {
+    insert_typed();
+    std::string run;
+    for (int i = 0; i < pending_count_; ++i) run += pending_;
+    insert(run);
+  }
   pending_.clear();
   pending_count_ = 1;
 }
@@ -105,7 +120,23 @@ void LineEditor::insert_typed() {
   run.swap(typed_);
   insert(run, true);
 }
-void LineEditor::insert_tab() { insert(std::string(kTabStop - position_ % kTabStop, ' ')); }
+// Blanks to the next stop of eight cells from the line's start.
+void LineEditor::insert_tab() {
+  const std::size_t cells = text_cells(std::string_view(line_).substr(0, position_));
+  insert(std::string(kTabStop - cells % kTabStop, ' '));
+}
+
+// The key after Ctrl+V goes in as it is, as many times as Ctrl+V's count
+// says; an Alt key as its ESC, then the key Alt held, typed as usual.
+void LineEditor::insert_quoted(int32_t code) {
+  const Count count = prefix_.take_quote_count();
+  const auto times = static_cast<std::size_t>(std::abs(count.value));
+  if (code >= 0 && code <= 255) return insert(std::string(times, static_cast<char>(code)));
+  const int32_t held = key_under_alt(code);
+  if (held < 0) return;  // another key: nothing to put in
+  insert(std::string(times, '\x1b'));
+  apply(held);
+}
 void LineEditor::insert(const std::string& bytes, bool typed) {
   if (!bytes.empty()) replace(position_, position_, bytes, position_ + bytes.size(), typed);
 }
@@ -141,9 +172,27 @@ void LineEditor::delete_under() {
   }
   replace(position_, next_unit(position_), "", position_);
 }
-// Ctrl+D: Delete, and on an empty line the end of the input.
-void LineEditor::delete_under_or_end_input() {
-  if (!line_.empty()) return delete_under();
+// Backspace and Delete with a count kill that many characters, as readline's
+// do: Ctrl+Y brings them back. A negative count turns them around.
+void LineEditor::rubout(Count count) {
+  if (!count.given) return delete_before();
+  if (count.value < 0) return delete_forward({-count.value, true});
+  std::size_t from = position_;
+  for (int i = 0; i < count.value && from > 0; ++i) from = view_.unit_before(line_, from);
+  kill(from, position_, true);
+}
+void LineEditor::delete_forward(Count count) {
+  if (!count.given) return delete_under();
+  if (count.value < 0) return rubout({-count.value, true});
+  std::size_t to = position_;
+  for (int i = 0; i < count.value && to < line_.size(); ++i) to = next_unit(to);
+  kill(position_, to, false);
+}
+// Ctrl+D: Delete, and on an empty line the end of the input (with a count
+// before it, nothing).
+void LineEditor::delete_forward_or_end_input(Count count) {
+  if (!line_.empty()) return delete_forward(count);
+  if (count.given) return;
   input_ended_ = true;
   line_ended_ = true;
 }
@@ -198,7 +247,7 @@ void LineEditor::undo_escape() {
   kills_->take_back(KillRing::Gather::New, last_escape_->length);
   last_was_kill_ = last_escape_->gathering;
   last_escape_.reset();
-  undo();
+  undo_group(/*cursor_as_before=*/true);
 }
 
 // --- Transposing and case -----------------------------------------------------------
@@ -216,11 +265,13 @@ void LineEditor::transpose_characters() {
 }
 
 // Alt+T: the word before the cursor with the word after it, as readline's
-// transpose-words finds them; the cursor goes after both.
-void LineEditor::transpose_words() {
-  const std::size_t second_end = word_end_after(position_);
+// transpose-words finds them (with a count, the word that many words
+// before); the cursor goes after both.
+void LineEditor::transpose_words(Count count) {
+  if (count.value == 0) return;
+  const std::size_t second_end = words_moved(position_, count.value);
   const std::size_t second_start = word_start_before(second_end);
-  const std::size_t first_start = word_start_before(second_start);
+  const std::size_t first_start = words_moved(second_start, -count.value);
   const std::size_t first_end = word_end_after(first_start);
   if (first_start == second_start || second_start < first_end) return;  // fewer than two words
   const std::string swapped = line_.substr(second_start, second_end - second_start) +
@@ -229,21 +280,30 @@ void LineEditor::transpose_words() {
   replace(first_start, second_end, swapped, second_end);
 }
 
-// Alt+U, Alt+L, Alt+C: from the cursor to the end of the word, the cursor going there.
-void LineEditor::change_case(TextCase mode) {
-  const std::size_t end = word_end_after(position_);
-  if (end == position_) return;
-  const std::string changed = text_with_case(std::string_view(line_).substr(position_, end - position_), mode);
-  replace(position_, end, changed, position_ + changed.size());
+// Alt+U, Alt+L, Alt+C: from the cursor to the end of the word (or of the
+// words a count gives), the cursor going there; a negative count changes
+// the words before the cursor, which stays.
+void LineEditor::change_case(TextCase mode, int words) {
+  const std::size_t end = words_moved(position_, words);
+  const std::size_t from = std::min(position_, end), to = std::max(position_, end);
+  if (from == to) return;
+  const std::string changed = text_with_case(std::string_view(line_).substr(from, to - from), mode);
+  replace(from, to, changed, from + changed.size());
 }
 
 // --- Undoing ------------------------------------------------------------------------
 
-void LineEditor::undo() {
-  undo_.undo(line_, &position_, [this](std::size_t at, std::size_t removed, std::size_t inserted) {
+void LineEditor::undo_group(bool cursor_as_before) {
+  const auto changed = [this](std::size_t at, std::size_t removed, std::size_t inserted) {
     view_.changed(line_, at, removed, inserted);
-  });
+  };
+  undo_.undo(line_, &position_, changed, cursor_as_before);
   position_ = view_.unit_holding(line_, position_);
+}
+
+// Ctrl+_ and Ctrl+X Ctrl+U: a count undoes that many groups; a negative one nothing, as readline's.
+void LineEditor::undo_times(Count count) {
+  for (int i = 0; i < count.value; ++i) undo();
 }
 
 // Alt+R: the line as it was when the prompt or the recalled entry was shown.

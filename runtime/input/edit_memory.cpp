@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "runtime/term/term_text.h"
+
 // --- Kill ring --------------------------------------------------------------------
 
 void KillRing::kill(std::string_view text, Gather gather) {
@@ -42,29 +44,40 @@ void KillRing::take_back(Gather gather, std::size_t length) {
 
 // --- Undo list ----------------------------------------------------------------------
 
-void UndoList::record(std::size_t at, std::string_view removed, std::size_t inserted, std::size_t cursor, bool typed) {
-  const bool joins = !changes_.empty() && ((typed && typing_) || (grouping_ && open_));
-  Change* last = changes_.empty() ? nullptr : &changes_.back();
-  if (joins && typed && removed.empty() && last->removed.empty() && last->at + last->inserted == at) {
-    last->inserted += inserted;  // typing on at the end of what was typed: one change
-  } else {
-    changes_.push_back({at, std::string(removed), inserted, cursor, !joins});
-  }
-  typing_ = typed && !grouping_;
+void UndoList::add(std::size_t at, std::string_view removed, std::size_t inserted, std::size_t cursor) {
+  const bool joins = grouping_ && open_ && !changes_.empty();
+  changes_.push_back({at, std::string(removed), inserted, cursor, !joins});
   if (grouping_) open_ = true;
 }
 
-bool UndoList::undo(std::string& line, std::size_t* cursor, const Changed& changed) {
+void UndoList::record(std::size_t at, std::string_view removed, std::string_view inserted, std::size_t cursor,
+                      bool typed, bool utf8) {
+  if (!typed || !removed.empty() || (grouping_ && open_)) return add(at, removed, inserted.size(), cursor);
+  for (std::size_t i = 0; i < inserted.size();) {
+    const std::size_t length = utf8 ? std::max<std::size_t>(text_decode_utf8(inserted, i).length, 1) : 1;
+    Change* last = changes_.empty() ? nullptr : &changes_.back();
+    // The last change an insertion of its own (a group of one) that ends here and is still short.
+    if (length == 1 && last != nullptr && last->starts_group && last->removed.empty() &&
+        last->at + last->inserted == at + i && last->inserted < kJoinedTyping) {
+      last->inserted += 1;
+    } else {
+      add(at + i, {}, length, cursor + i);
+    }
+    i += length;
+  }
+}
+
+bool UndoList::undo(std::string& line, std::size_t* cursor, const Changed& changed, bool as_before) {
   if (changes_.empty()) return false;
   for (bool group_done = false; !group_done && !changes_.empty();) {
     const Change change = std::move(changes_.back());
     changes_.pop_back();
     line.replace(change.at, change.inserted, change.removed);
     changed(change.at, change.inserted, change.removed.size());
-    *cursor = change.cursor;
+    *cursor = as_before ? change.cursor : change.at + change.removed.size();
     group_done = change.starts_group;
   }
-  close_group();
+  end_group();
   return true;
 }
 

@@ -20,7 +20,7 @@
 // it the one before, round the ring.
 class KillRing {
  public:
-  static constexpr std::size_t kEntries = 32;
+  static constexpr std::size_t kEntries = 10;  // readline's kill-ring size
   enum class Gather { New, Append, Prepend };
 
   void kill(std::string_view text, Gather gather);
@@ -44,27 +44,35 @@ struct EscapeKill {
   std::size_t length;
 };
 
-// A line's changes, undone group by group as readline undoes them: a run
-// of typed characters is one group, every other command one of its own.
+// A line's changes, undone group by group as readline undoes them: every
+// command is a group of its own, but a character typed (one byte) right
+// where the last insertion ended joins it while it holds fewer than 20
+// bytes, whatever keys that changed nothing came between.
 class UndoList {
  public:
   // A change made: at the byte index at, removed was taken out and inserted
-  // bytes put in; the cursor stood at cursor before it. A typed character
-  // that follows the last one typed joins its group.
-  void record(std::size_t at, std::string_view removed, std::size_t inserted, std::size_t cursor, bool typed);
-  // Starts a new group at the next change (a command that is not typing came between).
-  void close_group() { typing_ = false; open_ = false; }
-  // Opens a group that the changes until close_group share (a command repeated by a count).
+  // put in; the cursor stood at cursor before it. Typed text joins the last
+  // insertion character by character (in UTF-8, a character of several bytes
+  // starts a change of its own).
+  void record(std::size_t at, std::string_view removed, std::string_view inserted, std::size_t cursor, bool typed,
+              bool utf8);
+  // Opens a group that the changes until end_group share (a command repeated by a count).
   void open_group() { open_ = false; grouping_ = true; }
-  void end_group() { grouping_ = false; close_group(); }
+  void end_group() { grouping_ = open_ = false; }
   // Undoes the last group on line; false when there is none. Each change
-  // it makes is told to changed: bytes [at, at + removed) replaced by inserted bytes.
+  // it makes is told to changed: bytes [at, at + removed) replaced by
+  // inserted bytes. The cursor goes after what came back, as readline puts
+  // it, or (as_before) where it stood before the group.
   using Changed = std::function<void(std::size_t at, std::size_t removed, std::size_t inserted)>;
-  bool undo(std::string& line, std::size_t* cursor, const Changed& changed);
-  void clear() { changes_.clear(); close_group(); }
+  bool undo(std::string& line, std::size_t* cursor, const Changed& changed, bool as_before = false);
+  void clear() {
+    changes_.clear();
+    end_group();
+  }
   bool empty() const { return changes_.empty(); }
 
  private:
+  static constexpr std::size_t kJoinedTyping = 20;
   struct Change {
     std::size_t at;
     std::string removed;
@@ -72,8 +80,8 @@ class UndoList {
     std::size_t cursor;
     bool starts_group;
   };
+  void add(std::size_t at, std::string_view removed, std::size_t inserted, std::size_t cursor);
   std::vector<Change> changes_;
-  bool typing_ = false;    // the last change was a typed character
   bool open_ = false;      // the current group takes more changes
   bool grouping_ = false;  // ... until end_group
 };

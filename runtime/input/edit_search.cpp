@@ -6,6 +6,21 @@
 #include "runtime/input/line_editor.h"
 #include "runtime/term/term.h"
 
+namespace {
+
+// The text without its last character: a whole UTF-8 character in a UTF-8 locale.
+void drop_last_character(std::string* text) {
+  if (text->empty()) return;
+  std::size_t start = text->size() - 1;
+  if (term_text_utf8()) {
+    while (start > 0 && text->size() - start < 4 && (static_cast<unsigned char>((*text)[start]) & 0xC0) == 0x80) --start;
+    if (text_decode_utf8(*text, start).length != text->size() - start) start = text->size() - 1;
+  }
+  text->erase(start);
+}
+
+}  // namespace
+
 void LineEditor::recall(std::size_t index) {
   if (index == history_.shown()) return;
   history_.move_to(index, &line_, &undo_);
@@ -79,23 +94,21 @@ bool LineEditor::search_key(int32_t code) {
   } else if (code == 'R' - '@' || code == 'S' - '@') {
     search_again(code == 'R' - '@', false);
   } else if (code == KEY_BACKSPACE) {
-    if (!search.query.empty()) search.query.erase(search.query.size() - 1);
-    while (!search.query.empty() && (static_cast<unsigned char>(search.query.back()) & 0xC0) == 0x80)
-      search.query.erase(search.query.size() - 1);  // the rest of a UTF-8 character
-    if ((static_cast<unsigned char>(search.query.empty() ? 0 : search.query.back()) & 0xC0) == 0xC0)
-      search.query.erase(search.query.size() - 1);
-    recall(search.start_index);
-    move_to(search.start_position);
-    search.failed = false;
-    if (search.query.empty()) {
+    drop_last_character(&search.query);
+    if (search.query.empty()) {  // nothing to look for: the line found stays, the search marked failed
+      search.failed = true;
       show_search_prompt();
     } else {
+      recall(search.start_index);
+      move_to(search.start_position);
       search_again(search.backward, true);
     }
   } else if (code >= 32 && code <= 255) {
     search.query.push_back(static_cast<char>(code));
     search_again(search.backward, true);
   } else {
+    // Readline leaves a failed search with the cursor at the line's start, or its end going forward.
+    if (search.failed) move_to(search.backward ? 0 : line_.size());
     end_search();
     return false;
   }

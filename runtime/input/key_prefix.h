@@ -1,28 +1,48 @@
 // SPDX-License-Identifier: MIT
 // What keys before a key started, as readline has them: a count typed with
-// Alt+digits and Alt+- (then plain digits), Ctrl+X waiting for its second
-// key, Ctrl+V waiting for a key to put in as it is. No I/O.
+// Alt+digits and Alt+- (then plain digits and -), Ctrl+X waiting for its
+// second key, Ctrl+V waiting for a key to put in as it is. No I/O.
 #pragma once
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 class KeyPrefix {
  public:
-  // What became of a key: not taken (it acts as usual), taken by the prefix,
-  // Ctrl+U after Ctrl+X (undo), or a key to put in as it is after Ctrl+V.
-  enum class Taken { No, Yes, Undo, Quoted };
+  // What became of a key: not taken (it acts as usual), taken by the
+  // prefix, Ctrl+U after Ctrl+X (undo), a key to put in as it is after
+  // Ctrl+V, or a - that ends a count of digits and is typed as many times.
+  enum class Taken { No, Yes, Undo, Quoted, Minus };
   // A count larger than this is taken as this (readline's is larger; a line
   // of this many repeated keys is plenty).
   static constexpr int kMostCount = 100000;
+  // A count: 1 when none was given (given false); Alt+- alone is -1.
+  struct Count {
+    int value = 1;
+    bool given = false;
+  };
 
   Taken take(int32_t code);
-  void start_ctrl_x() { after_ctrl_x_ = true; }
-  void start_quoting() { quoting_ = true; }
-  // The count typed before a key (1 if none: Alt+- alone is -1), forgotten once taken.
-  int take_count();
+  // Ctrl+X: the next key may be Ctrl+U, undo as many times as the count says.
+  void start_ctrl_x(Count count) {
+    after_ctrl_x_ = true;
+    ctrl_x_count_ = count;
+  }
+  Count take_ctrl_x_count() { return std::exchange(ctrl_x_count_, Count{}); }
+  // Ctrl+V: the next key goes in as it is, count times.
+  void start_quoting(Count count) {
+    quoting_ = true;
+    quote_count_ = count;
+  }
+  // The count typed before a key, forgotten once taken.
+  Count take_count();
+  // The count Ctrl+V was given, for the key it puts in.
+  Count take_quote_count() { return std::exchange(quote_count_, Count{}); }
   // Whether a typed character would be taken by the prefix or repeated by a count.
   bool active() const { return counting_ || after_ctrl_x_ || quoting_; }
+  // The count being typed, as readline shows it in place of the prompt.
+  std::optional<int> shown_count() const;
 
  private:
   bool counting_ = false;      // a count is being typed
@@ -30,4 +50,6 @@ class KeyPrefix {
   bool negative_ = false;
   bool after_ctrl_x_ = false;
   bool quoting_ = false;
+  Count quote_count_;
+  Count ctrl_x_count_;
 };

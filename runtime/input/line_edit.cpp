@@ -12,6 +12,7 @@
 // terminal to handle a key.
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "runtime/input/line_editor.h"
 #include "runtime/stream/stream.h"
@@ -157,22 +158,24 @@ const LineEditor::Binding* LineEditor::binding_for(int32_t code) {
       {KEY_UP, &E::row_up_or_older, &E::row_down_or_newer},   {control('P'), &E::recall_older, &E::recall_newer},
       {KEY_DOWN, &E::row_down_or_newer, &E::row_up_or_older}, {control('N'), &E::recall_newer, &E::recall_older},
       {KEY_ALT_LESS, &E::recall_first, nullptr, false},  {KEY_ALT_GREATER, &E::recall_last, nullptr, false},
-      {KEY_BACKSPACE, &E::delete_before, &E::delete_under},
-      {KEY_DELETE, &E::delete_under, &E::delete_before},
-      {control('D'), &E::delete_under_or_end_input, &E::delete_before},
-      {control('K'), &E::kill_to_end, &E::kill_to_start},  {control('U'), &E::kill_to_start, &E::kill_to_end},
+      {KEY_BACKSPACE, nullptr, nullptr, true, &E::rubout},
+      {KEY_DELETE, nullptr, nullptr, true, &E::delete_forward},
+      {control('D'), nullptr, nullptr, true, &E::delete_forward_or_end_input},
+      {control('K'), &E::kill_to_end, &E::kill_to_start},  {control('U'), &E::kill_to_start, nullptr, false},
       {control('W'), &E::kill_blank_word_before},
       {KEY_ALT_BACKSPACE, &E::kill_word_before, &E::kill_word_after},
       {KEY_ALT_D, &E::kill_word_after, &E::kill_word_before},
       {KEY_ALT_BACKSLASH, &E::delete_blanks_around, nullptr, false},
-      {control('Y'), &E::yank},                   {KEY_ALT_Y, &E::yank_previous},
-      {control('T'), &E::transpose_characters},   {KEY_ALT_T, &E::transpose_words},
-      {KEY_ALT_U, &E::upcase_word},               {KEY_ALT_L, &E::downcase_word},
-      {KEY_ALT_C, &E::capitalize_word},
-      {control('_'), &E::undo},                   {control('X'), &E::ctrl_x, nullptr, false},
+      {control('Y'), &E::yank, nullptr, false},   {KEY_ALT_Y, &E::yank_previous, nullptr, false},
+      {control('T'), &E::transpose_characters},   {KEY_ALT_T, nullptr, nullptr, true, &E::transpose_words},
+      {KEY_ALT_U, nullptr, nullptr, true, &E::upcase_words},
+      {KEY_ALT_L, nullptr, nullptr, true, &E::downcase_words},
+      {KEY_ALT_C, nullptr, nullptr, true, &E::capitalize_words},
+      {control('_'), nullptr, nullptr, true, &E::undo_times},
+      {control('X'), nullptr, nullptr, true, &E::ctrl_x},
       {KEY_ALT_R, &E::revert_line, nullptr, false},
       {control('R'), &E::search_backward, nullptr, false}, {control('S'), &E::search_forward, nullptr, false},
-      {control('V'), &E::quoted_insert, nullptr, false},
+      {control('V'), nullptr, nullptr, true, &E::quoted_insert},
       {KEY_TAB, &E::insert_tab},                  {KEY_ESCAPE, &E::clear, nullptr, false},
       {control('L'), &E::clear_screen, nullptr, false},
   };
@@ -182,22 +185,6 @@ const LineEditor::Binding* LineEditor::binding_for(int32_t code) {
   return nullptr;
 }
 
-// A count (Alt+digits and Alt+-, then digits), Ctrl+X or Ctrl+V in
-// progress takes the key; true when it did.
-bool LineEditor::apply_prefix(int32_t code) {
-  switch (prefix_.take(code)) {
-    case KeyPrefix::Taken::No: return false;
-    case KeyPrefix::Taken::Yes: return true;
-    case KeyPrefix::Taken::Undo: undo(); return true;
-    case KeyPrefix::Taken::Quoted: {  // the key's byte goes in as it is, shown as a stand-in if need be
-      const int count = prefix_.take_count();
-      if (code >= 0 && code <= 255) insert(std::string(static_cast<std::size_t>(std::max(count, -count)), static_cast<char>(code)));
-      return true;
-    }
-  }
-  return false;
-}
-
 void LineEditor::apply(int32_t code) {
   const bool typed = code >= 32 && code <= 255 && !search_ && !prefix_.active();
   if (!typed) insert_typed();  // what was typed goes in before any other key acts
@@ -205,31 +192,45 @@ void LineEditor::apply(int32_t code) {
   if (code == KEY_ESCAPE_UNDONE) return undo_escape();
   last_escape_.reset();
   if (search_ && search_key(code)) return;
-  if (apply_prefix(code)) return;
-  const int count = prefix_.take_count();
+  // A count (Alt+digits and Alt+-, then digits), Ctrl+X or Ctrl+V in progress takes the key.
+  switch (prefix_.take(code)) {
+    case KeyPrefix::Taken::Yes: return show_count();
+    case KeyPrefix::Taken::Undo: return undo_times(prefix_.take_ctrl_x_count());
+    case KeyPrefix::Taken::Quoted: return insert_quoted(code);
+    case KeyPrefix::Taken::Minus: code = '-'; break;
+    case KeyPrefix::Taken::No: break;
+  }
+  const Count count = prefix_.take_count();
+  if (count.given) show_count();
   // Consecutive kills gather into one piece, a yank may be replaced right
   // after; any other key ends both.
   gathering_kills_ = last_was_kill_;
   last_was_kill_ = false;
   const bool after_yank = last_was_yank_;
   last_was_yank_ = false;
-  if (code >= 32 && code <= 255) {
-    pending_count_ = std::max(count, -count);
-    return type_byte(static_cast<char>(code));
-  }
-  undo_.close_group();  // a run of typed characters ends here
-  finish_character();   // a key that is not text ends an unfinished character
+  if (code >= 32 && code <= 255) return type_byte(static_cast<char>(code), count);
+  finish_character();  // a key that is not text ends an unfinished character
   if (code == KEY_ALT_Y && !after_yank) return;  // Alt+Y only right after a yank
   if (const Binding* binding = binding_for(code)) run_binding(*binding, count);
 }
 
-void LineEditor::run_binding(const Binding& binding, int count) {
+void LineEditor::run_binding(const Binding& binding, Count count) {
+  if (binding.with_count != nullptr) return (this->*binding.with_count)(count);
   if (!binding.counted) return (this->*binding.action)();
-  const Action action = count < 0 && binding.backward != nullptr ? binding.backward : binding.action;
-  const int times = std::min(count < 0 ? -count : count, KeyPrefix::kMostCount);
+  const Action action = count.value < 0 && binding.backward != nullptr ? binding.backward : binding.action;
+  const int times = std::min(std::abs(count.value), KeyPrefix::kMostCount);
   undo_.open_group();  // a repeated command is undone as one
   for (int i = 0; i < times && !line_ended_; ++i) (this->*action)();
   undo_.end_group();
+}
+
+// While a count is typed readline shows it in place of the prompt, as "(arg: 3) ".
+void LineEditor::show_count() {
+  const std::optional<int> count = prefix_.shown_count();
+  const std::string prompt = count ? "(arg: " + std::to_string(*count) + ") " : prompt_;
+  if (search_ || prompt == view_.prompt()) return;
+  view_.set_prompt(prompt);
+  redraw_all_ = true;
 }
 
 std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt, EditMemory* memory) {

@@ -33,13 +33,16 @@ class LineEditor {
 
  private:
   using Action = void (LineEditor::*)();
+  using Count = KeyPrefix::Count;
+  using CountedAction = void (LineEditor::*)(Count);
   // What a key does: its action, the one a negative count turns it into, and
-  // whether a count repeats it.
+  // whether a count repeats it; or an action that takes the count itself.
   struct Binding {
     int32_t key;
     Action action;
     Action backward = nullptr;
     bool counted = true;
+    CountedAction with_count = nullptr;
   };
 
   // --- The loop and the screen (line_edit.cpp) ---
@@ -51,8 +54,8 @@ class LineEditor {
   void finish();
   void show_cursor_as(int32_t visibility);
   void apply(int32_t code);
-  bool apply_prefix(int32_t code);  // a count, Ctrl+X or Ctrl+V in progress takes the key
-  void run_binding(const Binding& binding, int count);
+  void run_binding(const Binding& binding, Count count);
+  void show_count();  // "(arg: N) " in place of the prompt while a count is typed
   static const Binding* binding_for(int32_t code);
 
   // --- Commands (edit_commands.cpp) ---
@@ -69,18 +72,22 @@ class LineEditor {
   std::size_t next_unit(std::size_t at) const;
   std::size_t word_start_before(std::size_t at);
   std::size_t word_end_after(std::size_t at) const;
+  std::size_t words_moved(std::size_t at, int words);  // by word ends forward, word starts back
 
-  void type_byte(char byte);
+  void type_byte(char byte, Count count);
   void finish_character();
   void insert_typed();
   void insert_tab();
   void insert(const std::string& bytes, bool typed = false);
   void yank();
   void yank_previous();
-  void quoted_insert() { prefix_.start_quoting(); }
+  void quoted_insert(Count count) { prefix_.start_quoting(count); }
+  void insert_quoted(int32_t code);
   void delete_before();
   void delete_under();
-  void delete_under_or_end_input();
+  void rubout(Count count);
+  void delete_forward(Count count);
+  void delete_forward_or_end_input(Count count);
   void kill_to_end();
   void kill_to_start();
   void kill_word_after();
@@ -92,14 +99,16 @@ class LineEditor {
   void undo_escape();
 
   void transpose_characters();
-  void transpose_words();
-  void upcase_word() { change_case(TextCase::Upper); }
-  void downcase_word() { change_case(TextCase::Lower); }
-  void capitalize_word() { change_case(TextCase::Capitalize); }
-  void change_case(TextCase mode);
-  void undo();
+  void transpose_words(Count count);
+  void upcase_words(Count count) { change_case(TextCase::Upper, count.value); }
+  void downcase_words(Count count) { change_case(TextCase::Lower, count.value); }
+  void capitalize_words(Count count) { change_case(TextCase::Capitalize, count.value); }
+  void change_case(TextCase mode, int words);
+  void undo() { undo_group(false); }
+  void undo_times(Count count);
+  void undo_group(bool cursor_as_before);
   void revert_line();
-  void ctrl_x() { prefix_.start_ctrl_x(); }
+  void ctrl_x(Count count) { prefix_.start_ctrl_x(count); }
   void clear_screen() { clear_screen_ = true; }
   void end_line() { line_ended_ = true; }
 
@@ -132,7 +141,7 @@ class LineEditor {
   std::string line_;
   std::string typed_;           // characters typed since the last other key, not in the line yet
   std::string pending_;         // the first bytes of a UTF-8 character still being typed
-  int pending_count_ = 1;       // ... and how many times it goes in
+  int pending_count_ = 1;       // ... and how many times it goes in (none when not above 0)
   std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary
   bool cursor_moved_ = false;   // the cursor moved since the screen was brought up to date
   bool redraw_all_ = false;     // ... or the prompt changed: everything is drawn again

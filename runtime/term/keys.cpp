@@ -136,6 +136,14 @@ int32_t alt_key(int32_t code) {
   return -1;
 }
 
+int32_t key_under_alt(int32_t alt) {
+  if (alt == KEY_ALT_BACKSPACE) return KEY_BACKSPACE;
+  for (int32_t key = ' '; key < 127; ++key) {
+    if ((key < 'A' || key > 'Z') && alt_key(key) == alt) return key;
+  }
+  return -1;
+}
+
 void key_tree_build(CapabilityLookup lookup) {
   term_key_queue.tree_built = true;
   auto insert = [](const char* sequence, int32_t key_code) {

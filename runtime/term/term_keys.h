@@ -37,6 +37,9 @@ enum KeyCode : int32_t {
 // The key that ESC followed by key stands for (Alt held), or -1 for none:
 // Alt with a letter, a digit, "-", "\\", "<", ">", Backspace, Left or Right.
 int32_t alt_key(int32_t key);
+// The key that an Alt key holds Alt with (alt_key's inverse, letters in
+// lower case), or -1 when key is no Alt key.
+int32_t key_under_alt(int32_t alt);
 // The key code of a key string from next_key_string (1 or 2 bytes).
 int32_t key_code_of(const std::string& key);
 

@@ -149,6 +149,23 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"Escape's clearing is a kill: Ctrl+Y brings it back", "12 345<esc><c-y>", "12 345"},
       {"... and undo does too", "12 345<esc><c-_>", "12 345"},
       {"Ctrl+V puts a control byte in as it is", "1<c-v><c-a>2", "1\x01" "2", "C", false, "1?2"},
+      // Counts as readline takes them.
+      {"a count repeats a character of several bytes", "<m-3>é", "ééé", "C.UTF-8"},
+      {"a negative count types nothing", "1<m-->x2", "12"},
+      {"- after a count's digits is typed that many times", "<m-2><m-->", "--"},
+      {"Backspace with a count kills: Ctrl+Y brings it back", "12345<m-2><bs><c-a><c-y>", "45123"},
+      {"Ctrl+V takes a count, and an Alt key as its ESC", "<m-3><c-v>x1<c-v><m-t>", "xxx1\x1bt", "C", false, "xxx1?t"},
+      {"a negative count on Alt+U changes the word before", "abc def<m--><m-u>x", "abc DEFx"},
+      {"Alt+2 Alt+T swaps with the word two back", "a b c<m-2><m-t>", "c b a"},
+      {"Ctrl+Y takes no count, Ctrl+U no sign", "ab<c-w><m-3><c-y>c<left><m--><c-u>", "c"},
+      {"a count before Ctrl+D on an empty line does nothing", "<m-3><c-d>5", "5"},
+      {"the ring keeps ten kills", "0<c-u>1<c-u>2<c-u>3<c-u>4<c-u>5<c-u>6<c-u>7<c-u>8<c-u>9<c-u>x<c-u><c-y>"
+       "<m-y><m-y><m-y><m-y><m-y><m-y><m-y><m-y><m-y><m-y>", "x"},
+      // Undo steps as readline's: typing joins the insertion it follows, twenty bytes at most.
+      {"typing joins across keys that change nothing", "12<c-b><c-f>3<c-_>", ""},
+      {"twenty typed characters are one undo step", "abcdefghijklmnopqrstuvwxy<c-_>", "abcdefghijklmnopqrst"},
+      {"undoing a kill puts the cursor after what came back", "ab<c-a><c-k><c-_>x", "abx"},
+      {"Tab stops count cells", "é<tab>x", "é       x", "C.UTF-8"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -232,6 +249,8 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
       {"7<c-r>21<c-g>", "7"},              // Ctrl+G gives up: the line as before the search
       {"<c-r>2<c-s><enter>", "212"},       // Ctrl+S: forward again
       {"<c-r>109<bs><enter>", "100"},      // Backspace takes back the query's last character
+      {"<c-r>109<bs><bs><bs><enter>", "212"},  // ... down to nothing: the last match stays
+      {"12<c-r>7<del>", "2"},              // a failed search leaves the cursor at the line's start
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
@@ -240,9 +259,17 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
     EXPECT_EQ(editor.line(c.keys), c.line);
     EXPECT_EQ(editor.memory.histories[kFahrenheitPrompt].front(), "100");  // the history itself unchanged
   }
-  // While searching, the prompt's row shows readline's search prompt with the match, or its failure.
+  {  // Backspace in a query takes back a whole character
+    Locale utf8("C.UTF-8");
+    Editor editor;
+    editor.memory.histories[kFahrenheitPrompt] = {"é1 x"};
+    EXPECT_EQ(editor.line("<c-r>é1<bs><c-e>"), "é1 x");
+  }
+  // While searching or typing a count, the prompt's row shows readline's
+  // search prompt with the match or its failure, or the count.
   for (const auto& [keys, row] : {std::pair{"<c-r>10", "(reverse-i-search)`10': 100"},
-                                  std::pair{"<c-r>109", "(failed reverse-i-search)`109': 100"}}) {
+                                  std::pair{"<c-r>109", "(failed reverse-i-search)`109': 100"},
+                                  std::pair{"12<m-->3", "(arg: -3) 12"}}) {
     Editor editor;
     editor.memory.histories[kFahrenheitPrompt] = {"100", "212"};
     editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
