@@ -100,10 +100,14 @@ void LineView::read_window() {
 
 void LineView::start() {
   read_window();
-  // Where the prompt left the cursor: the one question per line. Without an
-  // answer in time, the column printed to, on the bottom row.
+  // Where the prompt left the cursor: asked only when what the program wrote
+  // does not tell (the first line, after a resize or a stop), so that no
+  // reply is awaited when the keys after the last answer arrive; they belong
+  // to the shell. Otherwise, or without an answer in time, the column printed
+  // to, on the bottom row: moves are relative, so the row only has to be one
+  // the cursor may be on.
   int32_t column = 0, row = 0;
-  const bool known = term_ask_cursor(&column, &row);
+  const bool known = !term_cursor_follows_output() && term_ask_cursor(&column, &row);
   const int32_t printed_column = console_record()->column;  // 0-based, reduced modulo the width
   if (!known) {
     column = std::min(printed_column + 1, width_);

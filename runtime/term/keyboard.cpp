@@ -152,9 +152,11 @@ KeyEvent keyboard_next_event() { return term_keyboard.decoder.next(keyboard_now_
 
 bool keyboard_has_pending() { return term_keyboard.decoder.has_pending(); }
 
+// Keys wait anywhere on their way: in the tty, in the block read, or in the
+// decoder (bytes it holds, a key it has yet to give).
 bool keyboard_input_waiting() {
   const Keyboard& k = term_keyboard;
-  if (!may_read() || k.block.next < k.block.end) return true;
+  if (!may_read() || k.block.next < k.block.end || k.decoder.has_pending()) return true;
   return term.device.tty.fd >= 0 && tty_bytes_waiting() > 0;
 }
 

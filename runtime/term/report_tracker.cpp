@@ -29,7 +29,7 @@ bool ReportTracker::forget_if_stopped(Report report, unsigned stops) {
 
 void ReportTracker::asked(Report report, const Moment& now, int64_t now_ms) {
   Awaited& w = of(report);
-  w.outstanding = true;
+  w.ever_asked = w.outstanding = true;
   w.waited_out = w.answered = false;
   w.asked_at = now;
   w.asked_ms = now_ms;

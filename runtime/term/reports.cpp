@@ -128,6 +128,11 @@ void term_query_cursor() {
   if (term_query(Report::Cursor, &row, &column)) tracked_move_to(column, row);
 }
 
+bool term_cursor_follows_output() {
+  return handling_active() && !term_resize_pending() &&
+         term_reports.asked_since(Report::Cursor, term_resize_count(), term_continue_count());
+}
+
 // The answer itself (within the window), not the tracked screen's cursor:
 // the line editor keeps its own model.
 bool term_ask_cursor(int32_t* column, int32_t* row) {

@@ -39,6 +39,11 @@ class ReportTracker {
   // A reply: taken if a request of its kind is due (not stopped since); true then.
   bool receive(Report report, int32_t a, int32_t b, unsigned stops);
   bool answered(Report report) const { return of(report).answered; }
+  // Whether a request went out since the window last changed and the program was last continued.
+  bool asked_since(Report report, unsigned resizes, unsigned stops) const {
+    const Awaited& w = of(report);
+    return w.ever_asked && w.asked_at.resizes == resizes && w.asked_at.stops == stops;
+  }
   // The answer, unless the window changed while it was on its way (it tells of the old one).
   bool answer(Report report, unsigned resizes, int32_t* a, int32_t* b) const;
 
@@ -55,6 +60,7 @@ class ReportTracker {
 
  private:
   struct Awaited {
+    bool ever_asked;      // a request went out at some time
     bool outstanding;     // a request went out and its reply has not come
     bool waited_out;      // ... and a wait for it ran out
     int64_t asked_ms;     // when it went out

@@ -22,6 +22,11 @@ void term_window_size(int32_t* columns, int32_t* rows);
 // Asks the terminal where the cursor is (1-based); false when it did not
 // answer in time, is asked from the background, or is not driven.
 bool term_ask_cursor(int32_t* column, int32_t* row);
+// Whether where a prompt leaves the cursor follows from what the program
+// wrote, with no need to ask: the terminal was asked since the window last
+// changed size and the program was last continued, and all output since is
+// the program's own, whose column the console keeps.
+bool term_cursor_follows_output();
 // Whether a character written in the last column leaves the cursor there with
 // the wrap pending ("xn"), rather than moving it to the next row at once.
 bool term_wraps_late();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Cursor reports on a pseudo-terminal: keys typed before and around a reply,
-// a terminal that never answers, and a window resize while waiting.
+// a terminal that never answers, a window resize while waiting, and keys
+// after the exit choice over a slow link.
 #include <sys/ioctl.h>
 
 #include <cstdlib>
@@ -38,10 +39,11 @@ PtyOptions xterm_answering(Interleaved* keys) {
 
 TEST(CursorReplies, KeysTypedAroundRepliesArriveAsKeysInOrder) {
   Interleaved keys;
-  // Each reply comes with keys typed just before and after it, in this order:
-  // the choice 1; "22", the left arrow (ESC O D on this terminal), "1" and
-  // Enter for 212; then a key without an action (Shift+Tab) and the choice 3.
-  keys.around = {{"1", "\r"}, {"22\033OD", "1\r"}, {"\033[Z3", "\r"}};
+  // The one reply (the first line's) comes with keys typed just before and
+  // after it, in this order: the choice 1; "22", the left arrow (ESC O D on
+  // this terminal), "1" and Enter for 212; then a key without an action
+  // (Shift+Tab) and the choice 3.
+  keys.around = {{"1", "\r22\033OD1\r\033[Z3\r"}};
   PtySession session(xterm_answering(&keys));
   ASSERT_TRUE(session.wait_for_exit());
   EXPECT_NE(session.output().find("C=  100"), std::string::npos) << session.output();
@@ -97,7 +99,7 @@ TEST(CursorReplies, EachLineAsksOnceAndAResizeIsDrawnAtOnce) {
   session.type("0\r");
   ASSERT_TRUE(session.wait_for_count("? ", 3));
   session.settle();
-  EXPECT_EQ(session.requests_seen() - before, 1);  // where the prompt left the cursor
+  EXPECT_EQ(session.requests_seen() - before, 0);  // where the prompt left the cursor follows from the output
 
   winsize size{};
   size.ws_col = 100;
@@ -105,12 +107,30 @@ TEST(CursorReplies, EachLineAsksOnceAndAResizeIsDrawnAtOnce) {
   ioctl(session.master(), TIOCSWINSZ, &size);  // the kernel sends SIGWINCH
   session.settle();
   // Drawn again while waiting: the size refresh asks once, and the console's
-  // column and the editor take its answer; then nothing more until the next line.
-  EXPECT_EQ(session.requests_seen() - before, 2);
+  // column and the editor take its answer; then nothing more.
+  EXPECT_EQ(session.requests_seen() - before, 1);
   session.type("3\r");
   ASSERT_TRUE(session.wait_for_exit());
   EXPECT_EQ(session.exit_status, 0);
-  EXPECT_EQ(session.requests_seen() - before, 2);
+  EXPECT_EQ(session.requests_seen() - before, 1);
+}
+
+// Over a link whose replies take half a second, keys typed after the exit
+// choice stay with the shell: no reply is awaited when they arrive.
+TEST(CursorReplies, KeysAfterTheExitChoiceStayWithTheShellOverASlowLink) {
+  PtyOptions options;
+  options.env = {"TERM=xterm"};
+  options.emulate = true;
+  options.reply_delay_ms = 500;
+  options.linger_ms = 300;
+  PtySession session(options);
+  ASSERT_TRUE(session.wait_for("? "));
+  session.type("1\r212\r");
+  session.pump(100);
+  session.type("3\recho hi\r");
+  ASSERT_TRUE(session.wait_for_exit(8000));
+  EXPECT_EQ(session.exit_status, 0);
+  EXPECT_EQ(session.input_left(), "echo hi\n");  // the tty's own mode again: CR read as LF
 }
 
 // Replies later than the program's wait (a satellite or congested link): the

@@ -184,9 +184,9 @@ TEST(TerminalSession, FatalSignalsRestoreTheTerminalAndEndTheProcess) {
   }
 }
 
-// Over a link of 0.2 s each way, Ctrl+C right after a prompt asked where the
-// cursor is: the reply comes after the program has gone, and must not be
-// left for the shell (it would read ";34R" as its next command).
+// Over a link of 0.2 s each way, Ctrl+C right after a resize made the prompt
+// ask where the cursor is: the reply comes after the program has gone, and
+// must not be left for the shell (it would read ";34R" as its next command).
 TEST(TerminalSession, CtrlCWithARequestOnItsWayLeavesNothingForTheShell) {
   PtyOptions options;
   options.env = {"TERM=xterm"};
@@ -196,9 +196,9 @@ TEST(TerminalSession, CtrlCWithARequestOnItsWayLeavesNothingForTheShell) {
   PtySession session(options);
   ASSERT_TRUE(session.wait_for("? "));
   session.settle();
-  session.type("1\r");
-  ASSERT_TRUE(session.wait_for("Fahrenheit: "));
-  ASSERT_TRUE(session.wait_for_from(session.output().find("Fahrenheit: "), "\033[6n"));  // the prompt asks
+  const std::size_t before_resize = session.output().size();
+  session.resize(70, 24);
+  ASSERT_TRUE(session.wait_for_from(before_resize, "\033[6n"));  // the prompt asks again
   session.type("\003");
   ASSERT_TRUE(session.wait_for_exit(5000));
   EXPECT_EQ(session.exit_signal, SIGINT);
