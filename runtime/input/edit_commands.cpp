@@ -17,8 +17,9 @@ constexpr int kTabStop = 8;
 
 void LineEditor::replace(std::size_t from, std::size_t to, std::string_view text, std::size_t position, bool typed) {
   undo_.record(from, std::string_view(line_).substr(from, to - from), text, position_, typed, term_text_utf8());
+  const bool at_unit_start = view_.unit_holding(line_, from) == from;  // in the line as it was
   line_.replace(from, to - from, text);
-  view_.changed(line_, from, to - from, text.size());
+  view_.changed(line_, from, to - from, text.size(), at_unit_start);
   // Bytes that joined the ones after them into one character (a UTF-8
   // sequence completed, a mark): the cursor goes after it.
   const std::size_t unit = view_.unit_holding(line_, position);

@@ -52,14 +52,16 @@ LineEditor::LineEditor(int32_t mode, std::string_view prompt, EditMemory* memory
 bool LineEditor::run() {
   start();
   while (!line_ended_) {
-    if (soft_cursor_) view_.show_soft_cursor(line_, position_, true);
     if (!wait_for_input()) return false;
+    HeldOutput held;  // what the keys change leaves in one write
     if (soft_cursor_) view_.show_soft_cursor(line_, position_, false);
     follow_screen_change(false);
     apply_waiting_keys();
     if (!view_.screen_changed()) bring_screen_up_to_date();  // else drawn once the change is followed
     show_cursor_as(idle_visibility_);
+    if (soft_cursor_ && !line_ended_) view_.show_soft_cursor(line_, position_, true);
   }
+  HeldOutput held;
   follow_screen_change(true);
   bring_screen_up_to_date();
   finish();
@@ -67,13 +69,17 @@ bool LineEditor::run() {
 }
 
 void LineEditor::start() {
+  HeldOutput held;
   initial_visibility_ = term_cursor_visible() ? CURSOR_SHOW : CURSOR_HIDE;
-  term_set_cursor_visibility(CURSOR_HIDE);
   term_refresh();
   view_.start();
-  if (fresh_row_) view_.follow_screen_change(line_, position_, true);  // the shell wrote its lines meanwhile
+  if (fresh_row_) {  // the shell wrote its lines meanwhile
+    show_cursor_as(CURSOR_HIDE);
+    view_.follow_screen_change(line_, position_, true);
+  }
   idle_visibility_ = soft_cursor_ ? CURSOR_HIDE : CURSOR_SHOW;
   show_cursor_as(idle_visibility_);
+  if (soft_cursor_) view_.show_soft_cursor(line_, position_, true);
 }
 
 // Waits until a key is there to take or a change of the screen is to be
@@ -114,7 +120,10 @@ void LineEditor::apply_waiting_keys() {
 }
 
 void LineEditor::bring_screen_up_to_date() {
-  if (clear_screen_ || redraw_all_ || view_.has_unshown_change()) term_set_cursor_visibility(CURSOR_HIDE);
+  // The cursor is hidden while cells away from it are drawn; a change at the
+  // cursor alone (a character typed or rubbed out at the end) is drawn with it shown.
+  if (clear_screen_ || redraw_all_ || (view_.has_unshown_change() && !view_.change_is_at_cursor(line_, position_)))
+    show_cursor_as(CURSOR_HIDE);
   if (clear_screen_ && view_.clear_screen(line_, position_)) redraw_all_ = false;
   if (redraw_all_) view_.redraw(line_, position_);
   if (clear_screen_ || redraw_all_) cursor_moved_ = false;

@@ -54,17 +54,18 @@ std::size_t first_unit_from(std::string_view text, int64_t offset, int64_t from,
 bool continues_a_character(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
 // A byte of the first unit whose cells may differ after a change at index
-// at of a UTF-8 line (the bytes before at are as they were). A removal may
-// take a mark from the unit before it. A change may also split a character
+// at of a UTF-8 line (the bytes before at are as they were). A removal that
+// began inside a unit may take a mark from it. A change may also split a character
 // begun up to three bytes before it, or complete one begun there, and that
 // character may be a mark of the unit before it: that unit is shown again.
-std::size_t first_byte_changed_on_screen(const std::string& line, std::size_t at, std::size_t removed) {
+std::size_t first_byte_changed_on_screen(const std::string& line, std::size_t at, std::size_t removed,
+                                         bool at_unit_start) {
   if (!term_text_utf8()) return at;  // a unit is a byte
   std::size_t lead = at;
   while (lead > 0 && at - lead < 3 && continues_a_character(line[lead - 1])) --lead;
   if (lead > 0 && static_cast<unsigned char>(line[lead - 1]) >= 0xC0) --lead;
   if (lead < at) return lead > 0 ? lead - 1 : 0;
-  return removed != 0 && at > 0 ? at - 1 : at;
+  return removed != 0 && at > 0 && !at_unit_start ? at - 1 : at;
 }
 
 int64_t floor_div(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -137,9 +138,11 @@ void LineView::start() {
   term_set_feeds_to_fresh_row(1);
 }
 
-void LineView::changed(const std::string& line, std::size_t at, std::size_t removed, std::size_t inserted) {
+void LineView::changed(const std::string& line, std::size_t at, std::size_t removed, std::size_t inserted,
+                       bool at_unit_start) {
   layout_.changed(at, removed, inserted);
-  unshown_from_ = std::min(unshown_from_, std::min(first_byte_changed_on_screen(line, at, removed), line.size()));
+  const std::size_t first = first_byte_changed_on_screen(line, at, removed, at_unit_start);
+  unshown_from_ = std::min(unshown_from_, std::min(first, line.size()));
 }
 
 void LineView::replaced() {
@@ -258,19 +261,44 @@ void LineView::draw(const std::string& line, int64_t from) {
   }
   // What the longer line showed beyond the new end, as far as the window goes.
   const int64_t blank_from = std::max(end, from), blank_to = std::min(shown_end_, limit);
-  if (blank_to > blank_from) {
-    place(cell_at_offset(blank_from));
-    if (blank_to - blank_from <= kMostBlanks || !term_clear_below()) {
-      write_text(std::string(static_cast<std::size_t>(blank_to - blank_from), ' '), blank_from, limit);
-    }
-  }
+  if (blank_to > blank_from) blank(blank_from, blank_to, limit);
   shown_end_ = end;
+}
+
+// Blanks the cells [from, to), the last the line showed: a few cells inside a
+// row with blanks; else each row to its end with erase-line (blanks written
+// across a row's edge would join the rows on a terminal that reflows them);
+// a great many at once to the end of the screen.
+void LineView::blank(int64_t from, int64_t to, int64_t limit) {
+  constexpr int64_t kFewBlanks = 4;
+  place(cell_at_offset(from));
+  if (to - from > kMostBlanks && term_clear_below()) return;
+  for (int64_t at = from; at < to;) {
+    const int64_t row_end = (floor_div(at, width_) + 1) * width_;  // the next row's first cell
+    const int64_t stop = std::min(to, row_end);
+    place(cell_at_offset(at));
+    if ((stop < row_end && stop - at <= kFewBlanks) || !term_clear_to_end_of_row()) {
+      write_text(std::string(static_cast<std::size_t>(stop - at), ' '), at, limit);
+    }
+    at = row_end;
+  }
 }
 
 void LineView::note_cursor_below(const std::string& line) {
   const int64_t end = layout_.end(line);
   const int64_t last_row = std::min<int64_t>(row_of(std::max<int64_t>(end, 1) - 1), height_);
   term_set_feeds_to_fresh_row(static_cast<int32_t>(std::max<int64_t>(1, last_row - cursor_.row + 1)));
+}
+
+bool LineView::change_is_at_cursor(const std::string& line, std::size_t position) {
+  constexpr int64_t kFewCells = 2;
+  if (!has_unshown_change() || wrap_pending_) return false;
+  const int64_t from = layout_.before(line, layout_.unit_holding(line, std::min(unshown_from_, line.size())));
+  const int64_t to = std::max(layout_.end(line), shown_end_);
+  const int64_t cursor = (int64_t{cursor_.row} - prompt_row_) * width_ + cursor_.column - 1;
+  const int64_t target = layout_.offset_of(line, position);
+  return to - from <= kFewCells && (cursor == from || cursor == to) && target >= from && target <= to &&
+         row_of(from) == row_of(std::max(from, to - 1)) && row_of(to) <= height_ && to < past_shown();
 }
 
 void LineView::show(const std::string& line, std::size_t position) {

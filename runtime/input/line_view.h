@@ -46,9 +46,11 @@ class LineView {
   void start();
   int32_t width() const { return width_; }
 
-  // The line's bytes [at, at + removed) were replaced by inserted bytes; or
-  // the whole line is another. Shown at the next show.
-  void changed(const std::string& line, std::size_t at, std::size_t removed, std::size_t inserted);
+  // The line's bytes [at, at + removed) were replaced by inserted bytes (at
+  // a unit's start in the line before, when the caller knows it); or the
+  // whole line is another. Shown at the next show.
+  void changed(const std::string& line, std::size_t at, std::size_t removed, std::size_t inserted,
+               bool at_unit_start = false);
   void replaced();
 
   // Offsets count cells from the first cell of the prompt's first row.
@@ -63,6 +65,9 @@ class LineView {
 
   // Whether the line changed since it was last shown.
   bool has_unshown_change() const { return unshown_from_ != kAllShown; }
+  // Whether showing it draws only a cell or two at the cursor, in its row (a
+  // character typed or rubbed out at the end): drawn with the cursor shown.
+  bool change_is_at_cursor(const std::string& line, std::size_t position);
   // Shows what changed since the line was last shown, blanks what the line
   // showed before beyond its new end, and puts the cursor on position.
   void show(const std::string& line, std::size_t position);
@@ -112,6 +117,7 @@ class LineView {
   // Draws the cells from offset from to the end of the window: the prompt's
   // and the line's, and blanks over what the line showed beyond its end.
   void draw(const std::string& line, int64_t from);
+  void blank(int64_t from, int64_t to, int64_t limit);
   // Clears the rows shown from the prompt's first cell (or the top-left) down and draws them.
   void draw_window(const std::string& line, bool from_top);
   void redraw_from(const std::string& line, std::size_t position, bool from_top);

@@ -137,6 +137,8 @@ bool stream_flush() {
   return true;
 }
 
+void stream_discard_output() { streams.output.used = 0; }
+
 bool stream_flush_at_exit() {
   streams.output.ending = true;
   return stream_flush();

@@ -34,6 +34,8 @@ void stream_output(const void* bytes, std::size_t length);
 // After a complete write or control sequence: it goes out now if watched.
 void stream_output_done();
 bool stream_flush();
+// Forgets what is collected and not yet written (a drawing made stale by a stop).
+void stream_discard_output();
 // Shut-down's flush: a failure is only recorded, as the process is ending.
 bool stream_flush_at_exit();
 bool stream_output_failed();

@@ -104,6 +104,7 @@ bool term_query(Report report, int32_t* a, int32_t* b) {
   if (!tracker.outstanding(report)) {
     if (keyboard_input_waiting()) return false;
     if (!term_emit(report == Report::Cursor ? SEQ_CURSOR_REPORT : SEQ_SIZE_REPORT, 0, 0)) return false;
+    stream_flush();  // out now, even while output is held: the wait is for its reply
     tracker.asked(report, now(), keyboard_now_ms());
     publish_due_replies();
   }

@@ -161,16 +161,33 @@ bool term_clear_screen() {
 
 namespace {
 
-// Appends count steps: the counted form where the entry has one (its count is
-// the row argument of tgoto), else the single step count times.
+// Appends count steps, in the shorter of the counted form (its count is the
+// row argument of tgoto) and the single step count times; false when the
+// entry has neither.
 bool append_steps(std::string& out, Motion counted, Motion step, int32_t count) {
   if (count <= 0) return true;
-  bool done = expand_into(out, term.device.motions[counted], 0, count);
-  for (int32_t i = 0; !done && i < count; ++i) {
-    if (!expand_into(out, term.device.motions[step])) break;
-    done = i + 1 == count;
+  std::string by, steps;
+  const bool counted_done = expand_into(by, term.device.motions[counted], 0, count);
+  bool steps_done = false;
+  for (int32_t i = 0; i < count && (!counted_done || steps.size() < by.size()); ++i) {
+    if (!expand_into(steps, term.device.motions[step])) break;
+    steps_done = i + 1 == count;
   }
-  return done;
+  if (!counted_done && !steps_done) return false;
+  out += steps_done && (!counted_done || steps.size() <= by.size()) ? steps : by;
+  return true;
+}
+
+// A move along the row, the shortest way: steps left (a backspace on most
+// terminals), or a carriage return and steps right, or steps right.
+bool append_along_row(std::string& out, int32_t from_column, int32_t to_column) {
+  if (to_column >= from_column) return append_steps(out, MOTION_RIGHT_BY, MOTION_RIGHT, to_column - from_column);
+  std::string left, back = "\r";
+  const bool left_done = append_steps(left, MOTION_LEFT_BY, MOTION_LEFT, from_column - to_column);
+  const bool back_done = append_steps(back, MOTION_RIGHT_BY, MOTION_RIGHT, to_column - 1);
+  if (!left_done && !back_done) return false;
+  out += left_done && (!back_done || left.size() <= back.size()) ? left : back;
+  return true;
 }
 
 }  // namespace
@@ -178,18 +195,18 @@ bool append_steps(std::string& out, Motion counted, Motion step, int32_t count) 
 void term_move_cursor(const CursorMove& move) {
   if (!handling_active()) return;
   std::string out;
-  int32_t column = move.from_column;
   const int32_t rows = move.to_row - move.from_row;
-  // A carriage return starts every move but one along the row to the right:
-  // it also ends a pending wrap.
-  if (rows != 0 || move.wrap_pending || move.to_column < column) {
-    out.push_back('\r');
-    column = 1;
-  }
   bool stepped = true;
-  if (rows > 0) out.append(static_cast<std::size_t>(rows), '\n');  // scrolls at the bottom row
-  if (rows < 0) stepped = append_steps(out, MOTION_UP_BY, MOTION_UP, -rows);
-  if (stepped) stepped = append_steps(out, MOTION_RIGHT_BY, MOTION_RIGHT, move.to_column - column);
+  if (rows == 0 && !move.wrap_pending) {
+    stepped = append_along_row(out, move.from_column, move.to_column);
+  } else {
+    // A carriage return starts a move to another row (a line feed may mean
+    // one, where the terminal adds it) and ends a pending wrap.
+    out.push_back('\r');
+    if (rows > 0) out.append(static_cast<std::size_t>(rows), '\n');  // scrolls at the bottom row
+    if (rows < 0) stepped = append_steps(out, MOTION_UP_BY, MOTION_UP, -rows);
+    if (stepped) stepped = append_steps(out, MOTION_RIGHT_BY, MOTION_RIGHT, move.to_column - 1);
+  }
   TermLock lock;
   term_refresh_size(true);
   const int32_t row = std::clamp(move.to_row, 1, std::max(term_screen.window_rows, 1));
@@ -200,6 +217,19 @@ void term_move_cursor(const CursorMove& move) {
     term_emit(CAP_CURSOR_MOTION, move.to_column - 1, row - 1);  // an entry without the steps
   }
   tracked_move_to(move.to_column, row);
+}
+
+HeldOutput::HeldOutput() {
+  if (term.device.output_held++ == 0) term.device.held_continues = term_continue_count();
+}
+
+HeldOutput::~HeldOutput() {
+  if (--term.device.output_held != 0) return;
+  if (term.device.held_continues != term_continue_count()) {
+    stream_discard_output();
+  } else {
+    stream_output_done();
+  }
 }
 
 bool term_clear_below() {

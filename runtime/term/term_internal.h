@@ -44,6 +44,8 @@ enum Motion : int32_t {
   MOTION_UP_BY,        // "UP", a count
   MOTION_RIGHT,        // "nd"
   MOTION_RIGHT_BY,     // "RI", a count
+  MOTION_LEFT,         // "le"
+  MOTION_LEFT_BY,      // "LE", a count
   MOTION_CLEAR_BELOW,  // "cd"
   MOTION_COUNT,
 };
@@ -63,6 +65,8 @@ struct Device {
   bool input_is_terminal;                // standard input is a terminal (driven or not), as start-up found it
   bool output_is_terminal;               // ... standard output
   bool cursor_shown;                     // what the cursor was last made
+  int output_held;                       // HeldOutput scopes open: writes wait for the last to close
+  unsigned held_continues;               // the continues counted when the outermost one opened
   std::string* expanding;                // where tputs puts the bytes of a capability being expanded
 };
 

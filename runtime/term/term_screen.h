@@ -81,6 +81,17 @@ struct CursorMove {
   bool wrap_pending;  // the cursor stands on the last column, its wrap not yet done
 };
 void term_move_cursor(const CursorMove& move);
+// While one is alive, what is written collects and goes out in one write
+// when the outermost one ends: what one key changes leaves at once (over
+// ssh a write can be a packet). A stop meanwhile makes the drawing stale:
+// it is dropped, and drawn again once the program is continued.
+class HeldOutput {
+ public:
+  HeldOutput();
+  ~HeldOutput();
+  HeldOutput(const HeldOutput&) = delete;
+  HeldOutput& operator=(const HeldOutput&) = delete;
+};
 // Tells a fatal-signal handler how many line feeds, after a carriage return,
 // put the cursor on a fresh row below what is shown (0: it is at one).
 void term_set_feeds_to_fresh_row(int feeds);

@@ -28,7 +28,7 @@ constexpr const char* kCapabilityNames[CAP_COUNT] = {
     "me", "md", "SF", "ve", "vi", "dc", "ks", "ke"};
 
 // The cursor steps, in Motion order.
-constexpr const char* kMotionNames[MOTION_COUNT] = {"up", "UP", "nd", "RI", "cd"};
+constexpr const char* kMotionNames[MOTION_COUNT] = {"up", "UP", "nd", "RI", "le", "LE", "cd"};
 
 constexpr const char* kFixedSequences[] = {
     "\033(U",                    // 100 Linux console: direct font mapping
@@ -47,7 +47,7 @@ constexpr std::size_t kEntryBufferSize = 4096;
 // the background: then it waits for the foreground. Not driven, output
 // reaches a terminal at once and collects for a file or pipe.
 bool output_watched() {
-  if (term.device.kind != TERM_KIND_OFF) return term_in_foreground();
+  if (term.device.kind != TERM_KIND_OFF) return term.device.output_held == 0 && term_in_foreground();
   return term.device.output_is_terminal;
 }
 

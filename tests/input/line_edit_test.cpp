@@ -75,6 +75,7 @@ class Editor {
     return screen;
   }
   std::string row(int row) { return screen().row_text(row); }
+  std::string written() { return output_.text(); }
   // The lowest row that begins with text (a prompt, its trailing blanks
   // aside), or "" if none does.
   std::string row_starting(std::string text) {
@@ -177,6 +178,41 @@ TEST(LineEditor, KeysShapeTheLine) {
       while (!shown.empty() && shown.back() == ' ') shown.pop_back();
       EXPECT_EQ(editor.row_starting(kFahrenheitPrompt), shown);
     }
+  }
+}
+
+// What a key adds to the output: what readline writes for it, not a byte
+// more, and the screen shows the line.
+TEST(LineEditor, AKeyWritesWhatReadlineWrites) {
+  Locale utf8("C.UTF-8");
+  auto written = [](const std::string& keys) {
+    Editor editor;
+    editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
+    return editor.written();
+  };
+  const struct {
+    const char* before;
+    const char* key;
+    const char* bytes;
+    const char* line;
+  } cases[] = {
+      {"212", "3", "3", "2123"},               // typed at the end: the character alone
+      {"212", "<left>", "\b", "212"},          // a step back: a backspace
+      {"212", "<bs>", "\b \b", "21"},          // rubbed out at the end: back, a blank, back
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    const std::string before = written(c.before);
+    const std::string after = written(std::string(c.before) + c.key);
+    std::size_t prefix = 0, suffix = 0;
+    while (prefix < before.size() && prefix < after.size() && before[prefix] == after[prefix]) ++prefix;
+    while (suffix < before.size() - prefix && suffix < after.size() - prefix &&
+           before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+      ++suffix;
+    EXPECT_EQ(after.substr(prefix, after.size() - prefix - suffix), c.bytes);
+    Editor editor;
+    editor.line(std::string(c.before) + c.key, kFahrenheitPrompt, false, /*enter=*/false);
+    EXPECT_EQ(editor.row(24), kFahrenheitPrompt + c.line);
   }
 }
 

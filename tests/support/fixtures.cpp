@@ -58,6 +58,8 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term.device.capabilities[CAP_CLEAR_EOL] = "\033[K";
   term.device.motions[MOTION_UP_BY] = "\033[%p1%dA";
   term.device.motions[MOTION_RIGHT_BY] = "\033[%p1%dC";
+  term.device.motions[MOTION_LEFT] = "\b";
+  term.device.motions[MOTION_LEFT_BY] = "\033[%p1%dD";
   term.device.motions[MOTION_CLEAR_BELOW] = "\033[J";
   term.device.cursor_shown = true;
   term_screen = Screen{};

@@ -45,6 +45,13 @@ std::vector<char*> pointers_to(std::vector<std::string>& strings) {
     setpgid(0, 0);
     const rlimit no_core{0, 0};
     setrlimit(RLIMIT_CORE, &no_core);  // fatal-signal tests must not leave core files
+    // The program starts as a shell starts it, whatever the test process
+    // ignores or blocks: every disposition at its default, none blocked,
+    // but for the ones the test asks to be ignored.
+    for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int signal : options.ignored_signals) ::signal(signal, SIG_IGN);
     dup2(stdin_pipe >= 0 ? stdin_pipe : slave, 0);
     dup2(stdout_pipe >= 0 ? stdout_pipe : slave, 1);
