@@ -237,18 +237,32 @@ void LineEditor::delete_blanks_around() {
 void LineEditor::clear() {
   if (line_.empty()) return;
   kills_->kill(line_, KillRing::Gather::New);
-  last_escape_ = EscapeKill{gathering_kills_, line_.size()};
+  if (before_escape_) before_escape_->cleared = line_.size();
   replace(0, line_.size(), "", 0);
 }
 
 // The Escape just acted on was the start of a sequence whose rest stalled on
-// the link: the line, the kill ring and the gathering are as before it.
+// the link: everything it changed is as before it (the line, the kill ring,
+// a search, a count or Ctrl+V or Ctrl+X in progress).
 void LineEditor::undo_escape() {
-  if (!last_escape_) return;
-  kills_->take_back(KillRing::Gather::New, last_escape_->length);
-  last_was_kill_ = last_escape_->gathering;
-  last_escape_.reset();
-  undo_group(/*cursor_as_before=*/true);
+  if (!before_escape_) return;
+  const BeforeEscape before = std::move(*before_escape_);
+  before_escape_.reset();
+  if (before.cleared != 0) kills_->take_back(KillRing::Gather::New, before.cleared);
+  while (undo_.changes() > before.changes) undo_group(/*cursor_as_before=*/true);
+  if (before.search) {
+    recall(before.shown);
+    move_to(before.position);
+    search_ = before.search;
+    show_search_prompt();
+  }
+  prefix_ = before.prefix;
+  show_count();
+  last_was_kill_ = before.last_was_kill;
+  gathering_kills_ = before.gathering_kills;
+  last_was_yank_ = before.last_was_yank;
+  yanked_from_ = before.yanked_from;
+  yanked_length_ = before.yanked_length;
 }
 
 // --- Transposing and case -----------------------------------------------------------

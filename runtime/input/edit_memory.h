@@ -37,13 +37,6 @@ class KillRing {
   std::size_t shown_ = 0;  // the piece last given
 };
 
-// An Escape that cleared the line is a kill: what it took, and whether kills
-// were gathering before it (so that taking it back leaves the ring as it was).
-struct EscapeKill {
-  bool gathering;
-  std::size_t length;
-};
-
 // A line's changes, undone group by group as readline undoes them: every
 // command is a group of its own, but a character typed (one byte) right
 // where the last insertion ended joins it while it holds fewer than 20
@@ -70,6 +63,7 @@ class UndoList {
     end_group();
   }
   bool empty() const { return changes_.empty(); }
+  std::size_t changes() const { return changes_.size(); }
 
  private:
   static constexpr std::size_t kJoinedTyping = 20;

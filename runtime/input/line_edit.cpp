@@ -199,7 +199,13 @@ void LineEditor::apply(int32_t code) {
   if (!typed) insert_typed();  // what was typed goes in before any other key acts
   // An Escape taken back comes right after it: what it cleared comes back.
   if (code == KEY_ESCAPE_UNDONE) return undo_escape();
-  last_escape_.reset();
+  if (code == KEY_ESCAPE) {
+    before_escape_ = BeforeEscape{search_,         history_.shown(), position_,    prefix_,
+                                  last_was_kill_,  gathering_kills_, last_was_yank_, yanked_from_,
+                                  yanked_length_, undo_.changes()};
+  } else {
+    before_escape_.reset();
+  }
   if (search_ && search_key(code)) return;
   // A count (Alt+digits and Alt+-, then digits), Ctrl+X or Ctrl+V in progress takes the key.
   switch (prefix_.take(code)) {

@@ -154,7 +154,20 @@ class LineEditor {
   bool gathering_kills_ = false;
   bool last_was_yank_ = false;  // ... so Alt+Y may replace what it put in
   std::size_t yanked_from_ = 0, yanked_length_ = 0;
-  std::optional<EscapeKill> last_escape_;  // the last key was an Escape that cleared this
+  // What the editor was before the last key, an Escape: given back when the
+  // Escape turns out to have begun a sequence that stalled on the link. The
+  // line comes back through the undo list, and what it cleared out of the kill ring.
+  struct BeforeEscape {
+    std::optional<HistorySearch> search;  // ... and the line it showed, and where
+    std::size_t shown;
+    std::size_t position;
+    KeyPrefix prefix;
+    bool last_was_kill, gathering_kills, last_was_yank;
+    std::size_t yanked_from, yanked_length;
+    std::size_t changes;      // in the undo list: what the Escape changed in the line is undone
+    std::size_t cleared = 0;  // the length of the line it cleared, a kill taken back
+  };
+  std::optional<BeforeEscape> before_escape_;
   KeyPrefix prefix_;            // a count, Ctrl+X or Ctrl+V in progress
 
   std::optional<HistorySearch> search_;

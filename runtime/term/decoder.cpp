@@ -161,6 +161,7 @@ void KeyDecoder::clear() {
   escape_acted_ = retracting_ = undo_queued_ = false;
   queued_ = {};
   reply_deadline_ms_ = 0;
+  link_delay_ms_ = 0;
   ended_ = false;
   line_ends_ = 0;
 }
@@ -170,10 +171,21 @@ bool KeyDecoder::escapes_only(std::size_t at) const {
   return bytes_[at] == ESC && (count == 1 || (count == 2 && bytes_[at + 1] == ESC));
 }
 
-// A lone ESC (or ESC ESC) waits the escape delay, and while a reply is
-// awaited until its deadline; anything longer waits the sequence limit.
+void KeyDecoder::observe_link_delay(int64_t ms) {
+  link_delay_ms_ = std::max(link_delay_ms_, std::min<int64_t>(ms, timing_.sequence_limit_ms));
+}
+
+int64_t KeyDecoder::escape_wait_ms() const {
+  constexpr int64_t kMargin = 50;  // the pieces of one key come within this of each other, late or not
+  if (link_delay_ms_ == 0) return timing_.escape_delay_ms;
+  return std::max<int64_t>(timing_.escape_delay_ms, std::min<int64_t>(link_delay_ms_ + kMargin, timing_.sequence_limit_ms));
+}
+
+// A lone ESC (or ESC ESC) waits the escape delay or what the link has shown,
+// and while a reply is awaited until its deadline; anything longer waits the
+// sequence limit.
 int64_t KeyDecoder::wait_end(std::size_t at) const {
-  if (escapes_only(at)) return std::max(last_arrival_ms_ + timing_.escape_delay_ms, reply_deadline_ms_);
+  if (escapes_only(at)) return std::max(last_arrival_ms_ + escape_wait_ms(), reply_deadline_ms_);
   return last_arrival_ms_ + std::max(timing_.escape_delay_ms, timing_.sequence_limit_ms);
 }
 
@@ -206,17 +218,25 @@ void KeyDecoder::feed(const uint8_t* bytes, std::size_t count, int64_t now) {
   // sequence whose next byte stalled on the way, within the sequence limit.
   const bool continues_escape = (bytes[0] == '[' || bytes[0] == 'O') && tail + 1 == bytes_.size() &&
                                 bytes_[tail] == ESC && now - last_arrival_ms_ < timing_.sequence_limit_ms;
-  if (tail < bytes_.size() && !continues_escape && now >= wait_end(tail) &&
-      (breaks_.empty() || breaks_.back() != bytes_.size())) {
+  const bool decided = tail >= bytes_.size() || now >= wait_end(tail);
+  if (tail < bytes_.size() && !continues_escape && decided && (breaks_.empty() || breaks_.back() != bytes_.size())) {
     breaks_.push_back(bytes_.size());
+  }
+  // A sequence that came in pieces tells how late the link brings them (a
+  // lone ESC only when what follows begins a sequence: a person types Alt keys).
+  const bool begins_sequence = bytes[0] == '[' || bytes[0] == 'O' || string_introducer(bytes[0]);
+  if (tail < bytes_.size() && (continues_escape || !decided) && (!escapes_only(tail) || begins_sequence)) {
+    observe_link_delay(now - last_arrival_ms_);
   }
   // An overlong sequence ends when the terminal stops sending it.
   if (discarding_ != Discard::None && now - last_arrival_ms_ >= timing_.sequence_limit_ms) discarding_ = Discard::None;
-  // The rest of a sequence whose ESC was taken for the Escape key: put the ESC back.
-  if (escape_acted_ && !pending && (bytes[0] == '[' || bytes[0] == 'O') &&
+  // What may be the rest of a sequence whose ESC was taken for the Escape
+  // key: the ESC is put back, to be taken back if they make a sequence.
+  if (escape_acted_ && !pending && (bytes[0] == '[' || bytes[0] == 'O' || string_introducer(bytes[0])) &&
       now - escape_arrived_ms_ < timing_.sequence_limit_ms) {
     bytes_.push_back(ESC);
     retracting_ = true;
+    observe_link_delay(now - escape_arrived_ms_);
   }
   escape_acted_ = false;
   bytes_.insert(bytes_.end(), bytes, bytes + count);
@@ -324,14 +344,17 @@ KeyEvent KeyDecoder::next(int64_t now) {
     if (unit.kind == Unit::Incomplete) return {};
     const bool retracting = retracting_;
     retracting_ = false;
+    if (retracting && !sent_by_a_terminal(next_, unit)) {
+      consume(1);  // the put-back ESC: the Escape was acted on, and what follows is keys after it
+      continue;
+    }
     consume(unit.length);
     const KeyEvent event = event_of(unit);
-    if (retracting && unit.length > 1) {
+    if (retracting) {
       // The Escape acted on was the start of this sequence: undo it first.
       queued_ = event;
       return {KeyEvent::Kind::Key, KEY_ESCAPE_UNDONE, 0, 0};
     }
-    if (retracting) continue;  // the put-back ESC alone: the Escape was acted on already
     if (event.kind == KeyEvent::Kind::None) continue;
     // A lone ESC with nothing after it was decided by its wait running out.
     escape_acted_ = event.key == KEY_ESCAPE && unit.length == 1 && next_ == bytes_.size();
@@ -339,6 +362,19 @@ KeyEvent KeyDecoder::next(int64_t now) {
     return event;
   }
   return {};
+}
+
+// Whether the unit at at, an ESC and what follows, is what a terminal sends
+// and a person does not type: a CSI or SS3 key (known or whole by its
+// syntax), a reply, or a control string.
+bool KeyDecoder::sent_by_a_terminal(std::size_t at, const DecodedUnit& unit) const {
+  if (unit.length < 2 || bytes_[at] != ESC) return false;
+  const uint8_t second = bytes_[at + 1];
+  if (unit.kind == Unit::CursorReport || unit.kind == Unit::SizeReport) return true;
+  if (string_introducer(second)) return true;
+  if (unit.kind == Unit::Key) return unit.length >= 3;
+  if (second == 'O') return unit.length == 3;
+  return second == '[' && unit.length >= 3 && csi_final(bytes_[at + unit.length - 1]);
 }
 
 void KeyDecoder::take_out(std::size_t at, std::size_t length) {

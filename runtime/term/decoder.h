@@ -11,13 +11,18 @@
 // with any other byte is that byte with Alt. Cursor and size reports are
 // recognised wherever they arrive: a reply is never a key.
 //
-// Time: a lone ESC waits the escape delay for more (and, while a report is
-// awaited, until the reply's deadline: the ESC may begin it); a begun
-// sequence waits the sequence limit for its next byte. A lone Escape that
-// was acted on because nothing followed in time is taken back when the bytes
-// that follow it (within the sequence limit, no key between) make a key or a
-// reply with it: the decoder then gives KEY_ESCAPE_UNDONE before that key,
-// so the line ends up as if the sequence had come whole.
+// Time: a lone ESC waits the escape delay for more, or longer on a link that
+// has shown pieces of sequences or replies coming late (as long as the
+// latest seen, within the sequence limit), and while a report is awaited
+// until the reply's deadline (the ESC may begin it); a begun sequence waits
+// the sequence limit for its next byte. A lone Escape that was acted on
+// because nothing followed in time is taken back when the bytes that follow
+// it (within the sequence limit, no key between) make with it what a
+// terminal sends and a person does not type: a CSI or SS3 key, a reply or a
+// control string. The decoder then gives KEY_ESCAPE_UNDONE before that key,
+// so the line ends up as if the sequence had come whole. Anything else
+// after it (ESC and a letter: Alt with it; "[7" and Enter) is what it is:
+// the Escape stands and the bytes are keys after it.
 #pragma once
 
 #include <cstddef>
@@ -81,6 +86,10 @@ class KeyDecoder {
   void set_eight_bit_meta(bool on) { eight_bit_meta_ = on; }
   // While a report is awaited, a lone ESC waits for the rest until deadline_ms (0: none awaited).
   void await_reply_until(int64_t deadline_ms) { reply_deadline_ms_ = deadline_ms; }
+  // A reply came this long after its request: the link may cut a key as long.
+  void observe_link_delay(int64_t ms);
+  // How long a lone ESC waits now: the escape delay, or what the link has shown.
+  int64_t escape_wait_ms() const;
   // No more bytes will come (the keyboard ended): what waits is decided as it stands.
   void set_ended(bool ended) { ended_ = ended; }
 
@@ -100,7 +109,7 @@ class KeyDecoder {
   // Whether the undecoded bytes end inside what may become a reply: after an
   // ESC (1) or within "ESC [" and its parameters (2); else 0.
   int reply_tail() const;
-  // Forgets every byte and every wait (a new script, or a new run).
+  // Forgets every byte, every wait and what the link showed (a new script, or a new run).
   void clear();
 
  private:
@@ -116,6 +125,7 @@ class KeyDecoder {
   void take_out(std::size_t at, std::size_t length);
   void compact();
   KeyEvent event_of(const DecodedUnit& unit) const;
+  bool sent_by_a_terminal(std::size_t at, const DecodedUnit& unit) const;
 
   Timing timing_;
   TreeSource tree_source_ = nullptr;
@@ -128,6 +138,7 @@ class KeyDecoder {
   std::size_t line_ends_ = 0;          // undecoded bytes that may end a line
   std::vector<std::size_t> breaks_;    // no unit spans one: a reply was taken out, or a wait ran out
   int64_t last_arrival_ms_ = 0;        // when bytes last came
+  int64_t link_delay_ms_ = 0;          // the longest gap within a sequence, or reply time, seen
   Discard discarding_ = Discard::None;  // within an overlong sequence: dropped as it comes
   // The last key given was a lone ESC, acted on when nothing followed in time.
   bool escape_acted_ = false;

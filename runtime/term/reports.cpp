@@ -60,7 +60,10 @@ bool reply_ends(int* state, uint8_t b) {
 }  // namespace
 
 void reports_receive(Report report, int32_t a, int32_t b) {
-  if (term_reports.receive(report, a, b, term_continue_count())) publish_due_replies();
+  if (!term_reports.receive(report, a, b, term_continue_count())) return;
+  // How long the link took tells how long a key's pieces may be apart.
+  term_keyboard.decoder.observe_link_delay(keyboard_now_ms() - term_reports.asked_ms(report));
+  publish_due_replies();
 }
 
 void reports_take_replies() {

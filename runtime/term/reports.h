@@ -35,6 +35,7 @@ class ReportTracker {
   void wait_ran_out(Report report) { of(report).waited_out = true; }
   void asked(Report report, const Moment& now, int64_t now_ms);
   int64_t deadline(Report report) const { return of(report).deadline_ms; }
+  int64_t asked_ms(Report report) const { return of(report).asked_ms; }
   unsigned asked_stops(Report report) const { return of(report).asked_at.stops; }
   // A reply: taken if a request of its kind is due (not stopped since); true then.
   bool receive(Report report, int32_t a, int32_t b, unsigned stops);

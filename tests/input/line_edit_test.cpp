@@ -127,6 +127,9 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"Alt+D kills words after, gathered for Ctrl+Y", "2 12<c-a><m-d><m-d><c-y>", "2 12"},
       {"Alt+Backspace kills words before, gathered", "12 2<m-bs><m-bs><c-y>", "12 2"},
       {"an arrow whose rest stalls past ESCDELAY: its Escape is undone", "12<stalled-left>3", "132"},
+      {"... and a count before it kept", "12345<m-3><stalled-left>9", "129345"},
+      {"... and Ctrl+V before it still waiting", "1<c-v><stalled-left>2", "12"},
+      {"... and Ctrl+X before it", "12<c-x><stalled-left>3", "123"},
       // Readline's editing, each row as bash's read -e gives it.
       {"Ctrl+T swaps the last two characters at the end", "12<c-t>", "21"},
       {"Ctrl+T swaps around the cursor and moves past both", "abc<left><c-t>", "acb"},
@@ -287,6 +290,7 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
       {"<c-r>109<bs><enter>", "100"},      // Backspace takes back the query's last character
       {"<c-r>109<bs><bs><bs><enter>", "212"},  // ... down to nothing: the last match stays
       {"12<c-r>7<del>", "2"},              // a failed search leaves the cursor at the line's start
+      {"5<c-r>21<stalled-left><enter>", "212"},  // an arrow stalled on the link leaves the search as it was
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);

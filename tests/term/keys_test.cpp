@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/term/keyboard.h"
 #include "runtime/term/term.h"
 #include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"
@@ -95,6 +96,7 @@ TEST_F(KeyDecoding, AKeySplitAcrossReadsIsTheWholeKey) {
   for (const auto& c : cases) {
     for (const bool stall : {false, true}) {
       for (std::size_t cut = 1; cut < c.bytes.size(); ++cut) {
+        term_keyboard.decoder.clear();  // a link that has shown no stall yet
         std::vector<int> bytes{'1'};
         for (std::size_t i = 0; i < c.bytes.size(); ++i) {
           if (i == cut && stall) bytes.push_back(key_script::STALL);
@@ -149,6 +151,12 @@ TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
       {"... also split by stalls, ended by ST", {{0, "\033]0;ti"}, {300, "tle\033"}, {600, "\\5"}}, {"k:53"}},
       {"a runaway sequence ends when the terminal stops sending it",
        {{0, "\033[" + std::string(300, '1')}, {10, std::string(300, '2')}, {1500, "7"}}, {"k:55"}},
+      {"a control string cut right after its ESC: the Escape is taken back, the string skipped",
+       {{0, "\033"}, {300, "]11;rgb:0000/0000/0000\007" "5"}}, {"k:27", "k:65279", "k:53"}},
+      {"a person's Escape, then [7 and Enter: no sequence, so keys after the Escape",
+       {{0, "\033"}, {300, "[7\r"}}, {"k:27", "k:91", "k:55", "k:13"}},
+      {"after a key that came in pieces 300 ms apart, a lone ESC waits as long: Alt+B whole",
+       {{0, "\033[3"}, {300, "~"}, {1000, "\033"}, {1300, "b"}}, {"k:21503", "k:12543"}},
       {"8-bit meta: 0xE2 is Alt+B", {{0, "\xe2" "a"}}, {"k:12543", "k:97"}, 0, true},
       {"without it, the byte itself", {{0, "\xe2"}}, {"k:226"}},
   };
