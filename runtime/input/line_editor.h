@@ -122,8 +122,9 @@ class LineEditor {
   void recall_first();
   void recall_last();
   void recall(std::size_t index);
-  void search_backward() { begin_search(true); }
-  void search_forward() { begin_search(false); }
+  // Ctrl+R, Ctrl+S; a negative count turns the direction around, as readline's.
+  void search_backward(Count count) { begin_search(count.value >= 0); }
+  void search_forward(Count count) { begin_search(count.value < 0); }
   void begin_search(bool backward);
   bool search_key(int32_t code);  // true when the search took the key
   void search_again(bool backward, bool including_here);

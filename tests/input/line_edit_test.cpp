@@ -291,6 +291,7 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
       {"<c-r>109<bs><bs><bs><enter>", "212"},  // ... down to nothing: the last match stays
       {"12<c-r>7<del>", "2"},              // a failed search leaves the cursor at the line's start
       {"5<c-r>21<stalled-left><enter>", "212"},  // an arrow stalled on the link leaves the search as it was
+      {"<m--><c-r>1<enter>", ""},          // a negative count searches the other way: nothing newer
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
