@@ -297,7 +297,7 @@ bool LineView::change_is_at_cursor(const std::string& line, std::size_t position
   const int64_t to = std::max(layout_.end(line), shown_end_);
   const int64_t cursor = (int64_t{cursor_.row} - prompt_row_) * width_ + cursor_.column - 1;
   const int64_t target = layout_.offset_of(line, position);
-  return to - from <= kFewCells && (cursor == from || cursor == to) && target >= from && target <= to &&
+  return to - from <= kFewCells && cursor >= from && cursor <= to && target >= from && target <= to &&
          row_of(from) == row_of(std::max(from, to - 1)) && row_of(to) <= height_ && to < past_shown();
 }
 
