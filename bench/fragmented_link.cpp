@@ -5,10 +5,12 @@
 // but late.
 //
 // For each link it runs trials: choose Fahrenheit, type a random edit of a
-// number (digits, Left, Right, Home, End, Backspace, Delete) with every write
-// split into random pieces, then Enter; then it checks the result line
-// against the line the keys should have made, and the echoed line on the
-// screen. The links: pieces 1 to 60 ms apart with replies 0, 0.5, 1.2 and
+// number (digits, Left, Right, Home, End, Backspace, Delete, Alt+B, Alt+F,
+// Alt+D, counts before Left and a digit, a control string the terminal
+// sends, a history search taken with Right) with every write split into
+// random pieces, then Enter; then it checks the result line against the
+// line the keys should have made, and the echoed line on the screen. Then,
+// on each link, keys typed after the exit choice: the shell must get them. The links: pieces 1 to 60 ms apart with replies 0, 0.5, 1.2 and
 // 2.5 s late; and a link that stalls, as a congested or mobile one does:
 // pieces 120 to 450 ms apart (longer than ESCDELAY, inside keys), replies
 // 0.4 s late whose ESC comes 150 ms before the rest. It reports the wrong
@@ -41,13 +43,23 @@ struct Edit {
   std::string line;               // the line they should leave
 };
 
-// A random edit: keys applied to a model of the line.
-Edit random_edit(std::mt19937& random) {
+// A random edit: keys applied to a model of the line. Lines are digits, one
+// word: Alt+B goes to the start, Alt+F to the end, Alt+D kills to the end.
+// history holds the lines entered before, newest last: an edit that begins
+// with Ctrl+R looks for the start of the newest and takes it with Right.
+Edit random_edit(std::mt19937& random, const std::vector<std::string>& history) {
   Edit edit;
   std::size_t position = 0;
+  if (!history.empty() && history.back().size() >= 2 && random() % 4 == 0) {
+    const std::string& found = history.back();
+    const std::string query = found.substr(0, 2);
+    edit.keys = {"\x12", query.substr(0, 1), query.substr(1, 1), "\033OC"};
+    edit.line = found;
+    position = std::min(found.rfind(query) + 1, found.size());
+  }
   const int keys = 6 + static_cast<int>(random() % 14);
   for (int k = 0; k < keys; ++k) {
-    const unsigned choice = random() % 10;
+    const unsigned choice = random() % 16;
     if (choice < 4 && edit.line.size() < 15) {
       const char digit = static_cast<char>('0' + random() % 10);
       edit.line.insert(position++, 1, digit);
@@ -67,9 +79,30 @@ Edit random_edit(std::mt19937& random) {
     } else if (choice == 8) {
       edit.keys.emplace_back("\177");
       if (position > 0) edit.line.erase(--position, 1);
-    } else {
+    } else if (choice == 9) {
       edit.keys.emplace_back("\033[3~");
       if (position < edit.line.size()) edit.line.erase(position, 1);
+    } else if (choice == 10) {
+      edit.keys.emplace_back("\033b");  // Alt+B
+      position = 0;
+    } else if (choice == 11) {
+      edit.keys.emplace_back("\033f");  // Alt+F
+      position = edit.line.size();
+    } else if (choice == 12) {
+      edit.keys.emplace_back("\033d");  // Alt+D
+      edit.line.erase(position);
+    } else if (choice == 13) {
+      edit.keys.emplace_back("\0332");  // Alt+2 Left
+      edit.keys.emplace_back("\033OD");
+      position -= std::min<std::size_t>(position, 2);
+    } else if (choice == 14 && edit.line.size() < 13) {
+      const char digit = static_cast<char>('0' + random() % 10);
+      edit.keys.emplace_back("\0333");  // Alt+3 and a digit
+      edit.keys.emplace_back(1, digit);
+      edit.line.insert(position, 3, digit);
+      position += 3;
+    } else if (choice == 15) {
+      edit.keys.emplace_back("\033]11;rgb:0000/0000/0000\007");  // a report the terminal sends: nothing
     }
   }
   edit.keys.emplace_back("\r");
@@ -151,13 +184,14 @@ Counts run_trials(const Link& link, int trials, unsigned seed, const std::string
     }
     return cursor_row(session) == "?";
   };
+  std::vector<std::string> history;  // the lines entered at the Fahrenheit prompt, newest last
   for (int trial = 0; trial < trials; ++trial) {
     type_in_pieces(session, {"1", "\r"}, random, link);
     if (!wait_until(session, 5000, [&] { return cursor_row(session).rfind(kPrompt, 0) == 0; })) {
       if (!recover("no prompt after the choice")) break;
       continue;
     }
-    const Edit edit = random_edit(random);
+    const Edit edit = random_edit(random, history);
     type_in_pieces(session, edit.keys, random, link);
     if (!wait_until(session, 5000, [&] { return cursor_row(session) == "?"; })) {
       if (!recover(("no menu after \"" + edit.line + "\"").c_str())) break;
@@ -172,6 +206,7 @@ Counts run_trials(const Link& link, int trials, unsigned seed, const std::string
                             (edit.line.empty() && screen.row_text(result_row - 1) == kPrompt);
     counts.wrong_results += right_result ? 0 : 1;
     counts.wrong_echoes += right_echo ? 0 : 1;
+    if (!edit.line.empty() && (history.empty() || history.back() != edit.line)) history.push_back(edit.line);
     if ((!right_result || !right_echo) && show) {
       std::string keys;
       for (const std::string& key : edit.keys) keys += key;
@@ -184,6 +219,30 @@ Counts run_trials(const Link& link, int trials, unsigned seed, const std::string
   session.type("3\r");
   session.wait_for_exit(10000);
   return counts;
+}
+
+// Keys typed after the exit choice over the link: "1 212", then at once "3"
+// and a command for the shell. Counts the runs in which the shell did not
+// get the command whole.
+int type_ahead_lost(const Link& link, int runs, unsigned seed, const std::string& program) {
+  std::mt19937 random(seed);
+  int lost = 0;
+  for (int run = 0; run < runs; ++run) {
+    PtyOptions options = emulated_xterm(program);
+    options.reply_delay_ms = link.reply_delay_ms;
+    options.reply_split_ms = link.reply_split_ms;
+    options.linger_ms = 1500;
+    PtySession session(options);
+    if (!wait_until(session, 15000, [&] { return cursor_row(session) == "?"; })) {
+      ++lost;
+      continue;
+    }
+    type_in_pieces(session, {"1", "\r", "2", "1", "2", "\r", "3", "\r", "e", "c", "h", "o", " ", "h", "i", "\r"}, random,
+                   link);
+    session.wait_for_exit(15000);
+    lost += session.input_left() == "echo hi\n" ? 0 : 1;
+  }
+  return lost;
 }
 
 // The time from a lone Escape to the line cleared on the screen.
@@ -242,6 +301,11 @@ int main(int argc, char** argv) {
   for (const auto& l : links) {
     const Counts c = run_trials(l.link, l.trials, seed, program);
     std::printf("%-44s | %6d | %13d | %18d | %8d\n", l.name, c.trials, c.wrong_results, c.wrong_echoes, c.requests);
+  }
+  std::printf("\n%-44s | runs | the shell's line lost\n", "keys after the exit choice, link");
+  for (const auto& l : links) {
+    const int runs = std::max(1, l.trials / 2);
+    std::printf("%-44s | %4d | %21d\n", l.name, runs, type_ahead_lost(l.link, runs, seed, program));
   }
   std::printf("a lone Escape clears the line after %.1f ms (median of 7)\n", escape_echo_ms(program));
   std::printf("an idle prompt woke %ld times in 3 s\n", idle_wakeups(program));
