@@ -6,7 +6,7 @@
 //
 // For each link it runs trials: choose Fahrenheit, type a random edit of a
 // number (digits, Left, Right, Home, End, Backspace, Delete, Alt+B, Alt+F,
-// Alt+D, counts before Left and a digit, a control string the terminal
+// Alt+D, counts before Left and Backspace, a control string the terminal
 // sends, a history search taken with Right) with every write split into
 // random pieces, then Enter; then it checks the result line against the
 // line the keys should have made, and the echoed line on the screen. Then,
@@ -95,12 +95,12 @@ Edit random_edit(std::mt19937& random, const std::vector<std::string>& history) 
       edit.keys.emplace_back("\0332");  // Alt+2 Left
       edit.keys.emplace_back("\033OD");
       position -= std::min<std::size_t>(position, 2);
-    } else if (choice == 14 && edit.line.size() < 13) {
-      const char digit = static_cast<char>('0' + random() % 10);
-      edit.keys.emplace_back("\0333");  // Alt+3 and a digit
-      edit.keys.emplace_back(1, digit);
-      edit.line.insert(position, 3, digit);
-      position += 3;
+    } else if (choice == 14) {
+      edit.keys.emplace_back("\0333");  // Alt+3 Backspace (a digit after Alt+3 would add to the count)
+      edit.keys.emplace_back("\177");
+      const std::size_t from = position - std::min<std::size_t>(position, 3);
+      edit.line.erase(from, position - from);
+      position = from;
     } else if (choice == 15) {
       edit.keys.emplace_back("\033]11;rgb:0000/0000/0000\007");  // a report the terminal sends: nothing
     }

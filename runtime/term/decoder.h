@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string_view>
 #include <vector>
 
 // A node of the escape-sequence tree (keys.cpp builds it from the entry).
@@ -103,6 +104,10 @@ class KeyDecoder {
   // When what waits at the front will be decided as it stands; kNoDeadline if nothing waits.
   int64_t deadline() const;
 
+  // The bytes not yet decoded (replies taken out already).
+  std::string_view undecoded() const {
+    return {reinterpret_cast<const char*>(bytes_.data()) + next_, bytes_.size() - next_};
+  }
   bool has_pending() const { return next_ < bytes_.size() || undo_queued_ || queued_.kind != KeyEvent::Kind::None; }
   // Whether an undecoded byte may end a line (CR, LF, Ctrl+D): what comes after it may be someone else's.
   bool holds_line_end() const { return line_ends_ != 0; }

@@ -160,6 +160,22 @@ bool keyboard_input_waiting() {
   return term.device.tty.fd >= 0 && tty_bytes_waiting() > 0;
 }
 
+std::string keyboard_untaken_bytes() {
+  std::string bytes;
+  const KeyQueue& queue = term_key_queue;
+  for (int32_t at = queue.read_index; at != queue.write_index; at = (at + 1) % KEY_QUEUE_SIZE) {
+    const int32_t key = queue.slots[at];
+    if (key == KEY_BACKSPACE) {
+      bytes.push_back('\177');  // as a Backspace key sends it
+    } else if (key >= 0 && key <= 255) {
+      bytes.push_back(static_cast<char>(key));
+    }
+  }
+  std::string_view undecoded = term_keyboard.decoder.undecoded();
+  if (term_keyboard.decoder.reply_tail() != 0) undecoded = undecoded.substr(0, undecoded.rfind('\033'));  // a reply begun
+  return bytes.append(undecoded);
+}
+
 void keyboard_wait_until(int64_t deadline_ms) {
   Keyboard& k = term_keyboard;
   if (term.device.tty.fd < 0 || k.ended) return;  // an invented terminal: its script says when time passes

@@ -61,6 +61,10 @@ bool keyboard_has_pending();
 // Whether keys are waiting that a reply would come behind: a line end not yet
 // taken, or bytes still unread (in the tty, or read and not yet decoded).
 bool keyboard_input_waiting();
+// The keys read but not taken (queued, or bytes still undecoded), as the
+// terminal sent them as far as that is known (a key of several bytes is
+// left out): what the shell should read when the program ends.
+std::string keyboard_untaken_bytes();
 // Blocks until more keyboard bytes, a signal, or the deadline (kNoDeadline: none).
 void keyboard_wait_until(int64_t deadline_ms);
 // Hands what the default key reader read from the tty to the decoder, without

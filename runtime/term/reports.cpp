@@ -9,6 +9,7 @@
 // keys are waiting. Before the terminal is handed back, a reply still on its
 // way is awaited and dropped, so that it never lands in the shell's input.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,24 +78,69 @@ void reports_take_replies() {
   term.signals.reply_tail = decoder.reply_tail();
 }
 
-void reports_await_due_replies() {
+namespace {
+
+// Keys met before the terminal is handed back: given back to the terminal's
+// input (TIOCSTI), in the order they came, for the shell to read. Kernels
+// built without legacy TIOCSTI refuse, and those keys are lost.
+struct GivenBack {
+  uint8_t bytes[4096];
+  std::size_t count;
+};
+GivenBack given_back;
+
+void give_back(const uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count && given_back.count < sizeof given_back.bytes; ++i)
+    given_back.bytes[given_back.count++] = bytes[i];
+}
+
+}  // namespace
+
+void reports_give_back_untaken_keys() {
+  const std::string untaken = keyboard_untaken_bytes();
+  give_back(reinterpret_cast<const uint8_t*>(untaken.data()), untaken.size());
+}
+
+void reports_await_due_replies(bool for_the_shell) {
   int due = term.signals.replies_due;
   const int fd = term.device.tty.fd;
   // From the background a read would stop the process: the reply goes to the foreground job.
-  if (due <= 0 || fd < 0 || !term_in_foreground()) return;
-  const int64_t until = term.signals.replies_due_until_ms.load(std::memory_order_relaxed);
-  int state = term.signals.reply_tail;
-  for (int64_t left; due > 0 && (left = until - keyboard_now_ms()) > 0;) {
-    pollfd tty{fd, POLLIN, 0};
-    const int ready = poll(&tty, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0 || (tty.revents & POLLIN) == 0) break;
-    uint8_t byte = 0;
-    const ssize_t got = read(fd, &byte, 1);
-    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) break;
-    if (got == 1 && reply_ends(&state, byte)) --due;
+  if (due > 0 && fd >= 0 && term_in_foreground()) {
+    const int64_t until = term.signals.replies_due_until_ms.load(std::memory_order_relaxed);
+    int state = term.signals.reply_tail;
+    uint8_t held[32];  // what may be the start of a reply
+    std::size_t held_count = 0;
+    for (int64_t left; due > 0 && (left = until - keyboard_now_ms()) > 0;) {
+      pollfd tty{fd, POLLIN, 0};
+      const int ready = poll(&tty, 1, static_cast<int>(left));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0 || (tty.revents & POLLIN) == 0) break;
+      uint8_t byte = 0;
+      const ssize_t got = read(fd, &byte, 1);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) break;
+      if (got != 1) continue;
+      if (byte == 27 && held_count != 0) {  // another sequence begins: what was held was keys
+        give_back(held, held_count);
+        held_count = 0;
+      }
+      if (reply_ends(&state, byte)) {  // a reply, dropped
+        --due;
+        held_count = 0;
+      } else if (state != 0 && held_count < sizeof held) {
+        held[held_count++] = byte;
+      } else {  // keys, typed before the reply came
+        give_back(held, held_count);
+        give_back(&byte, 1);
+        held_count = 0;
+      }
+    }
+    give_back(held, held_count);
   }
   term.signals.replies_due = 0;
+  if (for_the_shell && fd >= 0) {
+    for (std::size_t i = 0; i < given_back.count; ++i) ioctl(fd, TIOCSTI, &given_back.bytes[i]);
+  }
+  given_back.count = 0;
 }
 
 bool term_query(Report report, int32_t* a, int32_t* b) {

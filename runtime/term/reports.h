@@ -92,5 +92,10 @@ void reports_take_replies();
 // Before the terminal is handed back (an exit, a stop, a fatal signal): reads
 // and drops the bytes up to the end of every reply still on its way, until
 // kLateReplyMs after its request, so that none lands in the shell's input.
-// Only poll(), read() and clock_gettime(): the signal handlers call it.
-void reports_await_due_replies();
+// For the shell (the program ends), the keys read meanwhile, after those
+// given back before, go back to the terminal's input (TIOCSTI where the
+// kernel allows it); on a stop they are dropped. Only poll(), read(),
+// ioctl() and clock_gettime(): the signal handlers call it.
+void reports_await_due_replies(bool for_the_shell);
+// At the end of the program: keys read but never taken, to be given back with those.
+void reports_give_back_untaken_keys();

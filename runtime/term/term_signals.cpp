@@ -70,7 +70,7 @@ void on_fatal_signal(int signal) {
     term.signals.fatal_in_progress = 1;
     if (term.device.kind != TERM_KIND_OFF && !term.signals.modes_left) {
       leave_line();
-      reports_await_due_replies();
+      reports_await_due_replies(/*for_the_shell=*/true);
       modes_leave();
     }
     term.device.kind = TERM_KIND_OFF;
@@ -87,7 +87,7 @@ void on_fatal_signal(int signal) {
 void on_stop_signal(int) {
   const int saved_errno = errno;
   if (term.device.kind != TERM_KIND_OFF && !term.signals.modes_left) {
-    reports_await_due_replies();
+    reports_await_due_replies(/*for_the_shell=*/false);
     modes_leave();
     term.signals.modes_left = 1;
   }

@@ -116,21 +116,26 @@ TEST(CursorReplies, EachLineAsksOnceAndAResizeIsDrawnAtOnce) {
 }
 
 // Over a link whose replies take half a second, keys typed after the exit
-// choice stay with the shell: no reply is awaited when they arrive.
+// choice stay with the shell: no reply is awaited when they arrive. With the
+// first reply later than the program waits for it, it is still owed at the
+// end: the keys read while it is awaited go back to the terminal's input.
 TEST(CursorReplies, KeysAfterTheExitChoiceStayWithTheShellOverASlowLink) {
-  PtyOptions options;
-  options.env = {"TERM=xterm"};
-  options.emulate = true;
-  options.reply_delay_ms = 500;
-  options.linger_ms = 300;
-  PtySession session(options);
-  ASSERT_TRUE(session.wait_for("? "));
-  session.type("1\r212\r");
-  session.pump(100);
-  session.type("3\recho hi\r");
-  ASSERT_TRUE(session.wait_for_exit(8000));
-  EXPECT_EQ(session.exit_status, 0);
-  EXPECT_EQ(session.input_left(), "echo hi\n");  // the tty's own mode again: CR read as LF
+  for (const int delay : {500, 1500}) {
+    SCOPED_TRACE(delay);
+    PtyOptions options;
+    options.env = {"TERM=xterm"};
+    options.emulate = true;
+    options.reply_delay_ms = delay;
+    options.linger_ms = 300;
+    PtySession session(options);
+    ASSERT_TRUE(session.wait_for("? "));
+    session.type("1\r212\r");
+    session.pump(100);
+    session.type("3\recho hi\r");
+    ASSERT_TRUE(session.wait_for_exit(8000));
+    EXPECT_EQ(session.exit_status, 0);
+    EXPECT_EQ(session.input_left(), "echo hi\n");  // the tty's own mode again: CR read as LF
+  }
 }
 
 // Replies later than the program's wait (a satellite or congested link): the
