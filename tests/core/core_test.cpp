@@ -40,13 +40,6 @@ TEST(ContextSlots, IndicesOutsideTheSixSlotsHaveNoRecord) {
   context_release(6);
 }
 
-TEST(ErrorCode, SetReturnsTheCodeAndGetReadsItBack) {
-  EXPECT_EQ(set_error(3), 3);
-  EXPECT_EQ(get_error(), 3);
-  EXPECT_EQ(set_error(0), 0);
-  EXPECT_EQ(get_error(), 0);
-}
-
 TEST(Startup, NestedStartAndStopOnlyCount) {
   // The test program has started the run-time once; a second start and its stop change nothing.
   set_error(1);

@@ -155,6 +155,10 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"Ctrl+V puts a control byte in as it is", "1<c-v><c-a>2", "1\x01" "2", "C", false, "1?2"},
       // Counts as readline takes them.
       {"a count repeats a character of several bytes", "<m-3>é", "ééé", "C.UTF-8"},
+      {"a byte that completes a character with the one after it: the cursor goes after it", "\xA9<left>\xC3<c-g>x",
+       "éx", "C.UTF-8"},
+      {"a search's match that begins with a mark puts the cursor on its character", "e\xCC\x81x<c-r>\xCC\x81<c-k>", "",
+       "C.UTF-8"},
       {"a negative count types nothing", "1<m-->x2", "12"},
       {"- after a count's digits is typed that many times", "<m-2><m-->", "--"},
       {"Backspace with a count kills: Ctrl+Y brings it back", "12345<m-2><bs><c-a><c-y>", "45123"},
@@ -238,6 +242,7 @@ TEST(LineEditor, ALineTallerThanTheWindowShowsTheRowsAroundTheCursor) {
       {"<home><c-l>", digits, 0, 0},               // cleared: the prompt's first row on top
       {"<home>99<end><c-l>", "99" + digits, 110, 3},
       {"<home><down><down><down><down><down>", digits, 100, 2},  // a row past the bottom: one row scrolls
+      {"<up><down>", digits, 108, 3},              // down onto the line's end, the cell after its last digit
       {"<home><c-k>", "", 0, 1},                   // the rows below are blanked
   };
   for (const auto& c : cases) {

@@ -3,10 +3,15 @@
 // terminal left alone, so unit tests see plain standard I/O wherever they run.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "runtime/startup.h"
+
+extern char** environ;
 
 namespace {
 
@@ -20,12 +25,27 @@ class FailuresToStderr : public ::testing::EmptyTestEventListener {
   }
 };
 
+// What the program reads from its environment is set here, so that every test,
+// and every program and tmux server a test starts, sees the same whatever
+// the machine's settings: a UTF-8 locale, no terminal, no size or escape wait
+// given. A test that relies on other settings gives them itself.
+void set_the_environment_tests_rely_on() {
+  std::vector<std::string> names;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string name(*entry, std::strcspn(*entry, "="));
+    if (name.rfind("LC_", 0) == 0) names.push_back(name);
+  }
+  for (const char* name : {"TERM", "TERMCAP", "TERMINFO", "ESCDELAY", "COLUMNS", "LINES", "LANGUAGE"}) names.push_back(name);
+  for (const std::string& name : names) unsetenv(name.c_str());
+  setenv("LANG", "C.UTF-8", 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::UnitTest::GetInstance()->listeners().Append(new FailuresToStderr);
-  unsetenv("TERM");
+  set_the_environment_tests_rely_on();
   runtime_startup();
   const int result = RUN_ALL_TESTS();
   runtime_shutdown();

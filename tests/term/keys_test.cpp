@@ -257,12 +257,6 @@ TEST_F(KeyDecoding, APrefixLeftLongerThanTheLimitIsDroppedAndTheRestArrivesPlain
   EXPECT_EQ(take_all(), (Keys{'A'}));
 }
 
-TEST_F(KeyDecoding, SingleByteCapabilityHasNoTreeEntry) {
-  for (KeyNode* node = term_key_queue.tree; node != nullptr; node = node->next_sibling) EXPECT_NE(node->byte, 127);
-  feed({127});
-  EXPECT_EQ(take_all(), (Keys{8}));
-}
-
 TEST_F(KeyDecoding, QueueKeepsTheLast255Keys) {
   for (int i = 0; i < 256; ++i) key_queue_push_byte(i % 200 + 32);
   Keys keys;
@@ -303,54 +297,49 @@ TEST_F(KeyDecoding, TerminalHandlingOffReadsNoKeys) {
   EXPECT_FALSE(key_script::used_up());
 }
 
-TEST_F(KeyDecoding, TreeInsertionOrderAndFirstRowWins) {
-  // ku and kd share the prefix; kP is a prefix of a later kN; F1 repeats k1.
-  entry = {{"kb", "\033[Z"}, {"ku", "\033[A"}, {"kd", "\033[B"}, {"kP", "\033[5"},
-           {"kN", "\033[5~"}, {"k1", "\033OP"},  {"F1", "\033OP"}};
-  rebuild();
-  // Top level: new nodes go in front, so "O" (from k1) comes before "[".
-  ASSERT_NE(term_key_queue.tree, nullptr);
-  EXPECT_EQ(term_key_queue.tree->byte, 'O');
-  ASSERT_NE(term_key_queue.tree->next_sibling, nullptr);
-  EXPECT_EQ(term_key_queue.tree->next_sibling->byte, '[');
-  // Below "[", newest first: the usual spellings the entry lacks, then M (mouse),
-  // B (kd, row 21), 5 (kP, row 17), A (ku, row 16), Z (kb, row 1).
-  std::string level;
-  for (KeyNode* n = term_key_queue.tree->next_sibling->first_child; n != nullptr; n = n->next_sibling)
-    level.push_back(static_cast<char>(n->byte));
-  EXPECT_EQ(level, "[384F71HDCMB5AZ");
-  feed({27, 'O', 'P', 27, '[', '5', '~'});
-  // F1 kept k1's code; "[5" decodes at the first node with a key, leaving "~" plain.
-  EXPECT_EQ(take_all(), (Keys{0x3BFF, 0x49FF, '~'}));
-  feed({27, '[', 'Z'});
-  EXPECT_EQ(take_all(), (Keys{8}));  // a multi-byte "kb" is backspace
+TEST_F(KeyDecoding, EntriesThatOverlapDecodeByTheFirstRowAndTheFirstKeyOnTheWay) {
+  const std::map<std::string, std::string> overlapping = {
+      {"kb", "\033[Z"}, {"ku", "\033[A"}, {"kd", "\033[B"},  {"kP", "\033[5"},
+      {"kN", "\033[5~"}, {"k1", "\033OP"}, {"F1", "\033OP"}};
+  const struct {
+    std::map<std::string, std::string> entry;
+    std::vector<int> bytes;
+    Keys keys;
+  } cases[] = {
+      // Keys sharing a prefix; F1 keeps k1's code; "[5" is a key on the way to "[5~".
+      {overlapping, {27, '[', 'A', 27, '[', 'B', 27, 'O', 'P', 27, '[', '5', '~'}, {0x48FF, 0x50FF, 0x3BFF, 0x49FF, '~'}},
+      // A sequence for kb is Backspace, and so is a lone 127 (a one-byte entry has no sequence).
+      {overlapping, {27, '[', 'Z', 127}, {8, 8}},
+      // The longer key entered first: its prefix carries no key of its own.
+      {{{"kP", "\033[5~"}, {"kN", "\033[5"}}, {27, '[', '5', '~', 27, '[', '5', PAUSE, 'x'}, {0x49FF, 'x'}},
+  };
+  for (const auto& c : cases) {
+    entry = c.entry;
+    rebuild();
+    feed(c.bytes);
+    EXPECT_EQ(take_all(), c.keys) << ::testing::PrintToString(c.bytes);
+  }
 }
 
-TEST_F(KeyDecoding, LongerSequenceInsertedFirstKeepsItsPrefixUnclaimed) {
-  entry = {{"kP", "\033[5~"}, {"kN", "\033[5"}};
-  rebuild();
-  feed({27, '[', '5', '~'});
-  EXPECT_EQ(take_all(), (Keys{0x49FF}));
-  feed({27, '[', '5', PAUSE, 'x'});
-  EXPECT_EQ(take_all(), (Keys{'x'}));  // "[5" carries no key of its own
-}
-
-TEST_F(KeyDecoding, ArbitraryBytesKeepTheQueueConsistent) {
+TEST_F(KeyDecoding, ArbitraryBytesNeverStopTheKeysAfterThem) {
   std::vector<int> bytes;
   uint32_t seed = 12345;
   for (int i = 0; i < 20000; ++i) {
     seed = seed * 1103515245 + 12345;
     const int b = static_cast<int>((seed >> 16) % 300);
-    bytes.push_back(b < 256 ? b : (b < 280 ? 27 : (b < 290 ? GAP : PAUSE)));
+    // Line ends wait for the line before them to be taken: none here, where nothing takes lines.
+    const bool line_end = b == '\r' || b == '\n' || b == 4;
+    bytes.push_back(line_end ? 'x' : b < 256 ? b : (b < 280 ? 27 : (b < 290 ? GAP : PAUSE)));
   }
+  bytes.insert(bytes.end(), {PAUSE, 27, 'O', 'A', 'o', 'k'});
   feed(bytes);
-  for (int i = 0; i < 30000 && !key_script::used_up(); ++i) {
-    read_key(i % 3 == 0 ? KeyRead::Peek : KeyRead::Take);
-    ASSERT_GE(term_key_queue.read_index, 0);
-    ASSERT_LT(term_key_queue.read_index, KEY_QUEUE_SIZE);
-    ASSERT_GE(term_key_queue.write_index, 0);
-    ASSERT_LT(term_key_queue.write_index, KEY_QUEUE_SIZE);
+  Keys keys;
+  for (int i = 0; i < 40000 && !(key_script::used_up() && key_queue_empty() && !keyboard_has_pending()); ++i) {
+    const int32_t key = read_key(KeyRead::Take);
+    if (key >= 0) keys.push_back(key);
   }
+  ASSERT_GE(keys.size(), 3u);
+  EXPECT_EQ(Keys(keys.end() - 3, keys.end()), (Keys{0x48FF, 'o', 'k'}));
 }
 
 }  // namespace
