@@ -74,15 +74,6 @@ int64_t double_to_int64_rounded(double value);
 
 // --- The line editor ----------------------------------------------------------
 
-// The line editor's screen arithmetic. The cell `cells` cells after `from`,
-// counting row by row at the window width (floor division: moving left from
-// column 1 gives the last column of the row above).
-struct ScreenCell {
-  int32_t column;
-  int32_t row;
-};
-ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width);
-
 // Returns the edited line (never fails); *ending, when given, tells how the
 // line ended. The mode picks the cursor shown while waiting: the terminal's
 // own, or a drawn byte 0xFF.

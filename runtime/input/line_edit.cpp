@@ -90,7 +90,7 @@ void LineEditor::start() {
 bool LineEditor::wait_for_input() {
   for (;;) {
     // With handling off, key_arrived_since_asked only reports that standard input has not ended.
-    if (term_kind() == TERM_KIND_OFF) return false;
+    if (!term_handling_active()) return false;
     int wait_ms = -1;
     if (view_.screen_changed() && view_.ready_to_follow(&wait_ms)) return true;
     if (!key_queue_empty() || key_arrived_since_asked()) return true;
@@ -254,7 +254,7 @@ std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt,
   if (ending == nullptr) ending = &ignored;
   *ending = LineEnding::Enter;
   const TakeOver taken = term_take_over();  // started in the background: the terminal is taken now
-  if (term_kind() == TERM_KIND_OFF) return read_plain_line(ending);
+  if (!term_handling_active()) return read_plain_line(ending);
   LineEditor editor(mode, prompt, memory, taken == TakeOver::AfterStop);
   if (editor.run()) {
     if (editor.input_ended()) *ending = LineEnding::EndOfInput;
@@ -262,7 +262,7 @@ std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt,
   }
   std::string line = editor.take_line();
   term_set_cursor_visibility(CURSOR_SHOW);
-  if (term_kind() == TERM_KIND_OFF) {
+  if (!term_handling_active()) {
     // Terminal handling ended while editing (an ignored fatal signal restored
     // the terminal): the rest of the line comes through the terminal's own mode.
     line += read_plain_line(ending);

@@ -7,8 +7,6 @@
 
 namespace {
 
-int64_t floor_mod(int64_t a, int64_t b) { return ((a % b) + b) % b; }
-
 // A byte below 0x80 always begins a unit: it is a whole character of one
 // cell in any locale, and never part of a UTF-8 sequence or a mark.
 bool begins_a_unit(char byte) { return static_cast<unsigned char>(byte) < 0x80; }

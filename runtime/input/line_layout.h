@@ -22,6 +22,9 @@
 #include <string>
 #include <vector>
 
+// The column of a cell offset in rows of width cells (0-based; negative offsets lie in the rows above).
+inline int64_t floor_mod(int64_t a, int64_t b) { return ((a % b) + b) % b; }
+
 // Where a unit of the given cells begins when the cells before it end at
 // offset: a wide one that would cross the right margin starts on the next row.
 int64_t unit_placed_at(int64_t offset, int cells, int32_t width);

@@ -16,8 +16,6 @@ constexpr int kResizeQuietMs = 50;
 // rather than overwritten with blanks.
 constexpr int64_t kMostBlanks = 512;
 
-int64_t floor_mod(int64_t a, int64_t b) { return ((a % b) + b) % b; }
-
 // Lays text out from offset up to the cell before limit and collects what
 // the terminal is sent for it: each unit as it is, or its stand-in where it
 // must not be sent (a control character typed or pasted would act on the

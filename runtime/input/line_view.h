@@ -32,6 +32,15 @@
 #include "runtime/input/input_internal.h"
 #include "runtime/input/line_layout.h"
 
+// A cell of the screen, 1-based. cell_after: the cell `cells` cells after
+// `from`, counting row by row at the window width (floor division: moving
+// left from column 1 gives the last column of the row above).
+struct ScreenCell {
+  int32_t column;
+  int32_t row;
+};
+ScreenCell cell_after(ScreenCell from, int64_t cells, int32_t width);
+
 class LineView {
  public:
   explicit LineView(std::string_view prompt) : prompt_(prompt) {}

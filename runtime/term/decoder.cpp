@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_internal.h"
 
 namespace {
 
@@ -22,16 +21,8 @@ DecodedUnit key(int32_t code, std::size_t length) {
 constexpr DecodedUnit kIncomplete{Unit::Incomplete, -1, 0, 0, 0};
 
 bool graphic(uint8_t b) { return b >= 0x20 && b <= 0x7E; }
-bool line_end(uint8_t b) { return b == '\r' || b == '\n' || b == 4; }
 // ESC ] (OSC), ESC P (DCS), ESC X (SOS), ESC ^ (PM) and ESC _ (APC) begin a control string.
 bool string_introducer(uint8_t b) { return b == ']' || b == 'P' || b == 'X' || b == '^' || b == '_'; }
-
-KeyNode* find_in_level(const KeyNode* level, uint8_t byte) {
-  for (const KeyNode* node = level; node != nullptr; node = node->next_sibling) {
-    if (node->byte == byte) return const_cast<KeyNode*>(node);
-  }
-  return nullptr;
-}
 
 // Reads "n;m" (or "8;n;m" for the size report) from the parameters of a CSI sequence.
 bool parse_numbers(const uint8_t* p, const uint8_t* end, int32_t* values, int count) {
@@ -323,8 +314,8 @@ void KeyDecoder::consume(std::size_t length) {
 KeyEvent KeyDecoder::event_of(const DecodedUnit& unit) const {
   switch (unit.kind) {
     case Unit::Key: return {KeyEvent::Kind::Key, unit.key, 0, 0};
-    case Unit::CursorReport: return {KeyEvent::Kind::CursorReport, -1, unit.a, unit.b};
-    case Unit::SizeReport: return {KeyEvent::Kind::SizeReport, -1, unit.a, unit.b};
+    case Unit::CursorReport: return {KeyEvent::Kind::CursorReport, -1, unit.row, unit.column};
+    case Unit::SizeReport: return {KeyEvent::Kind::SizeReport, -1, unit.row, unit.column};
     default: return {};
   }
 }

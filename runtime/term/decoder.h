@@ -40,6 +40,18 @@ struct KeyNode {
 };
 inline constexpr int32_t KEY_MOUSE_REPORT = 512;  // tree marker, never queued
 
+// The node of a level of the tree (a node and its siblings) that matches byte, or nullptr.
+template <class Node>
+Node* find_in_level(Node* level, uint8_t byte) {
+  for (Node* node = level; node != nullptr; node = node->next_sibling) {
+    if (node->byte == byte) return node;
+  }
+  return nullptr;
+}
+
+// CR, LF and Ctrl+D end a line: the keyboard reads no further until it is taken.
+inline bool line_end(uint8_t b) { return b == '\r' || b == '\n' || b == 4; }
+
 // ECMA-48: a CSI sequence's parameter and intermediate bytes, then its final byte.
 inline bool csi_parameter_or_intermediate(uint8_t b) { return b >= 0x20 && b <= 0x3F; }
 inline bool csi_final(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
@@ -49,7 +61,7 @@ enum class Unit { Key, Ignored, CursorReport, SizeReport, Incomplete };
 struct DecodedUnit {
   Unit kind;
   int32_t key;         // Unit::Key
-  int32_t a, b;        // reports: row and column, or rows and columns
+  int32_t row, column;  // reports: the cursor's row and column, or the window's rows and columns
   std::size_t length;  // bytes it takes (0 when incomplete)
 };
 
@@ -67,7 +79,7 @@ struct KeyEvent {
   enum class Kind : uint8_t { None, Key, CursorReport, SizeReport };
   Kind kind = Kind::None;
   int32_t key = -1;    // Kind::Key
-  int32_t a = 0, b = 0;  // replies: row and column, or rows and columns
+  int32_t row = 0, column = 0;  // replies: the cursor's row and column, or the window's rows and columns
 };
 
 inline constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();

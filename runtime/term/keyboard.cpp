@@ -32,7 +32,6 @@ namespace {
 constexpr std::size_t kFillLimit = 64 * 1024;  // bytes taken per fill: a long paste is decoded in slices
 constexpr int kReserve = 1024;                 // bytes of a backlog left to be read one at a time
 
-bool line_end(uint8_t b) { return b == '\r' || b == '\n' || b == 4; }
 
 // How many bytes the tty holds for reading. Bytes the terminal sent a moment
 // ago may still be on their way into that count: poll() brings them in. A
@@ -55,7 +54,7 @@ int tty_bytes_waiting() {
 // program: SIGTTIN stops it, or, ignored, the read fails.
 bool read_tty_block() {
   Keyboard& k = term_keyboard;
-  if (term.device.tty.fd < 0 || k.ended || term.device.kind == TERM_KIND_OFF) return false;
+  if (term.device.tty.fd < 0 || k.ended || !handling_active()) return false;
   if (k.block.known_waiting <= 0) {
     k.block.known_waiting = tty_bytes_waiting();
     if (k.block.known_waiting <= 0 && term_in_foreground()) return false;

@@ -55,13 +55,6 @@ constexpr int32_t kLetterRowScanCodes[] = {0x10, 0x1E, 0x2C};
 
 const char* termcap_lookup(const char* id) { return tgetstr(id, nullptr); }
 
-KeyNode* find_in_level(KeyNode* level, uint8_t byte) {
-  for (KeyNode* node = level; node != nullptr; node = node->next_sibling) {
-    if (node->byte == byte) return node;
-  }
-  return nullptr;
-}
-
 // Inserts a sequence; an earlier row with the same sequence, or a longer one
 // beginning with it, keeps its key. New nodes go in front of their level.
 void insert_sequence(const uint8_t* bytes, std::size_t length, int32_t key_code) {
@@ -171,8 +164,7 @@ void key_tree_release() {
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
 
 void receive_reply(const KeyEvent& reply) {
-  if (reply.kind == KeyEvent::Kind::CursorReport) reports_receive(Report::Cursor, reply.a, reply.b);
-  if (reply.kind == KeyEvent::Kind::SizeReport) reports_receive(Report::Size, reply.a, reply.b);
+  if (reply.kind == KeyEvent::Kind::CursorReport || reply.kind == KeyEvent::Kind::SizeReport) reports_receive(reply);
 }
 
 // Decodes what has arrived, up to one key: replies met on the way go to the
@@ -201,7 +193,7 @@ int32_t read_key(KeyRead read) {
 bool key_queue_empty() { return term_key_queue.read_index == term_key_queue.write_index; }
 
 int32_t key_arrived_since_asked() {
-  if (term.device.kind == TERM_KIND_OFF) return stream_input_ended() ? 0 : 1;
+  if (!handling_active()) return stream_input_ended() ? 0 : 1;
   read_key(KeyRead::Peek);
   const int32_t arrived = term_key_queue.key_arrived;
   term_key_queue.key_arrived = 0;
@@ -209,7 +201,7 @@ int32_t key_arrived_since_asked() {
 }
 
 std::string next_key_string() {
-  if (term.device.kind == TERM_KIND_OFF) return std::string();
+  if (!handling_active()) return std::string();
   const int32_t key = read_key(KeyRead::Take);
   if (key < 0) return std::string();
   if (key <= 255) return std::string(1, static_cast<char>(key));

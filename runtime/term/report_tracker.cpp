@@ -12,11 +12,11 @@
 
 ReportTracker term_reports;
 
-bool ReportTracker::answer_at(Report report, const Moment& now, int32_t* a, int32_t* b) const {
+bool ReportTracker::answer_at(Report report, const Moment& now, int32_t* row, int32_t* column) const {
   const Awaited& w = of(report);
   if (!w.answered || !(w.asked_at == now)) return false;
-  *a = w.a;
-  *b = w.b;
+  *row = w.row;
+  *column = w.column;
   return true;
 }
 
@@ -37,21 +37,21 @@ void ReportTracker::asked(Report report, const Moment& now, int64_t now_ms) {
 }
 
 // Nobody asked (or a stop since): not a reply. xterm's Ctrl+F3 reads the same as a cursor report.
-bool ReportTracker::receive(Report report, int32_t a, int32_t b, unsigned stops) {
+bool ReportTracker::receive(Report report, int32_t row, int32_t column, unsigned stops) {
   Awaited& w = of(report);
   if (!due(w, stops)) return false;
   w.outstanding = w.waited_out = false;
   w.answered = true;
-  w.a = a;
-  w.b = b;
+  w.row = row;
+  w.column = column;
   return true;
 }
 
-bool ReportTracker::answer(Report report, unsigned resizes, int32_t* a, int32_t* b) const {
+bool ReportTracker::answer(Report report, unsigned resizes, int32_t* row, int32_t* column) const {
   const Awaited& w = of(report);
   if (!w.answered || w.asked_at.resizes != resizes) return false;
-  *a = w.a;
-  *b = w.b;
+  *row = w.row;
+  *column = w.column;
   return true;
 }
 

@@ -60,8 +60,9 @@ bool reply_ends(int* state, uint8_t b) {
 
 }  // namespace
 
-void reports_receive(Report report, int32_t a, int32_t b) {
-  if (!term_reports.receive(report, a, b, term_continue_count())) return;
+void reports_receive(const KeyEvent& reply) {
+  const Report report = reply.kind == KeyEvent::Kind::CursorReport ? Report::Cursor : Report::Size;
+  if (!term_reports.receive(report, reply.row, reply.column, term_continue_count())) return;
   // How long the link took tells how long a key's pieces may be apart.
   term_keyboard.decoder.observe_link_delay(keyboard_now_ms() - term_reports.asked_ms(report));
   publish_due_replies();
@@ -72,8 +73,7 @@ void reports_take_replies() {
   if (term.signals.replies_due > 0) {
     KeyEvent reply;
     const int64_t at = keyboard_now_ms();
-    while (decoder.take_reply(at, &reply))
-      reports_receive(reply.kind == KeyEvent::Kind::CursorReport ? Report::Cursor : Report::Size, reply.a, reply.b);
+    while (decoder.take_reply(at, &reply)) reports_receive(reply);
   }
   term.signals.reply_tail = decoder.reply_tail();
 }
@@ -143,10 +143,10 @@ void reports_await_due_replies(bool for_the_shell) {
   given_back.count = 0;
 }
 
-bool term_query(Report report, int32_t* a, int32_t* b) {
+bool term_query(Report report, int32_t* row, int32_t* column) {
   ReportTracker& tracker = term_reports;
   if (tracker.forget_if_stopped(report, term_continue_count())) publish_due_replies();
-  if (tracker.answer_at(report, now(), a, b)) return true;
+  if (tracker.answer_at(report, now(), row, column)) return true;
   // In the background a reply would land in the foreground job's input.
   if (!term_in_foreground()) return false;
   if (tracker.outstanding(report) && tracker.waited_out(report)) return false;
@@ -170,7 +170,7 @@ bool term_query(Report report, int32_t* a, int32_t* b) {
     }
     keyboard_wait_until(tracker.deadline(report));
   }
-  return tracker.answer(report, term_resize_count(), a, b);
+  return tracker.answer(report, term_resize_count(), row, column);
 }
 
 void term_query_cursor() {
@@ -191,8 +191,8 @@ bool term_ask_cursor(int32_t* column, int32_t* row) {
   term_refresh_size(false);
   int32_t r = 0, c = 0;
   if (!term_query(Report::Cursor, &r, &c)) return false;
-  *column = std::clamp(c, 1, std::max(term_screen.window_columns, 1));
-  *row = std::clamp(r, 1, std::max(term_screen.window_rows, 1));
+  *column = std::clamp(c, 1, std::max(term_window.window_columns, 1));
+  *row = std::clamp(r, 1, std::max(term_window.window_rows, 1));
   tracked_move_to(*column, *row);  // the tracked screen follows the answer
   return true;
 }

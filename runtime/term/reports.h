@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "runtime/term/decoder.h"
+
 enum class Report { Cursor, Size };
 
 // When an answer was given: it holds while all three stay the same.
@@ -25,7 +27,7 @@ class ReportTracker {
   static constexpr int kLateReplyMs = 3000;
 
   // The answer given at this very moment, if there is one.
-  bool answer_at(Report report, const Moment& now, int32_t* a, int32_t* b) const;
+  bool answer_at(Report report, const Moment& now, int32_t* row, int32_t* column) const;
   // A request that went out before a stop is forgotten (the suspend key
   // flushes input); true when one was.
   bool forget_if_stopped(Report report, unsigned stops);
@@ -38,7 +40,7 @@ class ReportTracker {
   int64_t asked_ms(Report report) const { return of(report).asked_ms; }
   unsigned asked_stops(Report report) const { return of(report).asked_at.stops; }
   // A reply: taken if a request of its kind is due (not stopped since); true then.
-  bool receive(Report report, int32_t a, int32_t b, unsigned stops);
+  bool receive(Report report, int32_t row, int32_t column, unsigned stops);
   bool answered(Report report) const { return of(report).answered; }
   // Whether a request went out since the window last changed and the program was last continued.
   bool asked_since(Report report, unsigned resizes, unsigned stops) const {
@@ -46,7 +48,7 @@ class ReportTracker {
     return w.ever_asked && w.asked_at.resizes == resizes && w.asked_at.stops == stops;
   }
   // The answer, unless the window changed while it was on its way (it tells of the old one).
-  bool answer(Report report, unsigned resizes, int32_t* a, int32_t* b) const;
+  bool answer(Report report, unsigned resizes, int32_t* row, int32_t* column) const;
 
   // The replies on their way: how many, until when they are awaited before
   // the terminal is handed back, and the end of the latest query's wait.
@@ -68,7 +70,7 @@ class ReportTracker {
     int64_t deadline_ms;  // the end of the wait for it
     Moment asked_at;      // when it went out: its answer holds while nothing has changed since
     bool answered;        // the reply to the last request came
-    int32_t a, b;         // its values
+    int32_t row, column;  // its values (for the size: rows and columns)
   };
   Awaited& of(Report report) { return report == Report::Cursor ? cursor_ : size_; }
   const Awaited& of(Report report) const { return report == Report::Cursor ? cursor_ : size_; }
@@ -82,11 +84,12 @@ extern ReportTracker term_reports;
 // Asks the terminal for a report; runs with the terminal mutex held. Not
 // while keys are waiting: the reply would come behind them, and reaching it
 // would take keys that may belong to the shell.
-bool term_query(Report report, int32_t* a, int32_t* b);
+bool term_query(Report report, int32_t* row, int32_t* column);
 // Asks where the cursor is, for the tracked screen.
 void term_query_cursor();
 // A reply the decoder met; taken if a request for it is outstanding.
-void reports_receive(Report report, int32_t a, int32_t b);
+// A reply the decoder found, wherever it was found.
+void reports_receive(const KeyEvent& reply);
 // Takes the replies out of what the keyboard holds, while any is awaited.
 void reports_take_replies();
 // Before the terminal is handed back (an exit, a stop, a fatal signal): reads

@@ -17,7 +17,7 @@
 #include "runtime/term/term_internal.h"
 #include "runtime/term/tracked_screen.h"
 
-Screen term_screen;
+TermWindow term_window;
 
 namespace {
 
@@ -32,8 +32,8 @@ constexpr uint32_t kGlyphMask = 0x0800D101;
 
 void term_set_window(int32_t columns, int32_t rows) {
   tracked_resized(columns, rows);  // the tracked screen keeps its top-left part that still fits
-  term_screen.window_columns = columns;
-  term_screen.window_rows = rows;
+  term_window.window_columns = columns;
+  term_window.window_rows = rows;
 }
 
 void term_refresh_size(bool requery) {
@@ -55,16 +55,16 @@ void term_refresh_size(bool requery) {
     columns = kDefaultColumns;
   }
   term_set_window(columns, rows);
-  ++term_screen.size_generation;
+  ++term_window.size_generation;
   if (requery) term_query_cursor();
-  if (term_screen.on_resize != nullptr) term_screen.on_resize();
+  if (term_window.on_resize != nullptr) term_window.on_resize();
 }
 
 bool term_resize_pending() { return handling_active() && term.signals.resize_pending != 0; }
-unsigned term_size_generation() { return term_screen.size_generation; }
+unsigned term_size_generation() { return term_window.size_generation; }
 bool term_wraps_late() { return term.device.late_wrap; }
 
-void term_set_resize_listener(ResizeListener listener) { term_screen.on_resize = listener; }
+void term_set_resize_listener(ResizeListener listener) { term_window.on_resize = listener; }
 
 // --- Writer ------------------------------------------------------------------
 
@@ -132,8 +132,8 @@ void term_window_size(int32_t* columns, int32_t* rows) {
   if (handling_active()) {
     TermLock lock;
     term_refresh_size(true);
-    c = term_screen.window_columns;
-    r = term_screen.window_rows;
+    c = term_window.window_columns;
+    r = term_window.window_rows;
   }
   if (columns != nullptr) *columns = c;
   if (rows != nullptr) *rows = r;
@@ -209,7 +209,7 @@ void term_move_cursor(const CursorMove& move) {
   }
   TermLock lock;
   term_refresh_size(true);
-  const int32_t row = std::clamp(move.to_row, 1, std::max(term_screen.window_rows, 1));
+  const int32_t row = std::clamp(move.to_row, 1, std::max(term_window.window_rows, 1));
   if (stepped) {
     stream_output(out.data(), out.size());
     stream_output_done();

@@ -7,13 +7,13 @@
 
 #include "runtime/term/term_screen.h"
 
-struct Screen {
+struct TermWindow {
   int32_t window_columns = 0;          // 0 until the first size refresh
   int32_t window_rows = 0;
   ResizeListener on_resize = nullptr;  // told after every size refresh
   unsigned size_generation = 0;        // counts size refreshes
 };
-extern Screen term_screen;
+extern TermWindow term_window;
 
 // The size refresh: reads the window size again if a change is pending, and
 // with requery asks where the cursor is for the tracked screen; runs with the

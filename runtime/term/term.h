@@ -32,6 +32,9 @@ inline constexpr int32_t TERM_KIND_OTHER = 2;
 void term_init();
 void term_shutdown();
 int32_t term_kind();
+// Whether the program drives the terminal (its modes, keys and drawing): not
+// when standard input or output is no terminal or TERM cannot be used.
+bool term_handling_active();
 // Started in the background, the terminal is taken when the program first
 // comes to the foreground: called before a line is read, it waits for that
 // (a process in the background is stopped as reading the terminal would stop

@@ -47,7 +47,7 @@ constexpr std::size_t kEntryBufferSize = 4096;
 // the background: then it waits for the foreground. Not driven, output
 // reaches a terminal at once and collects for a file or pipe.
 bool output_watched() {
-  if (term.device.kind != TERM_KIND_OFF) return term.device.output_held == 0 && term_in_foreground();
+  if (handling_active()) return term.device.output_held == 0 && term_in_foreground();
   return term.device.output_is_terminal;
 }
 
@@ -164,7 +164,7 @@ void term_init() {
   term.device = Device{};
   term.device.tty.fd = -1;
   term.device.cursor_shown = true;
-  term_screen.window_columns = term_screen.window_rows = 0;
+  term_window.window_columns = term_window.window_rows = 0;
   term_tracked.shadow.clear();
   // Whether each standard stream is a terminal: decided here, once.
   const bool output_is_terminal = isatty(STDOUT_FILENO);
@@ -230,7 +230,7 @@ TakeOver term_take_over() {
 }
 
 int32_t term_enter_modes() {
-  if (term.device.kind == TERM_KIND_OFF || !term.device.output_is_terminal || !term.device.input_is_terminal) return -1;
+  if (!handling_active() || !term.device.output_is_terminal || !term.device.input_is_terminal) return -1;
   ModeEntry entry;
   if (!term.device.tty.open()) return -1;
   if (tcgetpgrp(STDOUT_FILENO) != getpgid(0)) return -1;  // a background job leaves the terminal alone
@@ -259,7 +259,7 @@ void term_restore() {
 void term_shutdown() {
   SignalsHeld held;  // until the dispositions are back: a signal meanwhile acts on a restored terminal
   stream_flush_at_exit();
-  if (term.device.kind != TERM_KIND_OFF) term_restore();
+  if (handling_active()) term_restore();
   term_signals_restore();
   term.device.kind = TERM_KIND_OFF;
   // A fatal signal that was ignored may have restored the modes already; the stream is still open.
@@ -270,6 +270,7 @@ void term_shutdown() {
 }
 
 int32_t term_kind() { return term.device.kind; }
+bool term_handling_active() { return handling_active(); }
 bool term_input_is_terminal() { return term.device.input_is_terminal; }
 bool term_output_is_terminal() { return term.device.output_is_terminal; }
 
@@ -298,7 +299,7 @@ const char* fixed_sequence(int32_t index) {
 }
 
 bool term_emit(int32_t index, int32_t a, int32_t b) {
-  if (term.device.kind == TERM_KIND_OFF) return false;
+  if (!handling_active()) return false;
   if (index >= 0 && index < CAP_COUNT) {
     if (!expand_capability(index, a, b, put_output)) return false;
     stream_output_done();

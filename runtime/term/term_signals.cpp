@@ -45,7 +45,7 @@ void for_each_handled(F f) {
 
 // After a stop: take the terminal again, but only from the foreground.
 void resume_modes() {
-  if (term.device.kind == TERM_KIND_OFF || !term.signals.modes_left) return;
+  if (!handling_active() || !term.signals.modes_left) return;
   if (!term_in_foreground()) return;  // continued in the background: wait for fg
   modes_enter();
   term.signals.modes_left = 0;
@@ -68,7 +68,7 @@ void on_fatal_signal(int signal) {
   sigaction(signal, &term.signals.saved[signal], nullptr);
   if (!term.signals.fatal_in_progress) {
     term.signals.fatal_in_progress = 1;
-    if (term.device.kind != TERM_KIND_OFF && !term.signals.modes_left) {
+    if (handling_active() && !term.signals.modes_left) {
       leave_line();
       reports_await_due_replies(/*for_the_shell=*/true);
       modes_leave();
@@ -86,7 +86,7 @@ void on_fatal_signal(int signal) {
 
 void on_stop_signal(int) {
   const int saved_errno = errno;
-  if (term.device.kind != TERM_KIND_OFF && !term.signals.modes_left) {
+  if (handling_active() && !term.signals.modes_left) {
     reports_await_due_replies(/*for_the_shell=*/false);
     modes_leave();
     term.signals.modes_left = 1;
@@ -110,7 +110,7 @@ void on_continue_signal(int) {
   const int saved_errno = errno;
   term.signals.continued = term.signals.continued + 1;
   resume_modes();
-  if (term.device.kind != TERM_KIND_OFF) term.signals.resize_pending = 1;
+  if (handling_active()) term.signals.resize_pending = 1;
   keyboard_wake();
   errno = saved_errno;
 }

@@ -92,9 +92,9 @@ namespace {
 // Stores the bytes as one linear run from the cursor's cell.
 // A character of several bytes fills its cells with its first byte and zeros.
 void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
-  const int64_t columns = term_screen.window_columns;
+  const int64_t columns = term_window.window_columns;
   const int64_t offset = (int64_t{term_tracked.cursor_row} - 1) * columns + (term_tracked.cursor_column - 1);
-  const int64_t room = columns * term_screen.window_rows - offset;
+  const int64_t room = columns * term_window.window_rows - offset;
   if (offset < 0 || room <= 0) return;
   const auto attribute = static_cast<uint8_t>((term_tracked.background_colour << 4) | term_tracked.foreground_colour);
   if (!term_text_utf8()) {
@@ -117,9 +117,9 @@ void copy_to_shadow(const uint8_t* bytes, std::size_t length) {
 // One cell further; a line feed, or reaching the last column, advances a line.
 void advance_cursor(bool line_feed) {
   term_tracked.cursor_column += 1;
-  if (line_feed || term_tracked.cursor_column >= term_screen.window_columns) {
+  if (line_feed || term_tracked.cursor_column >= term_window.window_columns) {
     term_tracked.cursor_column = 1;
-    term_tracked.cursor_row = std::min(term_tracked.cursor_row + 1, term_screen.window_rows);
+    term_tracked.cursor_row = std::min(term_tracked.cursor_row + 1, term_window.window_rows);
   }
 }
 
@@ -139,14 +139,14 @@ void tracked_write(const uint8_t* bytes, std::size_t length) {
 
 // A reported cursor outside the window (a terminal gone wrong) is taken at its edge.
 void tracked_move_to(int32_t column, int32_t row) {
-  term_tracked.cursor_column = std::clamp(column, 1, std::max(term_screen.window_columns, 1));
-  term_tracked.cursor_row = std::clamp(row, 1, std::max(term_screen.window_rows, 1));
+  term_tracked.cursor_column = std::clamp(column, 1, std::max(term_window.window_columns, 1));
+  term_tracked.cursor_row = std::clamp(row, 1, std::max(term_window.window_rows, 1));
 }
 
 void tracked_cleared() {
   term_tracked.cursor_column = term_tracked.cursor_row = 1;
   term_tracked.shadow.clear();  // nothing written is left
-  term_tracked.shadow.resize(term_screen.window_columns, term_screen.window_rows);
+  term_tracked.shadow.resize(term_window.window_columns, term_window.window_rows);
 }
 
 void tracked_resized(int32_t columns, int32_t rows) { term_tracked.shadow.resize(columns, rows); }
@@ -208,8 +208,8 @@ int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility) {
   }
   TermLock lock;
   term_refresh_size(true);
-  term_tracked.cursor_column = std::min(column, term_screen.window_columns);
-  term_tracked.cursor_row = std::min(row, term_screen.window_rows);
+  term_tracked.cursor_column = std::min(column, term_window.window_columns);
+  term_tracked.cursor_row = std::min(row, term_window.window_rows);
   term_emit(CAP_CURSOR_MOTION, column - 1, row - 1);
   term_set_cursor_visibility(visibility);
   return pack_cursor(column, row, term_cursor_visible());

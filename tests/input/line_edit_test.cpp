@@ -15,6 +15,7 @@
 
 #include "runtime/input/input_internal.h"
 #include "runtime/input/line_layout.h"
+#include "runtime/input/line_view.h"
 #include "runtime/stream/stream.h"
 #include "runtime/term/term_internal.h"
 #include "tests/support/capture.h"

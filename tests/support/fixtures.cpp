@@ -42,7 +42,7 @@ int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) 
 }  // namespace
 
 InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
-    : saved_device_(term.device), saved_screen_(term_screen), saved_tracked_(term_tracked) {
+    : saved_device_(term.device), saved_screen_(term_window), saved_tracked_(term_tracked) {
   term.device = Device{};
   term.device.kind = TERM_KIND_OTHER;
   term.device.tty.fd = -1;
@@ -62,7 +62,7 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term.device.motions[MOTION_LEFT_BY] = "\033[%p1%dD";
   term.device.motions[MOTION_CLEAR_BELOW] = "\033[J";
   term.device.cursor_shown = true;
-  term_screen = Screen{};
+  term_window = TermWindow{};
   term_tracked = TrackedScreen{};
   forget_keys();
   if (keys != nullptr) key_tree_build(keys);
@@ -70,7 +70,7 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
 
 InventedTerminal::~InventedTerminal() {
   term.device = saved_device_;
-  term_screen = saved_screen_;
+  term_window = saved_screen_;
   term_tracked = saved_tracked_;
   forget_keys();
 }

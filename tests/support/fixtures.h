@@ -32,7 +32,7 @@ class InventedTerminal {
 
  private:
   Device saved_device_;
-  Screen saved_screen_;
+  TermWindow saved_screen_;
   TrackedScreen saved_tracked_;
 };
 

@@ -174,7 +174,7 @@ TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
       }
       for (KeyEvent e; (e = decoder.next(now)).kind != KeyEvent::Kind::None;) {
         events.push_back(e.kind == KeyEvent::Kind::Key ? "k:" + std::to_string(e.key)
-                                                       : "cursor:" + std::to_string(e.a) + ";" + std::to_string(e.b));
+                                                       : "cursor:" + std::to_string(e.row) + ";" + std::to_string(e.column));
       }
     }
     EXPECT_EQ(events, c.events) << c.name;

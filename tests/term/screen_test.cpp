@@ -107,8 +107,8 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
   terminal_.resize(100, 30);
   terminal_.answer("\033[1;1R");
   term_refresh();
-  ASSERT_EQ(term_screen.window_columns, 100);
-  ASSERT_EQ(term_screen.window_rows, 30);
+  ASSERT_EQ(term_window.window_columns, 100);
+  ASSERT_EQ(term_window.window_rows, 30);
   EXPECT_EQ(row_text(1, 1, 79), std::string(79, 'B')) << shadow_screen_text();
   EXPECT_EQ(row_text(25, 1, 79), std::string(79, 'Z')) << shadow_screen_text();
   EXPECT_EQ(row_text(1, 80, 21), std::string(21, '\0'));
@@ -123,7 +123,7 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
     terminal_.resize(size, size);
     terminal_.answer("\033[1;1R");
     term_write("q", 1);
-    EXPECT_EQ(term_screen.window_columns, size);
+    EXPECT_EQ(term_window.window_columns, size);
     EXPECT_LT(term_tracked.shadow.bytes_held(), 256u * 1024);
   }
 }
@@ -147,16 +147,16 @@ TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
   terminal_.answer("\033[1;1R");
   term.signals.resize_pending = 1;
   term_refresh();
-  EXPECT_EQ(term_screen.window_columns, 100);
-  EXPECT_EQ(term_screen.window_rows, 30);
+  EXPECT_EQ(term_window.window_columns, 100);
+  EXPECT_EQ(term_window.window_rows, 30);
   term_keyboard.clock = [] {  // and when the terminal does not answer either: time runs on
     static int64_t now = 0;
     return now += 600;
   };
   term.signals.resize_pending = 1;
   term_refresh();
-  EXPECT_EQ(term_screen.window_columns, 80);
-  EXPECT_EQ(term_screen.window_rows, 25);
+  EXPECT_EQ(term_window.window_columns, 80);
+  EXPECT_EQ(term_window.window_rows, 25);
 }
 
 TEST_F(Screen, CursorReplyAmidTypedKeys) {
