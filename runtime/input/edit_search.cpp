@@ -87,12 +87,12 @@ bool LineEditor::search_key(int32_t code) {
   if (code == KEY_ENTER) {
     end_search();
     end_line();
-  } else if (code == 'G' - '@' || code == KEY_ESCAPE) {
+  } else if (code == ctrl_key('G') || code == KEY_ESCAPE) {
     recall(search.start_index);
     move_to(search.start_position);
     end_search();
-  } else if (code == 'R' - '@' || code == 'S' - '@') {
-    search_again(code == 'R' - '@', false);
+  } else if (code == ctrl_key('R') || code == ctrl_key('S')) {
+    search_again(code == ctrl_key('R'), false);
   } else if (code == KEY_BACKSPACE) {
     drop_last_character(&search.query);
     if (search.query.empty()) {  // nothing to look for: the line found stays, the search marked failed

@@ -25,7 +25,7 @@ KeyPrefix::Taken KeyPrefix::take(int32_t code) {
   if (after_ctrl_x_) {  // Ctrl+X Ctrl+U undoes; Ctrl+X with anything else is nothing
     after_ctrl_x_ = false;
     take_count();
-    return code == 'U' - '@' ? Taken::Undo : Taken::Yes;
+    return code == ctrl_key('U') ? Taken::Undo : Taken::Yes;
   }
   return Taken::No;
 }

@@ -22,8 +22,6 @@ namespace {
 
 constexpr std::size_t kHistoryLines = 100;
 
-constexpr int32_t control(char letter) { return letter - '@'; }
-
 // Standard input is a terminal the program does not drive: the terminal's own
 // line discipline edits and echoes; read up to the line feed. The terminal has
 // echoed that line feed itself when the answer is shown on it too.
@@ -156,38 +154,38 @@ const LineEditor::Binding* LineEditor::binding_for(int32_t code) {
   using E = LineEditor;
   static constexpr Binding kBindings[] = {
       {KEY_ENTER, &E::end_line, nullptr, false},
-      {KEY_HOME, &E::move_home},                  {control('A'), &E::move_home},
-      {KEY_END, &E::move_end},                    {control('E'), &E::move_end},
-      {KEY_LEFT, &E::move_left, &E::move_right},  {control('B'), &E::move_left, &E::move_right},
-      {KEY_RIGHT, &E::move_right, &E::move_left}, {control('F'), &E::move_right, &E::move_left},
+      {KEY_HOME, &E::move_home},                  {ctrl_key('A'), &E::move_home},
+      {KEY_END, &E::move_end},                    {ctrl_key('E'), &E::move_end},
+      {KEY_LEFT, &E::move_left, &E::move_right},  {ctrl_key('B'), &E::move_left, &E::move_right},
+      {KEY_RIGHT, &E::move_right, &E::move_left}, {ctrl_key('F'), &E::move_right, &E::move_left},
       {KEY_CTRL_LEFT, &E::word_back, &E::word_forward}, {KEY_ALT_LEFT, &E::word_back, &E::word_forward},
       {KEY_ALT_B, &E::word_back, &E::word_forward},
       {KEY_CTRL_RIGHT, &E::word_forward, &E::word_back}, {KEY_ALT_RIGHT, &E::word_forward, &E::word_back},
       {KEY_ALT_F, &E::word_forward, &E::word_back},
-      {KEY_UP, &E::row_up_or_older, &E::row_down_or_newer},   {control('P'), &E::recall_older, &E::recall_newer},
-      {KEY_DOWN, &E::row_down_or_newer, &E::row_up_or_older}, {control('N'), &E::recall_newer, &E::recall_older},
+      {KEY_UP, &E::row_up_or_older, &E::row_down_or_newer},   {ctrl_key('P'), &E::recall_older, &E::recall_newer},
+      {KEY_DOWN, &E::row_down_or_newer, &E::row_up_or_older}, {ctrl_key('N'), &E::recall_newer, &E::recall_older},
       {KEY_ALT_LESS, &E::recall_first, nullptr, false},  {KEY_ALT_GREATER, &E::recall_last, nullptr, false},
       {KEY_BACKSPACE, nullptr, nullptr, true, &E::rubout},
       {KEY_DELETE, nullptr, nullptr, true, &E::delete_forward},
-      {control('D'), nullptr, nullptr, true, &E::delete_forward_or_end_input},
-      {control('K'), &E::kill_to_end, &E::kill_to_start},  {control('U'), &E::kill_to_start, nullptr, false},
-      {control('W'), &E::kill_blank_word_before},
+      {ctrl_key('D'), nullptr, nullptr, true, &E::delete_forward_or_end_input},
+      {ctrl_key('K'), &E::kill_to_end, &E::kill_to_start},  {ctrl_key('U'), &E::kill_to_start, nullptr, false},
+      {ctrl_key('W'), &E::kill_blank_word_before},
       {KEY_ALT_BACKSPACE, &E::kill_word_before, &E::kill_word_after},
       {KEY_ALT_D, &E::kill_word_after, &E::kill_word_before},
       {KEY_ALT_BACKSLASH, &E::delete_blanks_around, nullptr, false},
-      {control('Y'), &E::yank, nullptr, false},   {KEY_ALT_Y, &E::yank_previous, nullptr, false},
-      {control('T'), &E::transpose_characters},   {KEY_ALT_T, nullptr, nullptr, true, &E::transpose_words},
+      {ctrl_key('Y'), &E::yank, nullptr, false},   {KEY_ALT_Y, &E::yank_previous, nullptr, false},
+      {ctrl_key('T'), &E::transpose_characters},   {KEY_ALT_T, nullptr, nullptr, true, &E::transpose_words},
       {KEY_ALT_U, nullptr, nullptr, true, &E::upcase_words},
       {KEY_ALT_L, nullptr, nullptr, true, &E::downcase_words},
       {KEY_ALT_C, nullptr, nullptr, true, &E::capitalize_words},
-      {control('_'), nullptr, nullptr, true, &E::undo_times},
-      {control('X'), nullptr, nullptr, true, &E::ctrl_x},
+      {ctrl_key('_'), nullptr, nullptr, true, &E::undo_times},
+      {ctrl_key('X'), nullptr, nullptr, true, &E::ctrl_x},
       {KEY_ALT_R, &E::revert_line, nullptr, false},
-      {control('R'), nullptr, nullptr, true, &E::search_backward},
-      {control('S'), nullptr, nullptr, true, &E::search_forward},
-      {control('V'), nullptr, nullptr, true, &E::quoted_insert},
+      {ctrl_key('R'), nullptr, nullptr, true, &E::search_backward},
+      {ctrl_key('S'), nullptr, nullptr, true, &E::search_forward},
+      {ctrl_key('V'), nullptr, nullptr, true, &E::quoted_insert},
       {KEY_TAB, &E::insert_tab},                  {KEY_ESCAPE, &E::clear, nullptr, false},
-      {control('L'), &E::clear_screen, nullptr, false},
+      {ctrl_key('L'), &E::clear_screen, nullptr, false},
   };
   for (const Binding& binding : kBindings) {
     if (binding.key == code) return &binding;

@@ -7,6 +7,9 @@
 
 // --- Keys -------------------------------------------------------------------
 
+// The code of Ctrl and a letter or one of @[\]^_ (Ctrl+G is 7).
+constexpr int32_t ctrl_key(char c) { return c - '@'; }
+
 // Key codes, shared by the decoder and the line editor. A plain key is the
 // byte received, after two mappings: DEL (127) arrives as 8, LF (10) as 13.
 // Extended keys follow the PC scan-code numbering: scan code x 256 + 255.
