@@ -85,6 +85,9 @@ constexpr std::string_view kUsageStart =
 
 constexpr std::string_view kUsageEnd =
     "\n"
+    "A long option may be shortened to any prefix that names only it (--fr for\n"
+    "--from); -- ends the options.\n"
+    "\n"
     "With no arguments, shows a menu: 1 converts Fahrenheit to Celsius, 2\n"
     "Celsius to Fahrenheit, 3 exits; the result has up to 16 significant digits.\n"
     "With standard input redirected, values are read as fields separated by\n"

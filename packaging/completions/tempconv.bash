@@ -5,12 +5,17 @@ _tempconv() {
   local scales="C F K R celsius fahrenheit kelvin rankine"
   local options="-f --from= -t --to= --difference -d --digits= -p --places= --decimal-comma --invalid= --field= --delimiter= --header --header= -z --zero-terminated -h --help -V --version"
   # bash splits "--from=F" at the "=": the option stands two words back.
+  local attached=""
   if [[ $prev == "=" ]]; then
     prev=${COMP_WORDS[COMP_CWORD-2]:-}
+    attached=yes
   elif [[ $cur == "=" ]]; then
     prev=${COMP_WORDS[COMP_CWORD-1]:-}
     cur=""
+    attached=yes
   fi
+  # --header takes its count only after "=": a word after "--header " is an argument of its own.
+  if [[ $prev == --header && -z $attached ]]; then prev=""; fi
   case $prev in
     -f | --from | -t | --to)
       COMPREPLY=($(compgen -W "$scales" -- "$cur"))
