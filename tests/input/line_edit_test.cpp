@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/input/edit_memory.h"
 #include "runtime/input/input_internal.h"
 #include "runtime/input/line_layout.h"
 #include "runtime/input/line_view.h"
@@ -398,6 +399,54 @@ TEST(LineLayout, KeptAcrossEditsAgreesWithALayoutAfresh) {
       }
     }
   }
+}
+
+// What the editor remembers, without the editor: the ring's order and its
+// bound, gathering and taking back; undo groups and where they leave the
+// cursor; a walk that keeps edits apart from the history it walks.
+TEST(EditMemory, KillRingUndoListAndHistoryWalk) {
+  KillRing ring;
+  for (int i = 0; i < 12; ++i) ring.kill(std::to_string(i), KillRing::Gather::New);
+  ring.kill("+", KillRing::Gather::Append);
+  ring.kill("-", KillRing::Gather::Prepend);
+  EXPECT_EQ(ring.newest(), "-11+");
+  std::string seen;
+  for (int i = 0; i < 10; ++i) seen += ring.previous() + " ";
+  EXPECT_EQ(seen, "10 9 8 7 6 5 4 3 2 -11+ ");  // ten kept, round the ring
+  ring.take_back(KillRing::Gather::Prepend, 1);
+  EXPECT_EQ(ring.newest(), "11+");
+
+  UndoList undo;
+  std::string line = "ab";
+  undo.record(0, "", "ab", 0, true, false);
+  undo.record(2, "", "c", 2, true, false);  // typed where the insertion ended: one group
+  line = "abc";
+  undo.record(0, "a", "", 1, false, false);
+  line = "bc";
+  std::size_t cursor = 0;
+  const UndoList::Changed ignore = [](std::size_t, std::size_t, std::size_t) {};
+  ASSERT_TRUE(undo.undo(line, &cursor, ignore));
+  EXPECT_EQ(line + "|" + std::to_string(cursor), "abc|1");  // the cursor after what came back
+  ASSERT_TRUE(undo.undo(line, &cursor, ignore));
+  EXPECT_EQ(line, "");
+  EXPECT_FALSE(undo.undo(line, &cursor, ignore));
+
+  std::vector<std::string> entries = {"10", "20"};
+  HistoryWalk walk(&entries);
+  std::string shown = "typed";
+  UndoList shown_undo;
+  walk.move_to(0, &shown, &shown_undo);
+  EXPECT_EQ(shown, "10");
+  shown = "15";  // an edit of the entry, kept while walking
+  walk.move_to(2, &shown, &shown_undo);
+  EXPECT_EQ(shown, "typed");
+  EXPECT_EQ(walk.text_of(0, shown), "15");
+  const auto found = walk.search("1", shown, static_cast<int64_t>(shown.size()), true);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->index, 0u);
+  walk.take("20", 100);  // repeats the last entry: not added
+  walk.take("30", 2);    // the oldest goes past the limit
+  EXPECT_EQ(entries, (std::vector<std::string>{"20", "30"}));
 }
 
 TEST(CellAfter, CountsCellsRowByRowWithFloorDivision) {
