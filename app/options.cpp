@@ -6,6 +6,7 @@
 #include <cstring>
 #include <optional>
 
+#include "runtime/input/input.h"
 #include "runtime/term/term_text.h"
 
 namespace {
@@ -94,31 +95,9 @@ constexpr std::string_view kUsageEnd =
     "blanks, commas or line ends, and only the menus and results are printed.\n"
     "\n"
     "Keys while typing an answer at the menu on a terminal (readline's):\n"
-    "  Left, Right, Ctrl+B, Ctrl+F   a character back or forward\n"
-    "  Ctrl+Left, Ctrl+Right         a word back or forward (also Alt+Left, Alt+Right,\n"
-    "                                Alt+B, Alt+F)\n"
-    "  Home, End, Ctrl+A, Ctrl+E     the start or end of the line\n"
-    "  Up, Down                      a row within a wrapped line, else the history\n"
-    "  Ctrl+P, Ctrl+N                the previous or next line typed at this prompt\n"
-    "  Alt+<, Alt+>                  the first line of the history, the line being typed\n"
-    "  Ctrl+R, Ctrl+S                search the history backward or forward as you type\n"
-    "  Backspace, Delete             delete the character before or under the cursor\n"
-    "  Ctrl+K, Ctrl+U, Ctrl+W        delete to the end, to the start, the word before\n"
-    "  Alt+D, Alt+Backspace          delete the word after or before the cursor\n"
-    "  Alt+\\                         delete the blanks around the cursor\n"
-    "  Ctrl+Y, Alt+Y                 insert what the last deletions took; right after,\n"
-    "                                what the ones before took instead\n"
-    "  Ctrl+T, Alt+T                 swap two characters, two words\n"
-    "  Alt+U, Alt+L, Alt+C           the word in upper or lower case, capitalized\n"
-    "  Ctrl+_, Ctrl+X Ctrl+U         undo; Alt+R: undo everything\n"
-    "  Alt+digits, Alt+-             a count for the next key (Alt+3 x: xxx)\n"
-    "  Ctrl+V                        the next key's byte as it is\n"
-    "  Ctrl+D                        delete under the cursor; on an empty line, end\n"
-    "  Tab                           blanks to the next stop of 8\n"
-    "  Escape                        clear the line (Ctrl+Y or Ctrl+_ bring it back)\n"
-    "  Ctrl+L                        clear the screen\n"
-    "  Enter                         take the line\n"
-    "  Ctrl+C, Ctrl+Z                quit, suspend\n"
+    ;
+
+constexpr std::string_view kUsageExit =
     "\n"
     "Exit status: 0 when every value converted (or --invalid=warn or ignore),\n"
     "1 when a value was rejected or reading, writing or memory failed, 2 when\n"
@@ -134,6 +113,23 @@ constexpr std::string_view kVersionText =
 
 constexpr std::size_t kShownBytes = 40;  // of a rejected value or a wrong argument, in its message
 constexpr std::size_t kHelpColumn = 25;
+
+// The editor's keys, from the input layer's list, in two columns.
+void append_key_list(std::string* text) {
+  constexpr std::size_t kKeysColumn = 32;
+  for (const KeyHelp& row : editor_key_help()) {
+    std::string left = "  " + std::string(row.keys);
+    left.resize(std::max(left.size() + 1, kKeysColumn), ' ');
+    std::string_view does = row.does;
+    for (bool first = true; !does.empty(); first = false) {
+      const std::size_t end = std::min(does.find('\n'), does.size());
+      *text += first ? left : std::string(kKeysColumn, ' ');
+      text->append(does.substr(0, end));
+      *text += '\n';
+      does.remove_prefix(std::min(end + 1, does.size()));
+    }
+  }
+}
 
 // The option list of --help, from the table.
 std::string usage_text() {
@@ -153,7 +149,9 @@ std::string usage_text() {
       help.remove_prefix(std::min(end + 1, help.size()));
     }
   }
-  return text.append(kUsageEnd);
+  text.append(kUsageEnd);
+  append_key_list(&text);
+  return text.append(kUsageExit);
 }
 
 // A value, not options: "-" followed by a digit or a point (-40, -.5, -40abc).

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 // INPUT start. On a terminal: the prompt (nullopt: none), then "? " if asked,
@@ -21,3 +22,11 @@ void read_int64_field(int64_t* out);
 void read_double_field(double* out);
 // True when the last field read found the input exhausted before any byte.
 bool input_reached_end();
+
+// The line editor's keys as --help lists them: the keys, and what they do
+// (lines apart by "\n").
+struct KeyHelp {
+  std::string_view keys;
+  std::string_view does;
+};
+std::span<const KeyHelp> editor_key_help();

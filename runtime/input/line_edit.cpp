@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <span>
 
 #include "runtime/input/line_editor.h"
 #include "runtime/stream/stream.h"
@@ -146,6 +147,38 @@ void LineEditor::finish() {
 void LineEditor::show_cursor_as(int32_t visibility) {
   if (term_cursor_visible() != (visibility == CURSOR_SHOW)) term_set_cursor_visibility(visibility);
 }
+
+// The keys as --help lists them, kept beside the bindings below, the search's
+// keys (edit_search.cpp) and the prefix keys (key_prefix.cpp) that give them
+// their meaning: a change to one is a change to this list, and the manual's
+// KEYS section is checked against it.
+constexpr KeyHelp kKeyHelp[] = {
+    {"Left, Right, Ctrl+B, Ctrl+F", "a character back or forward"},
+    {"Ctrl+Left, Ctrl+Right", "a word back or forward (also Alt+Left, Alt+Right,\nAlt+B, Alt+F)"},
+    {"Home, End, Ctrl+A, Ctrl+E", "the start or end of the line"},
+    {"Up, Down", "a row within a wrapped line, else the history"},
+    {"Ctrl+P, Ctrl+N", "the previous or next line typed at this prompt"},
+    {"Alt+<, Alt+>", "the first line of the history, the line being typed"},
+    {"Ctrl+R, Ctrl+S", "search the history backward or forward as you type"},
+    {"Backspace, Delete", "delete the character before or under the cursor"},
+    {"Ctrl+K, Ctrl+U, Ctrl+W", "delete to the end, to the start, the word before"},
+    {"Alt+D, Alt+Backspace", "delete the word after or before the cursor"},
+    {"Alt+\\", "delete the blanks around the cursor"},
+    {"Ctrl+Y, Alt+Y", "insert what the last deletions took; right after,\nwhat the ones before took instead"},
+    {"Ctrl+T, Alt+T", "swap two characters, two words"},
+    {"Alt+U, Alt+L, Alt+C", "the word in upper or lower case, capitalized"},
+    {"Ctrl+_, Ctrl+X Ctrl+U", "undo; Alt+R: undo everything"},
+    {"Alt+digits, Alt+-", "a count for the next key (Alt+3 x: xxx)"},
+    {"Ctrl+V", "the next key's byte as it is"},
+    {"Ctrl+D", "delete under the cursor; on an empty line, end"},
+    {"Tab", "blanks to the next stop of 8"},
+    {"Escape", "clear the line (Ctrl+Y or Ctrl+_ bring it back)"},
+    {"Ctrl+L", "clear the screen"},
+    {"Enter", "take the line"},
+    {"Ctrl+C, Ctrl+Z", "quit, suspend"},
+};
+
+std::span<const KeyHelp> editor_key_help() { return kKeyHelp; }
 
 // The keys of readline's default (emacs) mode that make sense on one line,
 // and the PC keys. Bytes 32 to 255 without a row are typed text; every other
