@@ -84,7 +84,24 @@ bool read_tty_block() {
 // (in the decoder or the key queue), unless a query waits for a reply, which
 // may stand behind that line.
 bool may_read() {
-  return term_reports.waiting || (!term_keyboard.decoder.holds_line_end() && term_key_queue.line_ends == 0);
+  return term_keyboard.past_line_ends || (!term_keyboard.decoder.holds_line_end() && term_key_queue.line_ends == 0);
+}
+
+// The one way from decoded replies to the report tracker: the replies due,
+// taken out of the bytes ahead of keys, and (keyboard_next_event) those met
+// among the keys.
+void take_due_replies() {
+  KeyDecoder& decoder = term_keyboard.decoder;
+  if (term.signals.replies_due > 0) {
+    KeyEvent reply;
+    const int64_t at = keyboard_now_ms();
+    while (decoder.take_reply(at, &reply)) reports_receive(reply);
+  }
+  term.signals.reply_tail = decoder.reply_tail();
+}
+
+bool is_reply(const KeyEvent& event) {
+  return event.kind == KeyEvent::Kind::CursorReport || event.kind == KeyEvent::Kind::SizeReport;
 }
 
 void drain_wake_pipe() {
@@ -114,7 +131,7 @@ void keyboard_fill() {
   if (term.device.key_reader == nullptr) return;
   if (may_read()) {
     k.fill.resize(kFillLimit);
-    const bool past_line_ends = term_reports.waiting;
+    const bool past_line_ends = k.past_line_ends;
     std::size_t taken = 0;
     int64_t arrived = 0;  // when the first of them came
     while (taken < kFillLimit) {
@@ -128,8 +145,10 @@ void keyboard_fill() {
   }
   k.decoder.set_eight_bit_meta(term.device.meta_key && !term_text_utf8());
   k.decoder.set_ended(k.ended);
-  reports_take_replies();
+  take_due_replies();
 }
+
+void keyboard_read_past_line_ends(bool on) { term_keyboard.past_line_ends = on; }
 
 void keyboard_take_what_was_read() {
   Keyboard& k = term_keyboard;
@@ -137,7 +156,7 @@ void keyboard_take_what_was_read() {
     k.decoder.feed(k.block.bytes + k.block.next, k.block.end - k.block.next, keyboard_now_ms());
     k.block.next = k.block.end;
   }
-  reports_take_replies();
+  take_due_replies();
 }
 
 void keyboard_put_back(uint8_t byte) {
@@ -147,7 +166,13 @@ void keyboard_put_back(uint8_t byte) {
   k.block.end = 1;
 }
 
-KeyEvent keyboard_next_event() { return term_keyboard.decoder.next(keyboard_now_ms()); }
+KeyEvent keyboard_next_event() {
+  for (;;) {
+    const KeyEvent event = term_keyboard.decoder.next(keyboard_now_ms());
+    if (!is_reply(event)) return event;
+    reports_receive(event);
+  }
+}
 
 bool keyboard_has_pending() { return term_keyboard.decoder.has_pending(); }
 

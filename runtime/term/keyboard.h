@@ -42,6 +42,7 @@ struct Keyboard {
   KeyDecoder decoder;                // the bytes that are not keys yet
   MillisecondClock clock = nullptr;  // the steady clock when none is set
   bool ended = false;                // the tty reached its end
+  bool past_line_ends = false;       // a query waits for a reply: read on past line ends
   struct {
     uint8_t bytes[4096];
     std::size_t next, end;
@@ -54,8 +55,14 @@ extern Keyboard term_keyboard;
 int keyboard_read_byte();          // the default key reader: the tty, without waiting
 int64_t keyboard_now_ms();
 // Hands what has arrived to the decoder (never past a line end still held,
-// unless a query waits), and the replies among it to the queries.
+// unless told to read past them), and the replies due among it to the
+// report tracker.
 void keyboard_fill();
+// While a query waits for its reply, which may stand behind a line end not
+// yet taken, the keyboard reads on past line ends.
+void keyboard_read_past_line_ends(bool on);
+// The next key the decoder gives, or an event that is not a key (none, or a
+// sequence still arriving); replies on the way go to the report tracker.
 KeyEvent keyboard_next_event();
 bool keyboard_has_pending();
 // Whether keys are waiting that a reply would come behind: a line end not yet

@@ -163,9 +163,6 @@ void key_tree_release() {
 
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
 
-void receive_reply(const KeyEvent& reply) {
-  if (reply.kind == KeyEvent::Kind::CursorReport || reply.kind == KeyEvent::Kind::SizeReport) reports_receive(reply);
-}
 
 // Decodes what has arrived, up to one key: replies met on the way go to the
 // report queries, ignored sequences are dropped, and a sequence still
@@ -178,7 +175,6 @@ int32_t read_key(KeyRead read) {
       code = event.key;
       break;
     }
-    receive_reply(event);
   }
   if (code >= 0) {
     TermLock lock;

@@ -37,8 +37,8 @@ void publish_due_replies() {
 // While a query waits, the keyboard reads on past line ends.
 class Waiting {
  public:
-  Waiting() { term_reports.waiting = true; }
-  ~Waiting() { term_reports.waiting = false; }
+  Waiting() { keyboard_read_past_line_ends(true); }
+  ~Waiting() { keyboard_read_past_line_ends(false); }
   Waiting(const Waiting&) = delete;
   Waiting& operator=(const Waiting&) = delete;
 };
@@ -68,15 +68,6 @@ void reports_receive(const KeyEvent& reply) {
   publish_due_replies();
 }
 
-void reports_take_replies() {
-  KeyDecoder& decoder = term_keyboard.decoder;
-  if (term.signals.replies_due > 0) {
-    KeyEvent reply;
-    const int64_t at = keyboard_now_ms();
-    while (decoder.take_reply(at, &reply)) reports_receive(reply);
-  }
-  term.signals.reply_tail = decoder.reply_tail();
-}
 
 namespace {
 

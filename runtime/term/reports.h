@@ -59,7 +59,6 @@ class ReportTracker {
   };
   Due due(unsigned stops) const;
 
-  bool waiting = false;  // a query waits for its reply: the keyboard reads on past line ends
 
  private:
   struct Awaited {
@@ -88,10 +87,8 @@ bool term_query(Report report, int32_t* row, int32_t* column);
 // Asks where the cursor is, for the tracked screen.
 void term_query_cursor();
 // A reply the decoder met; taken if a request for it is outstanding.
-// A reply the decoder found, wherever it was found.
+// A reply the decoder found: the keyboard hands each one here.
 void reports_receive(const KeyEvent& reply);
-// Takes the replies out of what the keyboard holds, while any is awaited.
-void reports_take_replies();
 // Before the terminal is handed back (an exit, a stop, a fatal signal): reads
 // and drops the bytes up to the end of every reply still on its way, until
 // kLateReplyMs after its request, so that none lands in the shell's input.

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include "runtime/stream/stream.h"
+#include "runtime/term/keyboard.h"
 
 namespace {
 FakeTerminal* current = nullptr;  // the one whose key reader is in use
@@ -71,7 +72,7 @@ void FakeTerminal::answer_requests() {
       }
     }
     // With output redirected the request is not seen: the answer comes while the query waits.
-    if (found == std::string::npos && !(redirected_ && term_reports.waiting)) return;
+    if (found == std::string::npos && !(redirected_ && term_keyboard.past_line_ends)) return;
     if (found != std::string::npos) scanned_ = found + length;
     if (answers_.empty()) {
       if (found == std::string::npos) return;
