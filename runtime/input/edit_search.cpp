@@ -78,31 +78,13 @@ void LineEditor::search_again(bool backward, bool including_here) {
   show_search_prompt();
 }
 
-// A key while searching: text grows the query, Ctrl+R and Ctrl+S look
-// further, Backspace takes back the query's last character, Enter takes
-// the line found, Ctrl+G and Escape give up; any other key takes the line
-// found and then acts as it always does (false: not taken here).
+// A key while searching: a key of the search's table (line_edit.cpp), or
+// text, which grows the query; any other key takes the line found and then
+// acts as it always does (false: not taken here).
 bool LineEditor::search_key(int32_t code) {
   HistorySearch& search = *search_;
-  if (code == KEY_ENTER) {
-    end_search();
-    end_line();
-  } else if (code == ctrl_key('G') || code == KEY_ESCAPE) {
-    recall(search.start_index);
-    move_to(search.start_position);
-    end_search();
-  } else if (code == ctrl_key('R') || code == ctrl_key('S')) {
-    search_again(code == ctrl_key('R'), false);
-  } else if (code == KEY_BACKSPACE) {
-    drop_last_character(&search.query);
-    if (search.query.empty()) {  // nothing to look for: the line found stays, the search marked failed
-      search.failed = true;
-      show_search_prompt();
-    } else {
-      recall(search.start_index);
-      move_to(search.start_position);
-      search_again(search.backward, true);
-    }
+  if (const SearchBinding* binding = search_binding_for(code)) {
+    (this->*binding->action)();
   } else if (code >= 32 && code <= 255) {
     search.query.push_back(static_cast<char>(code));
     search_again(search.backward, true);
@@ -113,4 +95,31 @@ bool LineEditor::search_key(int32_t code) {
     return false;
   }
   return true;
+}
+
+void LineEditor::search_take_line() {
+  end_search();
+  end_line();
+}
+
+void LineEditor::search_give_up() {
+  recall(search_->start_index);
+  move_to(search_->start_position);
+  end_search();
+}
+
+// Backspace takes back the query's last character and searches again from
+// where the search began; down to nothing, the line found stays, the search
+// marked failed.
+void LineEditor::search_drop_character() {
+  HistorySearch& search = *search_;
+  drop_last_character(&search.query);
+  if (search.query.empty()) {
+    search.failed = true;
+    show_search_prompt();
+  } else {
+    recall(search.start_index);
+    move_to(search.start_position);
+    search_again(search.backward, true);
+  }
 }

@@ -226,6 +226,21 @@ const LineEditor::Binding* LineEditor::binding_for(int32_t code) {
   return nullptr;
 }
 
+// The keys of an incremental search (Ctrl+R, Ctrl+S) while it runs: text
+// grows the query, and a key without a row here ends the search and acts.
+const LineEditor::SearchBinding* LineEditor::search_binding_for(int32_t code) {
+  using E = LineEditor;
+  static constexpr SearchBinding kSearchBindings[] = {
+      {KEY_ENTER, &E::search_take_line},     {ctrl_key('G'), &E::search_give_up}, {KEY_ESCAPE, &E::search_give_up},
+      {ctrl_key('R'), &E::search_older},     {ctrl_key('S'), &E::search_newer},
+      {KEY_BACKSPACE, &E::search_drop_character},
+  };
+  for (const SearchBinding& binding : kSearchBindings) {
+    if (binding.key == code) return &binding;
+  }
+  return nullptr;
+}
+
 void LineEditor::apply(int32_t code) {
   const bool typed = code >= 32 && code <= 255 && !search_ && !prefix_.active();
   if (!typed) insert_typed();  // what was typed goes in before any other key acts

@@ -127,6 +127,16 @@ class LineEditor {
   void search_forward(Count count) { begin_search(count.value < 0); }
   void begin_search(bool backward);
   bool search_key(int32_t code);  // true when the search took the key
+  struct SearchBinding {
+    int32_t key;
+    Action action;
+  };
+  static const SearchBinding* search_binding_for(int32_t code);
+  void search_take_line();
+  void search_give_up();
+  void search_older() { search_again(true, false); }
+  void search_newer() { search_again(false, false); }
+  void search_drop_character();
   void search_again(bool backward, bool including_here);
   void end_search();
   void show_search_prompt();
