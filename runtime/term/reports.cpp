@@ -34,6 +34,16 @@ void publish_due_replies() {
   term_keyboard.decoder.await_reply_until(due.wait_end_ms);  // a lone ESC may begin the reply
 }
 
+// The signal paths learn of a question before it leaves, so that a signal
+// that comes right after it awaits its reply (publish_due_replies then
+// says exactly what is due).
+void announce_question() {
+  const int64_t until = keyboard_now_ms() + ReportTracker::kLateReplyMs;
+  if (term.signals.replies_due_until_ms.load(std::memory_order_relaxed) < until)
+    term.signals.replies_due_until_ms.store(until, std::memory_order_relaxed);
+  term.signals.replies_due = term.signals.replies_due + 1;
+}
+
 // While a query waits, the keyboard reads on past line ends.
 class Waiting {
  public:
@@ -144,6 +154,7 @@ bool term_query(Report report, int32_t* row, int32_t* column) {
   if (!tracker.outstanding(report)) {
     if (keyboard_input_waiting()) return false;
     if (!term_emit(report == Report::Cursor ? SEQ_CURSOR_REPORT : SEQ_SIZE_REPORT, 0, 0)) return false;
+    announce_question();
     stream_flush();  // out now, even while output is held: the wait is for its reply
     tracker.asked(report, now(), keyboard_now_ms());
     publish_due_replies();
