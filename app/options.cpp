@@ -114,21 +114,22 @@ constexpr std::string_view kVersionText =
 constexpr std::size_t kShownBytes = 40;  // of a rejected value or a wrong argument, in its message
 constexpr std::size_t kHelpColumn = 25;
 
-// The editor's keys, from the input layer's list, in two columns.
-void append_key_list(std::string* text) {
-  constexpr std::size_t kKeysColumn = 32;
-  for (const KeyHelp& row : editor_key_help()) {
-    std::string left = "  " + std::string(row.keys);
-    left.resize(std::max(left.size() + 1, kKeysColumn), ' ');
-    std::string_view does = row.does;
-    for (bool first = true; !does.empty(); first = false) {
-      const std::size_t end = std::min(does.find('\n'), does.size());
-      *text += first ? left : std::string(kKeysColumn, ' ');
-      text->append(does.substr(0, end));
-      *text += '\n';
-      does.remove_prefix(std::min(end + 1, does.size()));
-    }
+// One entry of a two-column list: left padded to column, then the help's
+// lines ("\n" apart), the later ones indented to the column.
+void append_entry(std::string* text, std::string left, std::string_view help, std::size_t column) {
+  left.resize(std::max(left.size() + 1, column), ' ');
+  for (bool first = true; !help.empty(); first = false) {
+    const std::size_t end = std::min(help.find('\n'), help.size());
+    *text += first ? left : std::string(column, ' ');
+    text->append(help.substr(0, end));
+    *text += '\n';
+    help.remove_prefix(std::min(end + 1, help.size()));
   }
+}
+
+// The editor's keys, from the input layer's list.
+void append_key_list(std::string* text) {
+  for (const KeyHelp& row : editor_key_help()) append_entry(text, "  " + std::string(row.keys), row.does, 32);
 }
 
 // The option list of --help, from the table.
@@ -139,15 +140,7 @@ std::string usage_text() {
     left += row.name;
     if (row.takes == Takes::Value) left += "=" + std::string(row.argument);
     if (row.takes == Takes::OptionalValue) left += "[=" + std::string(row.argument) + "]";
-    left.resize(kHelpColumn, ' ');
-    std::string_view help = row.help;
-    for (bool first = true; !help.empty(); first = false) {
-      const std::size_t end = std::min(help.find('\n'), help.size());
-      text += first ? left : std::string(kHelpColumn, ' ');
-      text.append(help.substr(0, end));
-      text += '\n';
-      help.remove_prefix(std::min(end + 1, help.size()));
-    }
+    append_entry(&text, left, row.help, kHelpColumn);
   }
   text.append(kUsageEnd);
   append_key_list(&text);

@@ -80,12 +80,17 @@ std::string traced(const std::string& folder, const std::string& name, const std
   return script;
 }
 
-std::vector<Cost> converter(const std::string& script, const std::string& trace) {
+// The traced script on an emulated xterm, in a UTF-8 locale.
+PtyOptions session_for(const std::string& script) {
   PtyOptions options;
   options.env = {"TERM=xterm", "LC_ALL=C.UTF-8"};
   options.emulate = true;
   options.program = script;
-  PtySession session(options);
+  return options;
+}
+
+std::vector<Cost> converter(const std::string& script, const std::string& trace) {
+  PtySession session(session_for(script));
   if (!session.wait_for("? ", 10000)) return {};
   session.settle(300);
   session.type("1\r");
@@ -98,11 +103,7 @@ std::vector<Cost> converter(const std::string& script, const std::string& trace)
 }
 
 std::vector<Cost> readline(const std::string& script, const std::string& trace) {
-  PtyOptions options;
-  options.env = {"TERM=xterm", "LC_ALL=C.UTF-8"};
-  options.emulate = true;
-  options.program = script;
-  PtySession session(options);
+  PtySession session(session_for(script));
   if (!session.wait_for(kPrompt, 10000)) {
     std::fprintf(stderr, "bash wrote: %s\n%s\n", session.output().c_str(), session.stderr_text().c_str());
     return {};
