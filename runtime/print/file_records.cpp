@@ -28,8 +28,14 @@ struct Print {
 constinit Print print{};
 
 // The window size was read again: the console's width and column follow.
-void follow_terminal_geometry() {
-  if (console_is_set_up()) console_refresh_geometry();
+// A new window width, perhaps in the middle of a write: the column stays the
+// one the console tracked, within the new width (asking the terminal here
+// would put a question inside the write). The next input asks anyway.
+void follow_terminal_width(int32_t columns) {
+  if (!console_is_set_up()) return;
+  FileRecord& console = print.records.console;
+  console.width = columns;
+  if (columns > 0) console.column %= columns;
 }
 
 // Column after writing data: the bytes after the last CR or LF, or the old
@@ -88,7 +94,7 @@ void console_setup() {
   console = FileRecord{};
   console_refresh_geometry();
   console.operation_table = &print.console_table;
-  term_set_resize_listener(follow_terminal_geometry);
+  term_set_resize_listener(follow_terminal_width);
 }
 
 void console_read_from_stream() {

@@ -190,7 +190,7 @@ bool term_cursor_follows_output() {
 bool term_ask_cursor(int32_t* column, int32_t* row) {
   if (!handling_active()) return false;
   TermLock lock;
-  term_refresh_size(false);
+  term_refresh_size(SizeSource::KernelOrTerminal);
   int32_t r = 0, c = 0;
   if (!term_query(Report::Cursor, &r, &c)) return false;
   *column = std::clamp(c, 1, std::max(term_window.window_columns, 1));

@@ -36,16 +36,22 @@ void term_set_window(int32_t columns, int32_t rows) {
   term_window.window_rows = rows;
 }
 
-void term_refresh_size(bool requery) {
+void term_refresh_size(SizeSource source) {
   if (!term.signals.resize_pending) return;
-  term.signals.resize_pending = 0;
+  term.signals.resize_pending = 0;  // before reading: a change from now on is read next time
   winsize size{};
   if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
+    if (source == SizeSource::Kernel && term_window.window_columns != 0) {
+      term.signals.resize_pending = 1;  // asked at the next size read outside a write
+      return;
+    }
     int32_t rows = 0, columns = 0;
-    if (term_query(Report::Size, &rows, &columns) && rows > 0 && rows <= 0xFFFF && columns > 0 &&
-        columns <= 0xFFFF) {
+    if (source == SizeSource::KernelOrTerminal && term_query(Report::Size, &rows, &columns) && rows > 0 &&
+        rows <= 0xFFFF && columns > 0 && columns <= 0xFFFF) {
       size.ws_row = static_cast<unsigned short>(rows);
       size.ws_col = static_cast<unsigned short>(columns);
+    } else if (source == SizeSource::Kernel) {
+      term.signals.resize_pending = 1;  // the default until a size read can ask
     }
   }
   int32_t rows = size.ws_row;
@@ -56,8 +62,7 @@ void term_refresh_size(bool requery) {
   }
   term_set_window(columns, rows);
   ++term_window.size_generation;
-  if (requery) term_query_cursor();
-  if (term_window.on_resize != nullptr) term_window.on_resize();
+  if (term_window.on_resize != nullptr) term_window.on_resize(columns);
 }
 
 bool term_resize_pending() { return handling_active() && term.signals.resize_pending != 0; }
@@ -108,7 +113,7 @@ void term_write(const void* data, std::size_t length) {
   if (length != 0) term_set_feeds_to_fresh_row(bytes[length - 1] == '\n' ? 0 : 1);
   {
     TermLock lock;
-    term_refresh_size(true);
+    term_refresh_size(SizeSource::Kernel);
   }
   tracked_write(bytes, length);
   {
@@ -131,7 +136,7 @@ void term_window_size(int32_t* columns, int32_t* rows) {
   int32_t c = 80, r = 24;
   if (handling_active()) {
     TermLock lock;
-    term_refresh_size(true);
+    term_refresh_size(SizeSource::KernelOrTerminal);
     c = term_window.window_columns;
     r = term_window.window_rows;
   }
@@ -208,7 +213,7 @@ void term_move_cursor(const CursorMove& move) {
     if (stepped) stepped = append_steps(out, MOTION_RIGHT_BY, MOTION_RIGHT, move.to_column - 1);
   }
   TermLock lock;
-  term_refresh_size(true);
+  term_refresh_size(SizeSource::Kernel);
   const int32_t row = std::clamp(move.to_row, 1, std::max(term_window.window_rows, 1));
   if (stepped) {
     stream_output(out.data(), out.size());

@@ -15,9 +15,14 @@ struct TermWindow {
 };
 extern TermWindow term_window;
 
+// Where a size refresh may look: a write asks the kernel only, so no question
+// to the terminal runs inside a write; a read of the size may also ask the
+// terminal when the kernel cannot tell.
+enum class SizeSource { Kernel, KernelOrTerminal };
 // The size refresh: reads the window size again if a change is pending, and
-// with requery asks where the cursor is for the tracked screen; runs with the
-// terminal mutex held.
-void term_refresh_size(bool requery);
+// tells the resize listener. It never asks where the cursor is: whoever needs
+// the cursor asks after it (term_ask_cursor, term_cursor_position) and the
+// tracked screen takes the answer. Runs with the terminal mutex held.
+void term_refresh_size(SizeSource source);
 // A new window size, as a size refresh finds it (tests set one directly).
 void term_set_window(int32_t columns, int32_t rows);

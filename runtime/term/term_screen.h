@@ -30,8 +30,9 @@ bool term_cursor_follows_output();
 // Whether a character written in the last column leaves the cursor there with
 // the wrap pending ("xn"), rather than moving it to the next row at once.
 bool term_wraps_late();
-// Called after every window-size refresh, with the terminal mutex held.
-using ResizeListener = void (*)();
+// Called after every window-size refresh with the new column count, with the
+// terminal mutex held, perhaps inside a write: it must not ask the terminal.
+using ResizeListener = void (*)(int32_t columns);
 void term_set_resize_listener(ResizeListener listener);
 // Whether the window size changed since it was last read (it is read again at the next use).
 bool term_resize_pending();

@@ -164,7 +164,7 @@ void term_cursor_position(int32_t* column, int32_t* row) {
   int32_t c = 1, r = 1;
   if (handling_active()) {
     TermLock lock;
-    term_refresh_size(false);
+    term_refresh_size(SizeSource::KernelOrTerminal);
     term_query_cursor();
     c = term_tracked.cursor_column;
     r = term_tracked.cursor_row;
@@ -207,7 +207,7 @@ int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility) {
     if (row <= 0) row = current_row;
   }
   TermLock lock;
-  term_refresh_size(true);
+  term_refresh_size(SizeSource::Kernel);
   term_tracked.cursor_column = std::min(column, term_window.window_columns);
   term_tracked.cursor_row = std::min(row, term_window.window_rows);
   term_emit(CAP_CURSOR_MOTION, column - 1, row - 1);

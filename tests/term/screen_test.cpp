@@ -105,7 +105,6 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
     term_write(std::string(79, static_cast<char>('A' + row % 26)).data(), 79);
   }
   terminal_.resize(100, 30);
-  terminal_.answer("\033[1;1R");
   term_refresh();
   ASSERT_EQ(term_window.window_columns, 100);
   ASSERT_EQ(term_window.window_rows, 30);
@@ -116,47 +115,48 @@ TEST_F(Screen, GrowingAndShrinkingKeepTheTopLeftOfBothPlanes) {
   EXPECT_EQ(term_tracked.shadow.attribute(24, 78), 7);
   EXPECT_EQ(term_tracked.shadow.attribute(24, 79), 0);
   terminal_.resize(10, 3);
-  terminal_.answer("\033[1;1R");
   term_refresh();
   EXPECT_EQ(row_text(3, 1, 10), std::string(10, 'D')) << shadow_screen_text();
   for (int size : {1, 1000, 65535}) {  // extreme windows work too, in memory that follows what was written
     terminal_.resize(size, size);
-    terminal_.answer("\033[1;1R");
     term_write("q", 1);
     EXPECT_EQ(term_window.window_columns, size);
     EXPECT_LT(term_tracked.shadow.bytes_held(), 256u * 1024);
   }
 }
 
-TEST_F(Screen, RefreshHappensOncePerChange) {
+// A write reads a new size once and asks the terminal nothing: a question
+// inside a write would wait on a reply between two pieces of output.
+TEST_F(Screen, RefreshHappensOncePerChangeAndAsksNothing) {
   term_write("a", 1);
-  term_write("b", 1);
-  EXPECT_EQ(count(terminal_.output(), kCursorRequest), 0);
+  const unsigned reads = term_size_generation();
   terminal_.resize(90, 20);
-  terminal_.answer("\033[1;1R");
   term_write("c", 1);
   term_write("d", 1);
-  // The refresh asks for the cursor; the console record's geometry takes the same answer.
-  EXPECT_EQ(count(terminal_.output(), kCursorRequest), 1);
+  EXPECT_EQ(term_size_generation(), reads + 1);
+  EXPECT_EQ(count(terminal_.output(), kCursorRequest), 0);
   EXPECT_EQ(console_record()->width, 90);
 }
 
 TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
   terminal_.redirect_stdout_to_file();  // the size ioctl fails now
   terminal_.answer("\033[8;30;100t");
-  terminal_.answer("\033[1;1R");
   term.signals.resize_pending = 1;
-  term_refresh();
-  EXPECT_EQ(term_window.window_columns, 100);
-  EXPECT_EQ(term_window.window_rows, 30);
+  term_refresh();  // a write does not ask: the size is read at the next size read
+  EXPECT_TRUE(term_resize_pending());
+  int32_t columns = 0, rows = 0;
+  term_window_size(&columns, &rows);
+  EXPECT_EQ(columns, 100);
+  EXPECT_EQ(rows, 30);
   term_keyboard.clock = [] {  // and when the terminal does not answer either: time runs on
     static int64_t now = 0;
     return now += 600;
   };
   term.signals.resize_pending = 1;
-  term_refresh();
-  EXPECT_EQ(term_window.window_columns, 80);
-  EXPECT_EQ(term_window.window_rows, 25);
+  term_write("x", 1);  // output since the answer: the next size read asks again
+  term_window_size(&columns, &rows);
+  EXPECT_EQ(columns, 80);
+  EXPECT_EQ(rows, 25);
 }
 
 TEST_F(Screen, CursorReplyAmidTypedKeys) {
