@@ -5,27 +5,68 @@
 
 #include "runtime/term/term.h"
 
+namespace {
+
+// The keys a prefix takes, as readline has them. Ctrl+X and Ctrl+V are the
+// editor's bindings that start theirs; Ctrl+V then takes any key whatever.
+enum class When { Always, Counting, AfterCtrlX };
+using Meaning = KeyPrefix::Meaning;
+struct PrefixBinding {
+  int32_t first_key, last_key;  // Alt+1 to Alt+0 run in steps of 256
+  When when;
+  Meaning meaning;
+};
+constexpr PrefixBinding kPrefixBindings[] = {
+    {KEY_ALT_1, KEY_ALT_0, When::Always, Meaning::Digit},           // starts or extends a count
+    {'0', '9', When::Counting, Meaning::Digit},                     // extends one
+    {KEY_ALT_MINUS, KEY_ALT_MINUS, When::Always, Meaning::Minus},   // negative before digits,
+    {'-', '-', When::Counting, Meaning::Minus},                     // typed after them
+    {ctrl_key('U'), ctrl_key('U'), When::AfterCtrlX, Meaning::Undo},
+};
+
+bool is_key_of(const PrefixBinding& row, int32_t code) {
+  return code >= row.first_key && code <= row.last_key && (code <= 255 || (code & 0xFF) == 0xFF);
+}
+
+int digit_of(int32_t code) {
+  if (code <= '9') return code - '0';
+  return code == KEY_ALT_0 ? 0 : 1 + (code - KEY_ALT_1) / 256;
+}
+
+}  // namespace
+
 KeyPrefix::Taken KeyPrefix::take(int32_t code) {
   if (quoting_) {  // Ctrl+V takes the next key whatever it is, Alt+digits too
     quoting_ = false;
     return Taken::Quoted;
   }
-  const bool alt_digit = code >= KEY_ALT_1 && code <= KEY_ALT_0 && (code & 0xFF) == 0xFF;
-  if (alt_digit || (counting_ && code >= '0' && code <= '9')) {
-    counting_ = true;
-    const int digit = code <= '9' ? code - '0' : (code == KEY_ALT_0 ? 0 : 1 + (code - KEY_ALT_1) / 256);
-    count_ = std::min(count_.value_or(0) * 10 + digit, kMostCount);
-    return Taken::Yes;
+  for (const PrefixBinding& row : kPrefixBindings) {
+    const bool applies = row.when == When::Always || (row.when == When::Counting && counting_) ||
+                         (row.when == When::AfterCtrlX && after_ctrl_x_);
+    if (applies && is_key_of(row, code)) return take_as(row.meaning, code);
   }
-  if (code == KEY_ALT_MINUS || (counting_ && code == '-')) {
-    if (count_) return Taken::Minus;  // after digits, - ends the count and is typed
-    counting_ = negative_ = true;     // before them it makes the count negative, once
-    return Taken::Yes;
-  }
-  if (after_ctrl_x_) {  // Ctrl+X Ctrl+U undoes; Ctrl+X with anything else is nothing
+  if (after_ctrl_x_) {  // Ctrl+X with anything else is nothing
     after_ctrl_x_ = false;
     take_count();
-    return code == ctrl_key('U') ? Taken::Undo : Taken::Yes;
+    return Taken::Yes;
+  }
+  return Taken::No;
+}
+
+KeyPrefix::Taken KeyPrefix::take_as(Meaning meaning, int32_t code) {
+  switch (meaning) {
+    case Meaning::Digit:
+      counting_ = true;
+      count_ = std::min(count_.value_or(0) * 10 + digit_of(code), kMostCount);
+      return Taken::Yes;
+    case Meaning::Minus:
+      if (count_) return Taken::Minus;  // after digits, - ends the count and is typed
+      counting_ = negative_ = true;     // before them it makes the count negative, once
+      return Taken::Yes;
+    case Meaning::Undo:
+      after_ctrl_x_ = false;
+      take_count();
+      return Taken::Undo;
   }
   return Taken::No;
 }

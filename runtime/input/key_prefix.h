@@ -14,6 +14,9 @@ class KeyPrefix {
   // prefix, Ctrl+U after Ctrl+X (undo), a key to put in as it is after
   // Ctrl+V, or a - that ends a count of digits and is typed as many times.
   enum class Taken { No, Yes, Undo, Quoted, Minus };
+  // What a key of a prefix does (the table in key_prefix.cpp): a digit of a
+  // count, its minus, or Ctrl+U after Ctrl+X.
+  enum class Meaning { Digit, Minus, Undo };
   // A count larger than this is taken as this (readline's is larger; a line
   // of this many repeated keys is plenty).
   static constexpr int kMostCount = 100000;
@@ -45,6 +48,8 @@ class KeyPrefix {
   std::optional<int> shown_count() const;
 
  private:
+  Taken take_as(Meaning meaning, int32_t code);
+
   bool counting_ = false;      // a count is being typed
   std::optional<int> count_;   // its digits so far
   bool negative_ = false;
