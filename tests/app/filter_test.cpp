@@ -10,21 +10,9 @@
 
 #include "app/filter.h"
 #include "app/options.h"
+#include "tests/support/filter_feed.h"
 
 namespace {
-
-class Collected final : public FilterSink {
- public:
-  std::string out, messages;
-  void output(std::string_view bytes) override { out.append(bytes); }
-  void rejected(uint64_t line, uint64_t field, std::string_view value, bool cut, ValueError error) override {
-    messages += std::to_string(line) + ":" + std::to_string(field) + ":" + std::string(value) + (cut ? "...:" : ":") +
-                value_error_text(error) + "\n";
-  }
-  void column_unknown(std::string_view name, bool twice) override {
-    messages += "column " + std::string(name) + (twice ? " twice\n" : " missing\n");
-  }
-};
 
 FilterOptions options_from(std::vector<std::string> args) {
   args.insert(args.begin(), "tempconv");
@@ -34,20 +22,6 @@ FilterOptions options_from(std::vector<std::string> args) {
   std::string why;
   EXPECT_EQ(parse_options(static_cast<int>(argv.size()), argv.data(), &request, &why), Parsed::Run) << why;
   return request.filter;
-}
-
-// The input fed in pieces ending at the cuts (increasing).
-Collected filtered(const FilterOptions& options, std::string_view input, const std::vector<std::size_t>& cuts) {
-  Collected sink;
-  LineFilter filter(options, sink);
-  std::size_t from = 0;
-  for (const std::size_t cut : cuts) {
-    filter.feed(input.substr(from, cut - from));
-    from = cut;
-  }
-  filter.feed(input.substr(from));
-  filter.finish();
-  return sink;
 }
 
 std::string repeated(char c, std::size_t n) { return std::string(n, c); }
