@@ -19,10 +19,15 @@ struct KeyQueue {
   int32_t write_index;            // slot of the next push
   int32_t key_arrived;            // set by every push, cleared by key_arrived_since_asked
   int32_t line_ends;              // queued keys that may end a line (Enter, Ctrl+D)
-  KeyNode* tree;                  // escape-sequence tree after ESC; nullptr until built
-  bool tree_built;
 };
 extern KeyQueue term_key_queue;
+
+// The entry's key sequences after ESC, as a tree the decoder walks.
+struct KeySequenceTree {
+  KeyNode* root = nullptr;  // nullptr until built, or for an entry with no keys
+  bool built = false;
+};
+extern KeySequenceTree term_key_tree;
 
 // Capability lookup used to build the escape-sequence tree (tgetstr by default).
 using CapabilityLookup = const char* (*)(const char* id);

@@ -16,6 +16,7 @@
 #include "runtime/term/term_internal.h"
 
 KeyQueue term_key_queue;
+KeySequenceTree term_key_tree;
 
 namespace {
 
@@ -58,7 +59,7 @@ const char* termcap_lookup(const char* id) { return tgetstr(id, nullptr); }
 // Inserts a sequence; an earlier row with the same sequence, or a longer one
 // beginning with it, keeps its key. New nodes go in front of their level.
 void insert_sequence(const uint8_t* bytes, std::size_t length, int32_t key_code) {
-  KeyNode** level = &term_key_queue.tree;
+  KeyNode** level = &term_key_tree.root;
   for (std::size_t i = 0; i < length; ++i) {
     KeyNode* node = find_in_level(*level, bytes[i]);
     const bool created = node == nullptr;
@@ -138,7 +139,7 @@ int32_t key_under_alt(int32_t alt) {
 }
 
 void key_tree_build(CapabilityLookup lookup) {
-  term_key_queue.tree_built = true;
+  term_key_tree.built = true;
   auto insert = [](const char* sequence, int32_t key_code) {
     if (sequence == nullptr || sequence[0] == '\0') return;
     const auto* bytes = reinterpret_cast<const uint8_t*>(sequence) + 1;  // after the ESC
@@ -151,14 +152,13 @@ void key_tree_build(CapabilityLookup lookup) {
 }
 
 const KeyNode* key_tree() {
-  if (!term_key_queue.tree_built) key_tree_build(termcap_lookup);
-  return term_key_queue.tree;
+  if (!term_key_tree.built) key_tree_build(termcap_lookup);
+  return term_key_tree.root;
 }
 
 void key_tree_release() {
-  release_level(term_key_queue.tree);
-  term_key_queue.tree = nullptr;
-  term_key_queue.tree_built = false;
+  release_level(term_key_tree.root);
+  term_key_tree = KeySequenceTree{};
 }
 
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
