@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 // INPUT start. On a terminal: the prompt (nullopt: none), then "? " if asked,
@@ -26,7 +27,7 @@ bool input_reached_end();
 // The line editor's keys as --help lists them: the keys, and what they do
 // (lines apart by "\n").
 struct KeyHelp {
-  std::string_view keys;
+  std::string keys;
   std::string_view does;
 };
 std::span<const KeyHelp> editor_key_help();

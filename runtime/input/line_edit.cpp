@@ -2,9 +2,10 @@
 // The line editor: one line typed and edited on the terminal, wrapping across
 // rows at the window width, scrolling the screen when it runs past the bottom.
 //
-// Keys come from the key queue and act through one key table: the PC keys and
-// readline's default (emacs) bindings that make sense on one line, with each
-// prompt's history, the kill ring and the undo list. In a UTF-8 locale a
+// Keys come from the key queue and act through one key table, which also
+// gives --help its key list: the PC keys and readline's default (emacs)
+// bindings that make sense on one line, with each prompt's history, the kill
+// ring and the undo list. In a UTF-8 locale a
 // character is one unit. Keys change the line and the cursor's place in it;
 // the screen is brought up to date once for all the keys that are waiting (a
 // paste, or a slow link that delivers typing in bursts), from the first
@@ -14,6 +15,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "runtime/input/line_editor.h"
 #include "runtime/stream/stream.h"
@@ -148,82 +151,92 @@ void LineEditor::show_cursor_as(int32_t visibility) {
   if (term_cursor_visible() != (visibility == CURSOR_SHOW)) term_set_cursor_visibility(visibility);
 }
 
-// The keys as --help lists them, kept beside the bindings below, the search's
-// keys (edit_search.cpp) and the prefix keys (key_prefix.cpp) that give them
-// their meaning: a change to one is a change to this list, and the manual's
-// KEYS section is checked against it.
-constexpr KeyHelp kKeyHelp[] = {
-    {"Left, Right, Ctrl+B, Ctrl+F", "a character back or forward"},
-    {"Ctrl+Left, Ctrl+Right", "a word back or forward (also Alt+Left, Alt+Right,\nAlt+B, Alt+F)"},
-    {"Home, End, Ctrl+A, Ctrl+E", "the start or end of the line"},
-    {"Up, Down", "a row within a wrapped line, else the history"},
-    {"Ctrl+P, Ctrl+N", "the previous or next line typed at this prompt"},
-    {"Alt+<, Alt+>", "the first line of the history, the line being typed"},
-    {"Ctrl+R, Ctrl+S", "search the history backward or forward as you type"},
-    {"Backspace, Delete", "delete the character before or under the cursor"},
-    {"Ctrl+K, Ctrl+U, Ctrl+W", "delete to the end, to the start, the word before"},
-    {"Alt+D, Alt+Backspace", "delete the word after or before the cursor"},
-    {"Alt+\\", "delete the blanks around the cursor"},
-    {"Ctrl+Y, Alt+Y", "insert what the last deletions took; right after,\nwhat the ones before took instead"},
-    {"Ctrl+T, Alt+T", "swap two characters, two words"},
-    {"Alt+U, Alt+L, Alt+C", "the word in upper or lower case, capitalized"},
-    {"Ctrl+_, Ctrl+X Ctrl+U", "undo; Alt+R: undo everything"},
-    {"Alt+digits, Alt+-", "a count for the next key (Alt+3 x: xxx)"},
-    {"Ctrl+V", "the next key's byte as it is"},
-    {"Ctrl+D", "delete under the cursor; on an empty line, end"},
-    {"Tab", "blanks to the next stop of 8"},
-    {"Escape", "clear the line (Ctrl+Y or Ctrl+_ bring it back)"},
-    {"Ctrl+L", "clear the screen"},
-    {"Enter", "take the line"},
-    {"Ctrl+C, Ctrl+Z", "quit, suspend"},
-};
-
-std::span<const KeyHelp> editor_key_help() { return kKeyHelp; }
-
 // The keys of readline's default (emacs) mode that make sense on one line,
-// and the PC keys. Bytes 32 to 255 without a row are typed text; every other
-// key is ignored.
-const LineEditor::Binding* LineEditor::binding_for(int32_t code) {
+// and the PC keys, in the order --help lists them. Bytes 32 to 255 without a
+// row are typed text; every other key is ignored. The search's keys are in
+// the table after this one, the keys a prefix takes in key_prefix.cpp.
+std::span<const LineEditor::Binding> LineEditor::bindings() {
   using E = LineEditor;
   static constexpr Binding kBindings[] = {
-      {KEY_ENTER, &E::end_line, nullptr, false},
-      {KEY_HOME, &E::move_home},                  {ctrl_key('A'), &E::move_home},
-      {KEY_END, &E::move_end},                    {ctrl_key('E'), &E::move_end},
-      {KEY_LEFT, &E::move_left, &E::move_right},  {ctrl_key('B'), &E::move_left, &E::move_right},
-      {KEY_RIGHT, &E::move_right, &E::move_left}, {ctrl_key('F'), &E::move_right, &E::move_left},
-      {KEY_CTRL_LEFT, &E::word_back, &E::word_forward}, {KEY_ALT_LEFT, &E::word_back, &E::word_forward},
-      {KEY_ALT_B, &E::word_back, &E::word_forward},
-      {KEY_CTRL_RIGHT, &E::word_forward, &E::word_back}, {KEY_ALT_RIGHT, &E::word_forward, &E::word_back},
-      {KEY_ALT_F, &E::word_forward, &E::word_back},
-      {KEY_UP, &E::row_up_or_older, &E::row_down_or_newer},   {ctrl_key('P'), &E::recall_older, &E::recall_newer},
-      {KEY_DOWN, &E::row_down_or_newer, &E::row_up_or_older}, {ctrl_key('N'), &E::recall_newer, &E::recall_older},
-      {KEY_ALT_LESS, &E::recall_first, nullptr, false},  {KEY_ALT_GREATER, &E::recall_last, nullptr, false},
-      {KEY_BACKSPACE, nullptr, nullptr, true, &E::rubout},
-      {KEY_DELETE, nullptr, nullptr, true, &E::delete_forward},
-      {ctrl_key('D'), nullptr, nullptr, true, &E::delete_forward_or_end_input},
-      {ctrl_key('K'), &E::kill_to_end, &E::kill_to_start},  {ctrl_key('U'), &E::kill_to_start, nullptr, false},
-      {ctrl_key('W'), &E::kill_blank_word_before},
-      {KEY_ALT_BACKSPACE, &E::kill_word_before, &E::kill_word_after},
-      {KEY_ALT_D, &E::kill_word_after, &E::kill_word_before},
-      {KEY_ALT_BACKSLASH, &E::delete_blanks_around, nullptr, false},
-      {ctrl_key('Y'), &E::yank, nullptr, false},   {KEY_ALT_Y, &E::yank_previous, nullptr, false},
-      {ctrl_key('T'), &E::transpose_characters},   {KEY_ALT_T, nullptr, nullptr, true, &E::transpose_words},
-      {KEY_ALT_U, nullptr, nullptr, true, &E::upcase_words},
-      {KEY_ALT_L, nullptr, nullptr, true, &E::downcase_words},
-      {KEY_ALT_C, nullptr, nullptr, true, &E::capitalize_words},
-      {ctrl_key('_'), nullptr, nullptr, true, &E::undo_times},
-      {ctrl_key('X'), nullptr, nullptr, true, &E::ctrl_x},
-      {KEY_ALT_R, &E::revert_line, nullptr, false},
-      {ctrl_key('R'), nullptr, nullptr, true, &E::search_backward},
-      {ctrl_key('S'), nullptr, nullptr, true, &E::search_forward},
-      {ctrl_key('V'), nullptr, nullptr, true, &E::quoted_insert},
-      {KEY_TAB, &E::insert_tab},                  {KEY_ESCAPE, &E::clear, nullptr, false},
-      {ctrl_key('L'), &E::clear_screen, nullptr, false},
+      {KEY_LEFT, "Left", "a character back or forward", &E::move_left, &E::move_right},
+      {KEY_RIGHT, "Right", nullptr, &E::move_right, &E::move_left},
+      {ctrl_key('B'), "Ctrl+B", nullptr, &E::move_left, &E::move_right},
+      {ctrl_key('F'), "Ctrl+F", nullptr, &E::move_right, &E::move_left},
+      {KEY_CTRL_LEFT, "Ctrl+Left", "a word back or forward (also Alt+Left, Alt+Right,\nAlt+B, Alt+F)", &E::word_back,
+       &E::word_forward},
+      {KEY_CTRL_RIGHT, "Ctrl+Right", nullptr, &E::word_forward, &E::word_back},
+      {KEY_ALT_LEFT, nullptr, nullptr, &E::word_back, &E::word_forward},
+      {KEY_ALT_RIGHT, nullptr, nullptr, &E::word_forward, &E::word_back},
+      {KEY_ALT_B, nullptr, nullptr, &E::word_back, &E::word_forward},
+      {KEY_ALT_F, nullptr, nullptr, &E::word_forward, &E::word_back},
+      {KEY_HOME, "Home", "the start or end of the line", &E::move_home},
+      {KEY_END, "End", nullptr, &E::move_end},
+      {ctrl_key('A'), "Ctrl+A", nullptr, &E::move_home},
+      {ctrl_key('E'), "Ctrl+E", nullptr, &E::move_end},
+      {KEY_UP, "Up", "a row within a wrapped line, else the history", &E::row_up_or_older, &E::row_down_or_newer},
+      {KEY_DOWN, "Down", nullptr, &E::row_down_or_newer, &E::row_up_or_older},
+      {ctrl_key('P'), "Ctrl+P", "the previous or next line typed at this prompt", &E::recall_older, &E::recall_newer},
+      {ctrl_key('N'), "Ctrl+N", nullptr, &E::recall_newer, &E::recall_older},
+      {KEY_ALT_LESS, "Alt+<", "the first line of the history, the line being typed", &E::recall_first, nullptr, false},
+      {KEY_ALT_GREATER, "Alt+>", nullptr, &E::recall_last, nullptr, false},
+      {ctrl_key('R'), "Ctrl+R", "search the history backward or forward as you type", nullptr, nullptr, true,
+       &E::search_backward},
+      {ctrl_key('S'), "Ctrl+S", nullptr, nullptr, nullptr, true, &E::search_forward},
+      {KEY_BACKSPACE, "Backspace", "delete the character before or under the cursor", nullptr, nullptr, true,
+       &E::rubout},
+      {KEY_DELETE, "Delete", nullptr, nullptr, nullptr, true, &E::delete_forward},
+      {ctrl_key('K'), "Ctrl+K", "delete to the end, to the start, the word before", &E::kill_to_end, &E::kill_to_start},
+      {ctrl_key('U'), "Ctrl+U", nullptr, &E::kill_to_start, nullptr, false},
+      {ctrl_key('W'), "Ctrl+W", nullptr, &E::kill_blank_word_before},
+      {KEY_ALT_D, "Alt+D", "delete the word after or before the cursor", &E::kill_word_after, &E::kill_word_before},
+      {KEY_ALT_BACKSPACE, "Alt+Backspace", nullptr, &E::kill_word_before, &E::kill_word_after},
+      {KEY_ALT_BACKSLASH, "Alt+\\", "delete the blanks around the cursor", &E::delete_blanks_around, nullptr, false},
+      {ctrl_key('Y'), "Ctrl+Y", "insert what the last deletions took; right after,\nwhat the ones before took instead",
+       &E::yank, nullptr, false},
+      {KEY_ALT_Y, "Alt+Y", nullptr, &E::yank_previous, nullptr, false},
+      {ctrl_key('T'), "Ctrl+T", "swap two characters, two words", &E::transpose_characters},
+      {KEY_ALT_T, "Alt+T", nullptr, nullptr, nullptr, true, &E::transpose_words},
+      {KEY_ALT_U, "Alt+U", "the word in upper or lower case, capitalized", nullptr, nullptr, true, &E::upcase_words},
+      {KEY_ALT_L, "Alt+L", nullptr, nullptr, nullptr, true, &E::downcase_words},
+      {KEY_ALT_C, "Alt+C", nullptr, nullptr, nullptr, true, &E::capitalize_words},
+      {ctrl_key('_'), "Ctrl+_", "undo; Alt+R: undo everything", nullptr, nullptr, true, &E::undo_times},
+      {ctrl_key('X'), "Ctrl+X Ctrl+U", nullptr, nullptr, nullptr, true, &E::ctrl_x},  // Ctrl+X waits for Ctrl+U
+      {KEY_ALT_R, nullptr, nullptr, &E::revert_line, nullptr, false},
+      {kNotBound, "Alt+digits, Alt+-", "a count for the next key (Alt+3 x: xxx)"},  // taken by the prefix
+      {ctrl_key('V'), "Ctrl+V", "the next key's byte as it is", nullptr, nullptr, true, &E::quoted_insert},
+      {ctrl_key('D'), "Ctrl+D", "delete under the cursor; on an empty line, end", nullptr, nullptr, true,
+       &E::delete_forward_or_end_input},
+      {KEY_TAB, "Tab", "blanks to the next stop of 8", &E::insert_tab},
+      {KEY_ESCAPE, "Escape", "clear the line (Ctrl+Y or Ctrl+_ bring it back)", &E::clear, nullptr, false},
+      {ctrl_key('L'), "Ctrl+L", "clear the screen", &E::clear_screen, nullptr, false},
+      {KEY_ENTER, "Enter", "take the line", &E::end_line, nullptr, false},
+      {kNotBound, "Ctrl+C, Ctrl+Z", "quit, suspend"},  // the terminal's signals
   };
-  for (const Binding& binding : kBindings) {
+  return kBindings;
+}
+
+const LineEditor::Binding* LineEditor::binding_for(int32_t code) {
+  for (const Binding& binding : bindings()) {
     if (binding.key == code) return &binding;
   }
   return nullptr;
+}
+
+// The lines of --help's key list, from the bindings' names and help.
+std::span<const KeyHelp> editor_key_help() {
+  static const std::vector<KeyHelp> lines = [] {
+    std::vector<KeyHelp> out;
+    for (const LineEditor::Binding& binding : LineEditor::bindings()) {
+      if (binding.name == nullptr) continue;
+      if (binding.help != nullptr || out.empty()) {
+        out.push_back({binding.name, binding.help != nullptr ? binding.help : ""});
+      } else {
+        out.back().keys += std::string(", ") + binding.name;
+      }
+    }
+    return out;
+  }();
+  return lines;
 }
 
 // The keys of an incremental search (Ctrl+R, Ctrl+S) while it runs: text

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -37,13 +38,22 @@ class LineEditor {
   using CountedAction = void (LineEditor::*)(Count);
   // What a key does: its action, the one a negative count turns it into, and
   // whether a count repeats it; or an action that takes the count itself.
+  // With it, what --help says of the key: its name and its line's text (a
+  // row without text joins the line above; a row without a name is one that
+  // a line's text names). A row for kNotBound is a line of --help only, for
+  // keys whose meaning lies elsewhere (a count's keys, the terminal's signals).
+  static constexpr int32_t kNotBound = -1;
   struct Binding {
     int32_t key;
-    Action action;
+    const char* name;
+    const char* help;
+    Action action = nullptr;
     Action backward = nullptr;
     bool counted = true;
     CountedAction with_count = nullptr;
   };
+  static std::span<const Binding> bindings();
+  friend std::span<const KeyHelp> editor_key_help();
 
   // --- The loop and the screen (line_edit.cpp) ---
   void start();
