@@ -36,23 +36,29 @@ void term_set_window(int32_t columns, int32_t rows) {
   term_window.window_rows = rows;
 }
 
+namespace {
+
+// The size as the terminal reports it, when the kernel cannot tell.
+bool ask_terminal_size(winsize* size) {
+  int32_t rows = 0, columns = 0;
+  if (!term_query(Report::Size, &rows, &columns) || rows <= 0 || rows > 0xFFFF || columns <= 0 || columns > 0xFFFF)
+    return false;
+  size->ws_row = static_cast<unsigned short>(rows);
+  size->ws_col = static_cast<unsigned short>(columns);
+  return true;
+}
+
+}  // namespace
+
 void term_refresh_size(SizeSource source) {
   if (!term.signals.resize_pending) return;
   term.signals.resize_pending = 0;  // before reading: a change from now on is read next time
   winsize size{};
-  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) {
-    if (source == SizeSource::Kernel && term_window.window_columns != 0) {
-      term.signals.resize_pending = 1;  // asked at the next size read outside a write
-      return;
-    }
-    int32_t rows = 0, columns = 0;
-    if (source == SizeSource::KernelOrTerminal && term_query(Report::Size, &rows, &columns) && rows > 0 &&
-        rows <= 0xFFFF && columns > 0 && columns <= 0xFFFF) {
-      size.ws_row = static_cast<unsigned short>(rows);
-      size.ws_col = static_cast<unsigned short>(columns);
-    } else if (source == SizeSource::Kernel) {
-      term.signals.resize_pending = 1;  // the default until a size read can ask
-    }
+  const bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ||
+                     (source == SizeSource::KernelOrTerminal && ask_terminal_size(&size));
+  if (!known && source == SizeSource::Kernel) {
+    term.signals.resize_pending = 1;              // the next size read outside a write asks the terminal
+    if (term_window.window_columns != 0) return;  // until then the size stays; before any, the default
   }
   int32_t rows = size.ws_row;
   int32_t columns = size.ws_col;
