@@ -45,11 +45,7 @@ KeyPrefix::Taken KeyPrefix::take(int32_t code) {
                          (row.when == When::AfterCtrlX && after_ctrl_x_);
     if (applies && is_key_of(row, code)) return take_as(row.meaning, code);
   }
-  if (after_ctrl_x_) {  // Ctrl+X with anything else is nothing
-    after_ctrl_x_ = false;
-    take_count();
-    return Taken::Yes;
-  }
+  if (after_ctrl_x_) return end_ctrl_x(Taken::Yes);  // Ctrl+X with anything else is nothing
   return Taken::No;
 }
 
@@ -64,11 +60,16 @@ KeyPrefix::Taken KeyPrefix::take_as(Meaning meaning, int32_t code) {
       counting_ = negative_ = true;     // before them it makes the count negative, once
       return Taken::Yes;
     case Meaning::Undo:
-      after_ctrl_x_ = false;
-      take_count();
-      return Taken::Undo;
+      return end_ctrl_x(Taken::Undo);
   }
   return Taken::No;
+}
+
+// Ctrl+X has had its second key; a count typed before it is spent.
+KeyPrefix::Taken KeyPrefix::end_ctrl_x(Taken taken) {
+  after_ctrl_x_ = false;
+  take_count();
+  return taken;
 }
 
 KeyPrefix::Count KeyPrefix::take_count() {

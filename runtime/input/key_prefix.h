@@ -49,6 +49,7 @@ class KeyPrefix {
 
  private:
   Taken take_as(Meaning meaning, int32_t code);
+  Taken end_ctrl_x(Taken taken);
 
   bool counting_ = false;      // a count is being typed
   std::optional<int> count_;   // its digits so far

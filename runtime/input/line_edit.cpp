@@ -5,12 +5,11 @@
 // Keys come from the key queue and act through one key table, which also
 // gives --help its key list: the PC keys and readline's default (emacs)
 // bindings that make sense on one line, with each prompt's history, the kill
-// ring and the undo list. In a UTF-8 locale a
-// character is one unit. Keys change the line and the cursor's place in it;
-// the screen is brought up to date once for all the keys that are waiting (a
-// paste, or a slow link that delivers typing in bursts), from the first
-// change on, by the view (line_view.h), which needs no answer from the
-// terminal to handle a key.
+// ring and the undo list. In a UTF-8 locale a character is one unit. Keys
+// change the line and the cursor's place in it; the screen is brought up to
+// date once for all the keys that are waiting (a paste, or a slow link that
+// delivers typing in bursts), from the first change on, by the view
+// (line_view.h), which needs no answer from the terminal to handle a key.
 
 #include <algorithm>
 #include <cstdlib>

@@ -27,15 +27,19 @@ struct Print {
 };
 constinit Print print{};
 
-// The window size was read again: the console's width and column follow.
-// A new window width, perhaps in the middle of a write: the column stays the
-// one the console tracked, within the new width (asking the terminal here
-// would put a question inside the write). The next input asks anyway.
-void follow_terminal_width(int32_t columns) {
-  if (!console_is_set_up()) return;
+// The console's width, and the column it tracked kept within it.
+void take_width(int32_t columns) {
   FileRecord& console = print.records.console;
   console.width = columns;
   if (columns > 0) console.column %= columns;
+}
+
+// The window size was read again, perhaps in the middle of a write: the
+// console follows the width without asking where the cursor is (that would
+// put a question inside the write; the line editor asks where its line
+// starts after a resize).
+void follow_terminal_width(int32_t columns) {
+  if (console_is_set_up()) take_width(columns);
 }
 
 // Column after writing data: the bytes after the last CR or LF, or the old
@@ -105,15 +109,10 @@ void console_read_from_stream() {
 void console_refresh_geometry() {
   int32_t columns = 0;
   term_window_size(&columns, nullptr);
-  print.records.console.width = columns;
-  // Where the terminal says the cursor is; without an answer, the column the
-  // console tracked, within the new width.
+  take_width(columns);
+  // Where the terminal says the cursor is; without an answer, the column tracked.
   int32_t column = 0, row = 0;
-  if (term_ask_cursor(&column, &row)) {
-    print.records.console.column = column - 1;
-  } else if (columns > 0) {
-    print.records.console.column %= columns;
-  }
+  if (term_ask_cursor(&column, &row)) print.records.console.column = column - 1;
 }
 
 int32_t console_write(FileRecord*, const void* bytes, std::size_t length) {

@@ -163,7 +163,6 @@ void key_tree_release() {
 
 void key_queue_push_byte(int32_t byte) { push_key(byte); }
 
-
 // Decodes what has arrived, up to one key: replies met on the way go to the
 // report queries, ignored sequences are dropped, and a sequence still
 // arriving stays for a later call.

@@ -78,7 +78,6 @@ void reports_receive(const KeyEvent& reply) {
   publish_due_replies();
 }
 
-
 namespace {
 
 // Keys met before the terminal is handed back: given back to the terminal's

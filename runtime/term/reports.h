@@ -59,7 +59,6 @@ class ReportTracker {
   };
   Due due(unsigned stops) const;
 
-
  private:
   struct Awaited {
     bool ever_asked;      // a request went out at some time
@@ -86,8 +85,8 @@ extern ReportTracker term_reports;
 bool term_query(Report report, int32_t* row, int32_t* column);
 // Asks where the cursor is, for the tracked screen.
 void term_query_cursor();
-// A reply the decoder met; taken if a request for it is outstanding.
-// A reply the decoder found: the keyboard hands each one here.
+// A reply the decoder found, handed here by the keyboard; taken if a request
+// for it is outstanding.
 void reports_receive(const KeyEvent& reply);
 // Before the terminal is handed back (an exit, a stop, a fatal signal): reads
 // and drops the bytes up to the end of every reply still on its way, until
