@@ -94,6 +94,10 @@ std::size_t LineEditor::words_moved(std::size_t at, int words) {
 // Typed characters gather into a run that goes in as one change when
 // another key comes or the screen is drawn: a paste into the middle of a
 // long line moves what follows once, not once a character.
+void LineEditor::type_text(const Key& key, Count count) {
+  if (key.name == KeyName::Byte) return type_byte(static_cast<char>(key.code), count);
+  for (const char byte : text_of_character(key.code)) type_byte(byte, count);  // a character sent as its code
+}
 void LineEditor::type_byte(char byte, Count count) {
   if (pending_.empty()) pending_count_ = count.value;
   pending_.push_back(byte);
@@ -128,15 +132,61 @@ void LineEditor::insert_tab() {
 }
 
 // The key after Ctrl+V goes in as it is, as many times as Ctrl+V's count
-// says; an Alt key as its ESC, then the key Alt held, typed as usual.
-void LineEditor::insert_quoted(int32_t code) {
+// says; an Alt key as its ESC, then the key Alt held, typed as usual; a
+// paste with every byte as it is, its line breaks too.
+void LineEditor::insert_quoted(const Key& key) {
   const Count count = prefix_.take_quote_count();
   const auto times = static_cast<std::size_t>(std::abs(count.value));
-  if (code >= 0 && code <= 255) return insert(std::string(times, static_cast<char>(code)));
-  const int32_t held = key_under_alt(code);
-  if (held < 0) return;  // another key: nothing to put in
-  insert(std::string(times, '\x1b'));
-  apply(held);
+  if (key.name == KeyName::PasteStart) {
+    quoted_paste_ = true;
+    return begin_paste();
+  }
+  if (key.name == KeyName::Character && key.modifiers == 0) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i) text += text_of_character(key.code);
+    return insert(text);
+  }
+  if (key.modifiers == KEY_ALT) {
+    insert(std::string(times, '\x1b'));
+    return apply(Key{key.name, 0, key.keypad, false, key.code});
+  }
+  const int32_t code = key_code(key);
+  if (code >= 0 && code <= 255) insert(std::string(times, static_cast<char>(code)));  // another key: nothing to put in
+}
+
+// A paste's text gathers until its end, a line break or the drawing, and
+// goes in as one change; the whole paste is one undo step. A Tab in it is a
+// typed Tab's blanks, other control bytes are left out, and a line break
+// ends the line: what follows is for the next prompts, as typed ahead.
+void LineEditor::begin_paste() {
+  finish_character();
+  if (!pasting_) undo_.open_group();
+  pasting_ = true;
+}
+void LineEditor::end_paste() {
+  insert_pasted();
+  if (pasting_) undo_.end_group();
+  pasting_ = quoted_paste_ = false;
+}
+void LineEditor::paste_byte(uint8_t byte) {
+  if (!pasting_) begin_paste();  // the rest of a paste that ended the line before
+  if (quoted_paste_) {
+    pasted_.push_back(static_cast<char>(byte));
+  } else if (byte == '\r' || byte == '\n') {
+    end_paste();
+    end_line();
+  } else if (byte == '\t') {
+    insert_pasted();
+    insert_tab();
+  } else if (byte >= 0x20 && byte != 0x7F) {
+    pasted_.push_back(static_cast<char>(byte));
+  }
+}
+void LineEditor::insert_pasted() {
+  if (pasted_.empty()) return;
+  std::string text;
+  text.swap(pasted_);
+  insert(text);
 }
 void LineEditor::insert(const std::string& bytes, bool typed) {
   if (!bytes.empty()) replace(position_, position_, bytes, position_ + bytes.size(), typed);

@@ -81,12 +81,12 @@ void LineEditor::search_again(bool backward, bool including_here) {
 // A key while searching: a key of the search's table (line_edit.cpp), or
 // text, which grows the query; any other key takes the line found and then
 // acts as it always does (false: not taken here).
-bool LineEditor::search_key(int32_t code) {
+bool LineEditor::search_key(const Key& key) {
   HistorySearch& search = *search_;
-  if (const SearchBinding* binding = search_binding_for(code)) {
+  if (const SearchBinding* binding = search_binding_for(key)) {
     (this->*binding->action)();
-  } else if (code >= 32 && code <= 255) {
-    search.query.push_back(static_cast<char>(code));
+  } else if (key_is_text(key)) {
+    search.query += key.name == KeyName::Byte ? std::string(1, static_cast<char>(key.code)) : text_of_character(key.code);
     search_again(search.backward, true);
   } else {
     // Readline leaves a failed search with the cursor at the line's start, or its end going forward.

@@ -12,30 +12,28 @@ namespace {
 enum class When { Always, Counting, AfterCtrlX };
 using Meaning = KeyPrefix::Meaning;
 struct PrefixBinding {
-  int32_t first_key, last_key;  // Alt+1 to Alt+0 run in steps of 256
+  Key first_key, last_key;  // a run of byte keys with the same modifiers
   When when;
   Meaning meaning;
 };
 constexpr PrefixBinding kPrefixBindings[] = {
-    {KEY_ALT_1, KEY_ALT_0, When::Always, Meaning::Digit},           // starts or extends a count
-    {'0', '9', When::Counting, Meaning::Digit},                     // extends one
-    {KEY_ALT_MINUS, KEY_ALT_MINUS, When::Always, Meaning::Minus},   // negative before digits,
-    {'-', '-', When::Counting, Meaning::Minus},                     // typed after them
-    {ctrl_key('U'), ctrl_key('U'), When::AfterCtrlX, Meaning::Undo},
+    {alt(text_key('0')), alt(text_key('9')), When::Always, Meaning::Digit},  // starts or extends a count
+    {text_key('0'), text_key('9'), When::Counting, Meaning::Digit},          // extends one
+    {alt(text_key('-')), alt(text_key('-')), When::Always, Meaning::Minus},  // negative before digits,
+    {text_key('-'), text_key('-'), When::Counting, Meaning::Minus},          // typed after them
+    {ctrl_byte('U'), ctrl_byte('U'), When::AfterCtrlX, Meaning::Undo},
 };
 
-bool is_key_of(const PrefixBinding& row, int32_t code) {
-  return code >= row.first_key && code <= row.last_key && (code <= 255 || (code & 0xFF) == 0xFF);
+bool is_key_of(const PrefixBinding& row, const Key& key) {
+  return key.name == row.first_key.name && key.modifiers == row.first_key.modifiers && !key.pasted &&
+         key.code >= row.first_key.code && key.code <= row.last_key.code;
 }
 
-int digit_of(int32_t code) {
-  if (code <= '9') return code - '0';
-  return code == KEY_ALT_0 ? 0 : 1 + (code - KEY_ALT_1) / 256;
-}
+int digit_of(const Key& key) { return static_cast<int>(key.code) - '0'; }
 
 }  // namespace
 
-KeyPrefix::Taken KeyPrefix::take(int32_t code) {
+KeyPrefix::Taken KeyPrefix::take(const Key& key) {
   if (quoting_) {  // Ctrl+V takes the next key whatever it is, Alt+digits too
     quoting_ = false;
     return Taken::Quoted;
@@ -43,17 +41,17 @@ KeyPrefix::Taken KeyPrefix::take(int32_t code) {
   for (const PrefixBinding& row : kPrefixBindings) {
     const bool applies = row.when == When::Always || (row.when == When::Counting && counting_) ||
                          (row.when == When::AfterCtrlX && after_ctrl_x_);
-    if (applies && is_key_of(row, code)) return take_as(row.meaning, code);
+    if (applies && is_key_of(row, key)) return take_as(row.meaning, key);
   }
   if (after_ctrl_x_) return end_ctrl_x(Taken::Yes);  // Ctrl+X with anything else is nothing
   return Taken::No;
 }
 
-KeyPrefix::Taken KeyPrefix::take_as(Meaning meaning, int32_t code) {
+KeyPrefix::Taken KeyPrefix::take_as(Meaning meaning, const Key& key) {
   switch (meaning) {
     case Meaning::Digit:
       counting_ = true;
-      count_ = std::min(count_.value_or(0) * 10 + digit_of(code), kMostCount);
+      count_ = std::min(count_.value_or(0) * 10 + digit_of(key), kMostCount);
       return Taken::Yes;
     case Meaning::Minus:
       if (count_) return Taken::Minus;  // after digits, - ends the count and is typed

@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+#include "runtime/term/term_keys.h"
+
 class KeyPrefix {
  public:
   // What became of a key: not taken (it acts as usual), taken by the
@@ -26,7 +28,7 @@ class KeyPrefix {
     bool given = false;
   };
 
-  Taken take(int32_t code);
+  Taken take(const Key& key);
   // Ctrl+X: the next key may be Ctrl+U, undo as many times as the count says.
   void start_ctrl_x(Count count) {
     after_ctrl_x_ = true;
@@ -48,7 +50,7 @@ class KeyPrefix {
   std::optional<int> shown_count() const;
 
  private:
-  Taken take_as(Meaning meaning, int32_t code);
+  Taken take_as(Meaning meaning, const Key& key);
   Taken end_ctrl_x(Taken taken);
 
   bool counting_ = false;      // a count is being typed

@@ -113,11 +113,12 @@ void LineEditor::follow_screen_change(bool now) {
 
 void LineEditor::apply_waiting_keys() {
   while (!line_ended_) {
-    const std::string key = next_key_string();
-    if (key.empty()) break;
-    apply(key_code_of(key));
+    const Key key = next_key();
+    if (!key) break;
+    apply(key);
   }
   insert_typed();  // before the screen is drawn
+  insert_pasted();
 }
 
 void LineEditor::bring_screen_up_to_date() {
@@ -156,67 +157,79 @@ void LineEditor::show_cursor_as(int32_t visibility) {
 // the table after this one, the keys a prefix takes in key_prefix.cpp.
 std::span<const LineEditor::Binding> LineEditor::bindings() {
   using E = LineEditor;
+  constexpr Key kLeft = named_key(KeyName::Left), kRight = named_key(KeyName::Right);
   static constexpr Binding kBindings[] = {
-      {KEY_LEFT, "Left", "a character back or forward", &E::move_left, &E::move_right},
-      {KEY_RIGHT, "Right", nullptr, &E::move_right, &E::move_left},
-      {ctrl_key('B'), "Ctrl+B", nullptr, &E::move_left, &E::move_right},
-      {ctrl_key('F'), "Ctrl+F", nullptr, &E::move_right, &E::move_left},
-      {KEY_CTRL_LEFT, "Ctrl+Left", "a word back or forward (also Alt+Left, Alt+Right,\nAlt+B, Alt+F)", &E::word_back,
+      {kLeft, "Left", "a character back or forward", &E::move_left, &E::move_right},
+      {kRight, "Right", nullptr, &E::move_right, &E::move_left},
+      {ctrl_byte('B'), "Ctrl+B", nullptr, &E::move_left, &E::move_right},
+      {ctrl_byte('F'), "Ctrl+F", nullptr, &E::move_right, &E::move_left},
+      {ctrl(kLeft), "Ctrl+Left", "a word back or forward (also Alt+Left, Alt+Right,\nAlt+B, Alt+F)", &E::word_back,
        &E::word_forward},
-      {KEY_CTRL_RIGHT, "Ctrl+Right", nullptr, &E::word_forward, &E::word_back},
-      {KEY_ALT_LEFT, nullptr, nullptr, &E::word_back, &E::word_forward},
-      {KEY_ALT_RIGHT, nullptr, nullptr, &E::word_forward, &E::word_back},
-      {KEY_ALT_B, nullptr, nullptr, &E::word_back, &E::word_forward},
-      {KEY_ALT_F, nullptr, nullptr, &E::word_forward, &E::word_back},
-      {KEY_HOME, "Home", "the start or end of the line", &E::move_home},
-      {KEY_END, "End", nullptr, &E::move_end},
-      {ctrl_key('A'), "Ctrl+A", nullptr, &E::move_home},
-      {ctrl_key('E'), "Ctrl+E", nullptr, &E::move_end},
-      {KEY_UP, "Up", "a row within a wrapped line, else the history", &E::row_up_or_older, &E::row_down_or_newer},
-      {KEY_DOWN, "Down", nullptr, &E::row_down_or_newer, &E::row_up_or_older},
-      {ctrl_key('P'), "Ctrl+P", "the previous or next line typed at this prompt", &E::recall_older, &E::recall_newer},
-      {ctrl_key('N'), "Ctrl+N", nullptr, &E::recall_newer, &E::recall_older},
-      {KEY_ALT_LESS, "Alt+<", "the first line of the history, the line being typed", &E::recall_first, nullptr, false},
-      {KEY_ALT_GREATER, "Alt+>", nullptr, &E::recall_last, nullptr, false},
-      {ctrl_key('R'), "Ctrl+R", "search the history backward or forward as you type", nullptr, nullptr, true,
+      {ctrl(kRight), "Ctrl+Right", nullptr, &E::word_forward, &E::word_back},
+      {alt(kLeft), nullptr, nullptr, &E::word_back, &E::word_forward},
+      {alt(kRight), nullptr, nullptr, &E::word_forward, &E::word_back},
+      {alt(text_key('b')), nullptr, nullptr, &E::word_back, &E::word_forward},
+      {alt(text_key('f')), nullptr, nullptr, &E::word_forward, &E::word_back},
+      {named_key(KeyName::Home), "Home", "the start or end of the line", &E::move_home},
+      {named_key(KeyName::End), "End", nullptr, &E::move_end},
+      {ctrl_byte('A'), "Ctrl+A", nullptr, &E::move_home},
+      {ctrl_byte('E'), "Ctrl+E", nullptr, &E::move_end},
+      {named_key(KeyName::Up), "Up", "a row within a wrapped line, else the history", &E::row_up_or_older,
+       &E::row_down_or_newer},
+      {named_key(KeyName::Down), "Down", nullptr, &E::row_down_or_newer, &E::row_up_or_older},
+      {ctrl_byte('P'), "Ctrl+P", "the previous or next line typed at this prompt", &E::recall_older, &E::recall_newer},
+      {ctrl_byte('N'), "Ctrl+N", nullptr, &E::recall_newer, &E::recall_older},
+      {alt(text_key('<')), "Alt+<", "the first line of the history, the line being typed", &E::recall_first, nullptr,
+       false},
+      {alt(text_key('>')), "Alt+>", nullptr, &E::recall_last, nullptr, false},
+      {ctrl_byte('R'), "Ctrl+R", "search the history backward or forward as you type", nullptr, nullptr, true,
        &E::search_backward},
-      {ctrl_key('S'), "Ctrl+S", nullptr, nullptr, nullptr, true, &E::search_forward},
-      {KEY_BACKSPACE, "Backspace", "delete the character before or under the cursor", nullptr, nullptr, true,
-       &E::rubout},
-      {KEY_DELETE, "Delete", nullptr, nullptr, nullptr, true, &E::delete_forward},
-      {ctrl_key('K'), "Ctrl+K", "delete to the end, to the start, the word before", &E::kill_to_end, &E::kill_to_start},
-      {ctrl_key('U'), "Ctrl+U", nullptr, &E::kill_to_start, nullptr, false},
-      {ctrl_key('W'), "Ctrl+W", nullptr, &E::kill_blank_word_before},
-      {KEY_ALT_D, "Alt+D", "delete the word after or before the cursor", &E::kill_word_after, &E::kill_word_before},
-      {KEY_ALT_BACKSPACE, "Alt+Backspace", nullptr, &E::kill_word_before, &E::kill_word_after},
-      {KEY_ALT_BACKSLASH, "Alt+\\", "delete the blanks around the cursor", &E::delete_blanks_around, nullptr, false},
-      {ctrl_key('Y'), "Ctrl+Y", "insert what the last deletions took; right after,\nwhat the ones before took instead",
+      {ctrl_byte('S'), "Ctrl+S", nullptr, nullptr, nullptr, true, &E::search_forward},
+      {named_key(KeyName::Backspace), "Backspace", "delete the character before or under the cursor", nullptr, nullptr,
+       true, &E::rubout},
+      {named_key(KeyName::Delete), "Delete", nullptr, nullptr, nullptr, true, &E::delete_forward},
+      {ctrl_byte('K'), "Ctrl+K", "delete to the end, to the start, the word before", &E::kill_to_end, &E::kill_to_start},
+      {ctrl_byte('U'), "Ctrl+U", nullptr, &E::kill_to_start, nullptr, false},
+      {ctrl_byte('W'), "Ctrl+W", nullptr, &E::kill_blank_word_before},
+      {alt(text_key('d')), "Alt+D", "delete the word after or before the cursor", &E::kill_word_after,
+       &E::kill_word_before},
+      {alt(named_key(KeyName::Backspace)), "Alt+Backspace", nullptr, &E::kill_word_before, &E::kill_word_after},
+      {alt(text_key('\\')), "Alt+\\", "delete the blanks around the cursor", &E::delete_blanks_around, nullptr, false},
+      {ctrl_byte('Y'), "Ctrl+Y", "insert what the last deletions took; right after,\nwhat the ones before took instead",
        &E::yank, nullptr, false},
-      {KEY_ALT_Y, "Alt+Y", nullptr, &E::yank_previous, nullptr, false},
-      {ctrl_key('T'), "Ctrl+T", "swap two characters, two words", &E::transpose_characters},
-      {KEY_ALT_T, "Alt+T", nullptr, nullptr, nullptr, true, &E::transpose_words},
-      {KEY_ALT_U, "Alt+U", "the word in upper or lower case, capitalized", nullptr, nullptr, true, &E::upcase_words},
-      {KEY_ALT_L, "Alt+L", nullptr, nullptr, nullptr, true, &E::downcase_words},
-      {KEY_ALT_C, "Alt+C", nullptr, nullptr, nullptr, true, &E::capitalize_words},
-      {ctrl_key('_'), "Ctrl+_", "undo; Alt+R: undo everything", nullptr, nullptr, true, &E::undo_times},
-      {ctrl_key('X'), "Ctrl+X Ctrl+U", nullptr, nullptr, nullptr, true, &E::ctrl_x},  // Ctrl+X waits for Ctrl+U
-      {KEY_ALT_R, nullptr, nullptr, &E::revert_line, nullptr, false},
+      {alt(text_key('y')), "Alt+Y", nullptr, &E::yank_previous, nullptr, false},
+      {ctrl_byte('T'), "Ctrl+T", "swap two characters, two words", &E::transpose_characters},
+      {alt(text_key('t')), "Alt+T", nullptr, nullptr, nullptr, true, &E::transpose_words},
+      {alt(text_key('u')), "Alt+U", "the word in upper or lower case, capitalized", nullptr, nullptr, true,
+       &E::upcase_words},
+      {alt(text_key('l')), "Alt+L", nullptr, nullptr, nullptr, true, &E::downcase_words},
+      {alt(text_key('c')), "Alt+C", nullptr, nullptr, nullptr, true, &E::capitalize_words},
+      {ctrl_byte('_'), "Ctrl+_", "undo; Alt+R: undo everything", nullptr, nullptr, true, &E::undo_times},
+      {ctrl_byte('X'), "Ctrl+X Ctrl+U", nullptr, nullptr, nullptr, true, &E::ctrl_x},  // Ctrl+X waits for Ctrl+U
+      {alt(text_key('r')), nullptr, nullptr, &E::revert_line, nullptr, false},
       {kNotBound, "Alt+digits, Alt+-", "a count for the next key (Alt+3 x: xxx)"},  // taken by the prefix
-      {ctrl_key('V'), "Ctrl+V", "the next key's byte as it is", nullptr, nullptr, true, &E::quoted_insert},
-      {ctrl_key('D'), "Ctrl+D", "delete under the cursor; on an empty line, end", nullptr, nullptr, true,
+      {ctrl_byte('V'), "Ctrl+V", "the next key's byte as it is", nullptr, nullptr, true, &E::quoted_insert},
+      {ctrl_byte('D'), "Ctrl+D", "delete under the cursor; on an empty line, end", nullptr, nullptr, true,
        &E::delete_forward_or_end_input},
-      {KEY_TAB, "Tab", "blanks to the next stop of 8", &E::insert_tab},
-      {KEY_ESCAPE, "Escape", "clear the line (Ctrl+Y or Ctrl+_ bring it back)", &E::clear, nullptr, false},
-      {ctrl_key('L'), "Ctrl+L", "clear the screen", &E::clear_screen, nullptr, false},
-      {KEY_ENTER, "Enter", "take the line", &E::end_line, nullptr, false},
+      {named_key(KeyName::Tab), "Tab", "blanks to the next stop of 8", &E::insert_tab},
+      {named_key(KeyName::Escape), "Escape", "clear the line (Ctrl+Y or Ctrl+_ bring it back)", &E::clear, nullptr,
+       false},
+      {ctrl_byte('L'), "Ctrl+L", "clear the screen", &E::clear_screen, nullptr, false},
+      {named_key(KeyName::Enter), "Enter", "take the line", &E::end_line, nullptr, false},
+      {named_key(KeyName::PasteStart), nullptr, nullptr, &E::begin_paste, nullptr, false},
+      {named_key(KeyName::PasteEnd), nullptr, nullptr, &E::end_paste, nullptr, false},
       {kNotBound, "Ctrl+C, Ctrl+Z", "quit, suspend"},  // the terminal's signals
   };
   return kBindings;
 }
 
-const LineEditor::Binding* LineEditor::binding_for(int32_t code) {
+// Alt with a capital letter is Alt with the small one, as readline takes it.
+const LineEditor::Binding* LineEditor::binding_for(const Key& key) {
+  Key wanted = key;
+  if (wanted.name == KeyName::Byte && wanted.modifiers == KEY_ALT && wanted.code >= 'A' && wanted.code <= 'Z')
+    wanted.code += 'a' - 'A';
   for (const Binding& binding : bindings()) {
-    if (binding.key == code) return &binding;
+    if (binding.key == wanted && binding.key) return &binding;
   }
   return nullptr;
 }
@@ -240,38 +253,44 @@ std::span<const KeyHelp> editor_key_help() {
 
 // The keys of an incremental search (Ctrl+R, Ctrl+S) while it runs: text
 // grows the query, and a key without a row here ends the search and acts.
-const LineEditor::SearchBinding* LineEditor::search_binding_for(int32_t code) {
+const LineEditor::SearchBinding* LineEditor::search_binding_for(const Key& key) {
   using E = LineEditor;
   static constexpr SearchBinding kSearchBindings[] = {
-      {KEY_ENTER, &E::search_take_line},     {ctrl_key('G'), &E::search_give_up}, {KEY_ESCAPE, &E::search_give_up},
-      {ctrl_key('R'), &E::search_older},     {ctrl_key('S'), &E::search_newer},
-      {KEY_BACKSPACE, &E::search_drop_character},
+      {named_key(KeyName::Enter), &E::search_take_line},
+      {ctrl_byte('G'), &E::search_give_up},
+      {named_key(KeyName::Escape), &E::search_give_up},
+      {ctrl_byte('R'), &E::search_older},
+      {ctrl_byte('S'), &E::search_newer},
+      {named_key(KeyName::Backspace), &E::search_drop_character},
   };
   for (const SearchBinding& binding : kSearchBindings) {
-    if (binding.key == code) return &binding;
+    if (binding.key == key) return &binding;
   }
   return nullptr;
 }
 
-void LineEditor::apply(int32_t code) {
-  const bool typed = code >= 32 && code <= 255 && !search_ && !prefix_.active();
+void LineEditor::apply(Key key) {
+  if (key.pasted) return paste_byte(static_cast<uint8_t>(key.code));
+  const bool typed = key_is_text(key) && !search_ && !prefix_.active();
   if (!typed) insert_typed();  // what was typed goes in before any other key acts
   // An Escape taken back comes right after it: what it cleared comes back.
-  if (code == KEY_ESCAPE_UNDONE) return undo_escape();
-  if (code == KEY_ESCAPE) {
+  if (key.name == KeyName::EscapeTakenBack) return undo_escape();
+  if (key == named_key(KeyName::Escape)) {
     before_escape_ = BeforeEscape{search_,         history_.shown(), position_,    prefix_,
                                   last_was_kill_,  gathering_kills_, last_was_yank_, yanked_from_,
                                   yanked_length_, undo_.changes()};
   } else {
     before_escape_.reset();
   }
-  if (search_ && search_key(code)) return;
+  if (search_ && search_key(key)) return;
   // A count (Alt+digits and Alt+-, then digits), Ctrl+X or Ctrl+V in progress takes the key.
-  switch (prefix_.take(code)) {
-    case KeyPrefix::Taken::Yes: return show_count();
+  switch (prefix_.take(key)) {
+    case KeyPrefix::Taken::Yes:
+      if (key.name == KeyName::PasteStart) break;  // Ctrl+X's second key, and a paste nonetheless
+      return show_count();
     case KeyPrefix::Taken::Undo: return undo_times(prefix_.take_ctrl_x_count());
-    case KeyPrefix::Taken::Quoted: return insert_quoted(code);
-    case KeyPrefix::Taken::Minus: code = '-'; break;
+    case KeyPrefix::Taken::Quoted: return insert_quoted(key);
+    case KeyPrefix::Taken::Minus: key = text_key('-'); break;
     case KeyPrefix::Taken::No: break;
   }
   const Count count = prefix_.take_count();
@@ -282,10 +301,10 @@ void LineEditor::apply(int32_t code) {
   last_was_kill_ = false;
   const bool after_yank = last_was_yank_;
   last_was_yank_ = false;
-  if (code >= 32 && code <= 255) return type_byte(static_cast<char>(code), count);
+  if (key_is_text(key)) return type_text(key, count);
   finish_character();  // a key that is not text ends an unfinished character
-  if (code == KEY_ALT_Y && !after_yank) return;  // Alt+Y only right after a yank
-  if (const Binding* binding = binding_for(code)) run_binding(*binding, count);
+  if (key == alt(text_key('y')) && !after_yank) return;  // Alt+Y only right after a yank
+  if (const Binding* binding = binding_for(key)) run_binding(*binding, count);
 }
 
 void LineEditor::run_binding(const Binding& binding, Count count) {

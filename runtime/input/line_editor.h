@@ -42,9 +42,9 @@ class LineEditor {
   // row without text joins the line above; a row without a name is one that
   // a line's text names). A row for kNotBound is a line of --help only, for
   // keys whose meaning lies elsewhere (a count's keys, the terminal's signals).
-  static constexpr int32_t kNotBound = -1;
+  static constexpr Key kNotBound{};
   struct Binding {
-    int32_t key;
+    Key key;
     const char* name;
     const char* help;
     Action action = nullptr;
@@ -63,10 +63,10 @@ class LineEditor {
   void bring_screen_up_to_date();
   void finish();
   void show_cursor_as(int32_t visibility);
-  void apply(int32_t code);
+  void apply(Key key);
   void run_binding(const Binding& binding, Count count);
   void show_count();  // "(arg: N) " in place of the prompt while a count is typed
-  static const Binding* binding_for(int32_t code);
+  static const Binding* binding_for(const Key& key);
 
   // --- Commands (edit_commands.cpp) ---
   void move_home();
@@ -84,6 +84,7 @@ class LineEditor {
   std::size_t word_end_after(std::size_t at) const;
   std::size_t words_moved(std::size_t at, int words);  // by word ends forward, word starts back
 
+  void type_text(const Key& key, Count count);
   void type_byte(char byte, Count count);
   void finish_character();
   void insert_typed();
@@ -92,7 +93,12 @@ class LineEditor {
   void yank();
   void yank_previous();
   void quoted_insert(Count count) { prefix_.start_quoting(count); }
-  void insert_quoted(int32_t code);
+  void insert_quoted(const Key& key);
+  // A bracketed paste: its text goes in as one change, its line breaks end the line.
+  void begin_paste();
+  void end_paste();
+  void paste_byte(uint8_t byte);
+  void insert_pasted();
   void delete_before();
   void delete_under();
   void rubout(Count count);
@@ -136,12 +142,12 @@ class LineEditor {
   void search_backward(Count count) { begin_search(count.value >= 0); }
   void search_forward(Count count) { begin_search(count.value < 0); }
   void begin_search(bool backward);
-  bool search_key(int32_t code);  // true when the search took the key
+  bool search_key(const Key& key);  // true when the search took the key
   struct SearchBinding {
-    int32_t key;
+    Key key;
     Action action;
   };
-  static const SearchBinding* search_binding_for(int32_t code);
+  static const SearchBinding* search_binding_for(const Key& key);
   void search_take_line();
   void search_give_up();
   void search_older() { search_again(true, false); }
@@ -163,6 +169,9 @@ class LineEditor {
   std::string typed_;           // characters typed since the last other key, not in the line yet
   std::string pending_;         // the first bytes of a UTF-8 character still being typed
   int pending_count_ = 1;       // ... and how many times it goes in (none when not above 0)
+  std::string pasted_;          // a paste's text not in the line yet
+  bool pasting_ = false;        // within a paste: its changes are one undo group
+  bool quoted_paste_ = false;   // ... after Ctrl+V: every byte goes in as it is
   std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary
   bool cursor_moved_ = false;   // the cursor moved since the screen was brought up to date
   bool redraw_all_ = false;     // ... or the prompt changed: everything is drawn again

@@ -4,22 +4,27 @@
 // a test drives every timing case with a script of bytes and times.
 //
 // A key is a plain byte or an escape sequence. Sequences are recognised with
-// the escape-sequence tree built from the terminal entry's key strings (and
-// the usual spellings); any other sequence is skipped by its ECMA-48 syntax,
-// and the keys after it are kept: CSI runs to its final byte, SS3 takes one
-// byte, a control string (OSC, DCS, SOS, PM, APC) runs to BEL or ST, and ESC
-// with any other byte is that byte with Alt. Cursor and size reports are
-// recognised wherever they arrive: a reply is never a key.
+// the escape-sequence tree built from the terminal entry's key strings, then
+// by their parameters, in every form terminals send (xterm's modifiers,
+// CSI u and the kitty keyboard protocol, modifyOtherKeys, rxvt's, the
+// keypad's SS3 keys); any other sequence is skipped by its ECMA-48 syntax,
+// and the keys after it are kept: CSI runs to its final byte, a control
+// string (OSC, DCS, SOS, PM, APC) runs to BEL or ST, and ESC with any other
+// byte is that byte with Alt. Cursor, size, keyboard-protocol and device
+// attribute reports are recognised wherever they arrive: a reply is never a
+// key. A bracketed paste's text is bytes, marked pasted, up to its end mark.
 //
 // Time: a lone ESC waits the escape delay for more, or longer on a link that
 // has shown pieces of sequences or replies coming late (as long as the
 // latest seen, within the sequence limit), and while a report is awaited
 // until the reply's deadline (the ESC may begin it); a begun sequence waits
-// the sequence limit for its next byte. A lone Escape that was acted on
+// the sequence limit for its next byte; where the terminal sends the Escape
+// key as a sequence of its own (the kitty protocol), a lone ESC is the start
+// of a sequence and waits as long. A lone Escape that was acted on
 // because nothing followed in time is taken back when the bytes that follow
 // it (within the sequence limit, no key between) make with it what a
 // terminal sends and a person does not type: a CSI or SS3 key, a reply or a
-// control string. The decoder then gives KEY_ESCAPE_UNDONE before that key,
+// control string. The decoder then gives KeyName::EscapeTakenBack before that key,
 // so the line ends up as if the sequence had come whole. Anything else
 // after it (ESC and a letter: Alt with it; "[7" and Enter) is what it is:
 // the Escape stands and the bytes are keys after it.
@@ -30,6 +35,8 @@
 #include <limits>
 #include <string_view>
 #include <vector>
+
+#include "runtime/term/term_keys.h"
 
 // A node of the escape-sequence tree (keys.cpp builds it from the entry).
 struct KeyNode {
@@ -57,29 +64,32 @@ inline bool csi_parameter_or_intermediate(uint8_t b) { return b >= 0x20 && b <= 
 inline bool csi_final(uint8_t b) { return b >= 0x40 && b <= 0x7E; }
 
 // What the bytes at the front are. complete: no more bytes will join them.
-enum class Unit { Key, Ignored, CursorReport, SizeReport, Incomplete };
+enum class Unit { Key, Ignored, CursorReport, SizeReport, KeyboardReport, AttributesReport, Incomplete };
 struct DecodedUnit {
   Unit kind;
-  int32_t key;         // Unit::Key
-  int32_t row, column;  // reports: the cursor's row and column, or the window's rows and columns
-  std::size_t length;  // bytes it takes (0 when incomplete)
+  Key key;              // Unit::Key
+  int32_t row, column;  // reports: the cursor's row and column, the window's rows and columns, the keyboard's flags
+  std::size_t length;   // bytes it takes (0 when incomplete)
 };
 
 // How bytes read as keys: the tree of the entry's sequences (after the ESC),
-// and whether a byte from 0x80 to 0xFF is Alt with its low seven bits (xterm's
-// 8-bit meta, outside a UTF-8 locale).
+// whether a byte from 0x80 to 0xFF is Alt with its low seven bits (xterm's
+// 8-bit meta, outside a UTF-8 locale), and whether text is UTF-8 (ESC and a
+// character is Alt with it).
 struct KeyGrammar {
   const KeyNode* tree;
   bool eight_bit_meta;
+  bool utf8 = false;
 };
 DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete, const KeyGrammar& grammar);
 
 // What the decoder gives: a key, a reply, or nothing yet.
 struct KeyEvent {
-  enum class Kind : uint8_t { None, Key, CursorReport, SizeReport };
+  enum class Kind : uint8_t { None, Key, CursorReport, SizeReport, KeyboardReport, AttributesReport };
   Kind kind = Kind::None;
-  int32_t key = -1;    // Kind::Key
-  int32_t row = 0, column = 0;  // replies: the cursor's row and column, or the window's rows and columns
+  Key key;                      // Kind::Key
+  int32_t row = 0, column = 0;  // replies: the cursor's row and column, the window's rows and columns, the keyboard's flags
+  bool is_reply() const { return kind != Kind::None && kind != Kind::Key; }
 };
 
 inline constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
@@ -97,6 +107,9 @@ class KeyDecoder {
   const Timing& timing() const { return timing_; }
   void set_tree_source(TreeSource source) { tree_source_ = source; }
   void set_eight_bit_meta(bool on) { eight_bit_meta_ = on; }
+  void set_utf8(bool on) { utf8_ = on; }
+  // The terminal sends the Escape key as a sequence of its own: a lone ESC begins one.
+  void set_escape_reported(bool on) { escape_reported_ = on; }
   // While a report is awaited, a lone ESC waits for the rest until deadline_ms (0: none awaited).
   void await_reply_until(int64_t deadline_ms) { reply_deadline_ms_ = deadline_ms; }
   // A reply came this long after its request: the link may cut a key as long.
@@ -120,7 +133,9 @@ class KeyDecoder {
   std::string_view undecoded() const {
     return {reinterpret_cast<const char*>(bytes_.data()) + next_, bytes_.size() - next_};
   }
-  bool has_pending() const { return next_ < bytes_.size() || undo_queued_ || queued_.kind != KeyEvent::Kind::None; }
+  bool has_pending() const {
+    return next_ < bytes_.size() || undo_queued_ || queued_.kind != KeyEvent::Kind::None || in_paste_;
+  }
   // Whether an undecoded byte may end a line (CR, LF, Ctrl+D): what comes after it may be someone else's.
   bool holds_line_end() const { return line_ends_ != 0; }
   // Whether the undecoded bytes end inside what may become a reply: after an
@@ -143,11 +158,18 @@ class KeyDecoder {
   void compact();
   KeyEvent event_of(const DecodedUnit& unit) const;
   bool sent_by_a_terminal(std::size_t at, const DecodedUnit& unit) const;
+  KeyGrammar grammar() const;
+  KeyEvent next_pasted(int64_t now);
+  // Where the paste that runs at at ends, after its end mark; npos while its end has not come.
+  std::size_t after_paste(std::size_t at) const;
 
   Timing timing_;
   TreeSource tree_source_ = nullptr;
   bool eight_bit_meta_ = false;
+  bool utf8_ = false;
+  bool escape_reported_ = false;
   bool ended_ = false;
+  bool in_paste_ = false;              // the front bytes are a paste's text
   int64_t reply_deadline_ms_ = 0;
   std::vector<uint8_t> bytes_;
   std::size_t next_ = 0;               // the oldest byte not yet decoded
@@ -161,6 +183,6 @@ class KeyDecoder {
   bool escape_acted_ = false;
   int64_t escape_arrived_ms_ = 0;
   bool retracting_ = false;            // the front unit begins with that ESC, put back
-  bool undo_queued_ = false;           // KEY_ESCAPE_UNDONE is due (its sequence was a reply taken out)
-  KeyEvent queued_;                    // the key or reply that follows a KEY_ESCAPE_UNDONE
+  bool undo_queued_ = false;           // EscapeTakenBack is due (its sequence was a reply taken out)
+  KeyEvent queued_;                    // the key or reply that follows an EscapeTakenBack
 };

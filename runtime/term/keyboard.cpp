@@ -100,10 +100,6 @@ void take_due_replies() {
   term.signals.reply_tail = decoder.reply_tail();
 }
 
-bool is_reply(const KeyEvent& event) {
-  return event.kind == KeyEvent::Kind::CursorReport || event.kind == KeyEvent::Kind::SizeReport;
-}
-
 void drain_wake_pipe() {
   char drained[64];
   while (term.signals.wake[0] >= 0 && read(term.signals.wake[0], drained, sizeof drained) > 0) {
@@ -144,6 +140,7 @@ void keyboard_fill() {
     if (taken != 0) k.decoder.feed(k.fill.data(), taken, arrived);
   }
   k.decoder.set_eight_bit_meta(term.device.meta_key && !term_text_utf8());
+  k.decoder.set_utf8(term_text_utf8());
   k.decoder.set_ended(k.ended);
   take_due_replies();
 }
@@ -169,7 +166,7 @@ void keyboard_put_back(uint8_t byte) {
 KeyEvent keyboard_next_event() {
   for (;;) {
     const KeyEvent event = term_keyboard.decoder.next(keyboard_now_ms());
-    if (!is_reply(event)) return event;
+    if (!event.is_reply()) return event;
     reports_receive(event);
   }
 }
@@ -188,11 +185,12 @@ std::string keyboard_untaken_bytes() {
   std::string bytes;
   const KeyQueue& queue = term_key_queue;
   for (int32_t at = queue.read_index; at != queue.write_index; at = (at + 1) % KEY_QUEUE_SIZE) {
-    const int32_t key = queue.slots[at];
-    if (key == KEY_BACKSPACE) {
+    const Key& key = queue.slots[at];
+    const int32_t code = key_code(key);
+    if (key.name == KeyName::Backspace && key.modifiers == 0) {
       bytes.push_back('\177');  // as a Backspace key sends it
-    } else if (key >= 0 && key <= 255) {
-      bytes.push_back(static_cast<char>(key));
+    } else if (code >= 0 && code <= 255) {
+      bytes.push_back(static_cast<char>(code));
     }
   }
   std::string_view undecoded = term_keyboard.decoder.undecoded();

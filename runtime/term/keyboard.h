@@ -14,7 +14,7 @@
 
 inline constexpr int KEY_QUEUE_SIZE = 256;
 struct KeyQueue {
-  int32_t slots[KEY_QUEUE_SIZE];  // queued key codes
+  Key slots[KEY_QUEUE_SIZE];      // queued keys
   int32_t read_index;             // oldest queued key
   int32_t write_index;            // slot of the next push
   int32_t key_arrived;            // set by every push, cleared by key_arrived_since_asked

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Keys: the escape-sequence tree the decoder reads sequences with, built from
-// the terminal entry's own key strings (the bytes after the leading ESC),
-// then the usual spellings, so that keys work when TERM does not quite match
-// the emulator (the entry's strings win where they differ); and the 256-slot
-// queue that decoded keys wait in. Replies met on the way go to the report
-// queries: a reply is never a key.
+// Keys: what they are called and the codes the run-time offers for them; the
+// escape-sequence tree of the terminal entry's own key strings (the bytes
+// after the leading ESC), which the decoder reads before the sequences every
+// terminal sends (so the entry's strings win where they differ); and the
+// 256-slot queue that decoded keys wait in. Replies met on the way go to the
+// report queries: a reply is never a key.
 #include <termcap.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "runtime/stream/stream.h"
 #include "runtime/term/keyboard.h"
@@ -21,7 +23,7 @@ KeySequenceTree term_key_tree;
 namespace {
 
 struct KeySequenceRow {
-  const char* sequence;  // a capability name, or the sequence itself for the usual spellings
+  const char* capability;
   int32_t key_code;
 };
 // The entry's key strings, in the order their sequences enter the tree.
@@ -33,26 +35,55 @@ constexpr KeySequenceRow kKeySequences[] = {
     {"kd", KEY_DOWN},      {"kN", KEY_PAGE_DOWN}, {"kI", KEY_INSERT}, {"kD", KEY_DELETE},
 };
 
-// The usual spellings of the same keys, as xterm-like emulators, rxvt and the
-// Linux console send them in either cursor-key mode, and of the word keys.
-constexpr KeySequenceRow kUsualSequences[] = {
-    {"\033[A", KEY_UP},    {"\033OA", KEY_UP},    {"\033[B", KEY_DOWN},  {"\033OB", KEY_DOWN},
-    {"\033[C", KEY_RIGHT}, {"\033OC", KEY_RIGHT}, {"\033[D", KEY_LEFT},  {"\033OD", KEY_LEFT},
-    {"\033[H", KEY_HOME},  {"\033OH", KEY_HOME},  {"\033[1~", KEY_HOME}, {"\033[7~", KEY_HOME},
-    {"\033[F", KEY_END},   {"\033OF", KEY_END},   {"\033[4~", KEY_END},  {"\033[8~", KEY_END},
-    {"\033[3~", KEY_DELETE},
-    // The Linux console's F1 to F5.
-    {"\033[[A", KEY_F1},   {"\033[[B", KEY_F2},   {"\033[[C", KEY_F3},   {"\033[[D", KEY_F4},  {"\033[[E", KEY_F5},
-    // Ctrl and Alt with the arrows: xterm's modifier parameter (5 Ctrl, 3
-    // Alt), and rxvt's Ctrl spellings.
-    {"\033[1;5D", KEY_CTRL_LEFT}, {"\033[1;5C", KEY_CTRL_RIGHT}, {"\033[5D", KEY_CTRL_LEFT},
-    {"\033[5C", KEY_CTRL_RIGHT},  {"\033Od", KEY_CTRL_LEFT},     {"\033Oc", KEY_CTRL_RIGHT},
-    {"\033[1;3D", KEY_ALT_LEFT},  {"\033[1;3C", KEY_ALT_RIGHT},
-};
-
 // Alt with a letter, by the PC scan codes of the letter rows.
 constexpr const char* kLetterRows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
 constexpr int32_t kLetterRowScanCodes[] = {0x10, 0x1E, 0x2C};
+
+// The named keys that have a code of their own, with it.
+constexpr struct {
+  KeyName name;
+  int32_t code;
+} kNamedCodes[] = {
+    {KeyName::Enter, KEY_ENTER},     {KeyName::Tab, KEY_TAB},         {KeyName::Backspace, KEY_BACKSPACE},
+    {KeyName::Escape, KEY_ESCAPE},   {KeyName::F1, KEY_F1},           {KeyName::F2, KEY_F2},
+    {KeyName::F3, KEY_F3},           {KeyName::F4, KEY_F4},           {KeyName::F5, KEY_F5},
+    {KeyName::F6, KEY_F6},           {KeyName::F7, KEY_F7},           {KeyName::F8, KEY_F8},
+    {KeyName::F9, KEY_F9},           {KeyName::F10, KEY_F10},         {KeyName::F11, KEY_F11},
+    {KeyName::F12, KEY_F12},         {KeyName::Home, KEY_HOME},       {KeyName::Up, KEY_UP},
+    {KeyName::PageUp, KEY_PAGE_UP},  {KeyName::Left, KEY_LEFT},       {KeyName::Right, KEY_RIGHT},
+    {KeyName::End, KEY_END},         {KeyName::Down, KEY_DOWN},       {KeyName::PageDown, KEY_PAGE_DOWN},
+    {KeyName::Insert, KEY_INSERT},   {KeyName::Delete, KEY_DELETE},   {KeyName::EscapeTakenBack, KEY_ESCAPE_UNDONE},
+};
+
+constexpr const char* kNames[] = {
+    "",     "",     "",     "Enter", "Tab",  "Backspace", "Escape", "Up",  "Down", "Left", "Right",
+    "Home", "End",  "Insert", "Delete", "PageUp", "PageDown", "Begin", "F1", "F2",   "F3",   "F4",
+    "F5",   "F6",   "F7",   "F8",    "F9",   "F10",       "F11",    "F12", "PasteStart", "PasteEnd", "EscapeTakenBack",
+};
+static_assert(std::size(kNames) == static_cast<std::size_t>(KeyName::EscapeTakenBack) + 1);
+
+// The code of Alt with a key: a letter by its key's scan code (with Shift
+// too, as readline takes it), a digit, "-", "\\", "<", ">", Backspace, Left
+// and Right; -1 for the others.
+int32_t alt_key_code(const Key& key) {
+  if (key.name == KeyName::Left) return KEY_ALT_LEFT;
+  if (key.name == KeyName::Right) return KEY_ALT_RIGHT;
+  if (key.name == KeyName::Backspace) return KEY_ALT_BACKSPACE;
+  if (key.name != KeyName::Byte) return -1;
+  uint32_t c = key.code;
+  if (c >= '1' && c <= '9') return KEY_ALT_1 + static_cast<int32_t>(c - '1') * 256;
+  if (c == '0') return KEY_ALT_0;
+  if (c == '-') return KEY_ALT_MINUS;
+  if (c == '\\') return extended_key(0x2B);
+  if (c == '<') return extended_key(0x33);
+  if (c == '>') return extended_key(0x34);
+  if (c >= 'A' && c <= 'Z') c += 'a' - 'A';
+  for (int row = 0; row < 3; ++row) {
+    if (const char* at = c > 0 && c < 128 ? std::strchr(kLetterRows[row], static_cast<int>(c)) : nullptr)
+      return extended_key(kLetterRowScanCodes[row] + static_cast<int32_t>(at - kLetterRows[row]));
+  }
+  return -1;
+}
 
 const char* termcap_lookup(const char* id) { return tgetstr(id, nullptr); }
 
@@ -88,7 +119,11 @@ void release_level(KeyNode* node) {
 }
 
 
-bool ends_a_line(int32_t code) { return code == KEY_ENTER || code == 4; }
+// Enter and Ctrl+D end a line, typed or pasted.
+bool ends_a_line(const Key& key) {
+  if (key.pasted) return key.code == '\r' || key.code == '\n';
+  return key.name == KeyName::Enter || (key.name == KeyName::Byte && key.code == 4 && key.modifiers == 0);
+}
 
 // Takes the oldest key off the queue.
 void drop_head() {
@@ -96,11 +131,9 @@ void drop_head() {
   term_key_queue.read_index = (term_key_queue.read_index + 1) % KEY_QUEUE_SIZE;
 }
 
-void push_key(int32_t code) {
-  if (code == 127) code = KEY_BACKSPACE;
-  if (code == '\n') code = KEY_ENTER;
-  term_key_queue.slots[term_key_queue.write_index] = code;
-  if (ends_a_line(code)) ++term_key_queue.line_ends;
+void push_key(const Key& key) {
+  term_key_queue.slots[term_key_queue.write_index] = key;
+  if (ends_a_line(key)) ++term_key_queue.line_ends;
   const int32_t next = (term_key_queue.write_index + 1) % KEY_QUEUE_SIZE;
   if (next == term_key_queue.read_index) {  // drop the oldest
     term_key_queue.read_index = next;
@@ -110,32 +143,90 @@ void push_key(int32_t code) {
   term_key_queue.key_arrived = 1;
 }
 
+// Decodes what has arrived, up to one key, into the queue: replies met on
+// the way go to the report queries, ignored sequences are dropped, and a
+// sequence still arriving stays for a later call.
+void read_one_key() {
+  keyboard_fill();
+  for (KeyEvent event; (event = keyboard_next_event()).kind != KeyEvent::Kind::None;) {
+    if (event.kind == KeyEvent::Kind::Key) {
+      TermLock lock;
+      push_key(event.key);
+      return;
+    }
+  }
+}
+
+Key take_head() {
+  const Key head = term_key_queue.slots[term_key_queue.read_index];
+  drop_head();
+  return head;
+}
+
 }  // namespace
 
-int32_t alt_key(int32_t code) {
-  if (code == KEY_LEFT) return KEY_ALT_LEFT;
-  if (code == KEY_RIGHT) return KEY_ALT_RIGHT;
-  if (code == KEY_BACKSPACE || code == 127) return KEY_ALT_BACKSPACE;
-  if (code >= '1' && code <= '9') return KEY_ALT_1 + (code - '1') * 256;
-  if (code == '0') return KEY_ALT_0;
-  if (code == '-') return KEY_ALT_MINUS;
-  if (code == '\\') return KEY_ALT_BACKSLASH;
-  if (code == '<') return KEY_ALT_LESS;
-  if (code == '>') return KEY_ALT_GREATER;
-  if (code >= 'A' && code <= 'Z') code += 'a' - 'A';  // Alt+Shift+letter is Alt+letter, as in readline
-  for (int row = 0; row < 3; ++row) {
-    if (const char* at = code > 0 && code < 128 ? std::strchr(kLetterRows[row], code) : nullptr)
-      return extended_key(kLetterRowScanCodes[row] + static_cast<int32_t>(at - kLetterRows[row]));
+Key byte_key(uint8_t byte, uint8_t modifiers) {
+  switch (byte) {
+    case 8:
+    case 127: return named_key(KeyName::Backspace, modifiers);
+    case '\t': return named_key(KeyName::Tab, modifiers);
+    case '\r':
+    case '\n': return named_key(KeyName::Enter, modifiers);
+    case 27: return named_key(KeyName::Escape, modifiers);
+    default: return Key{KeyName::Byte, modifiers, false, false, byte};
+  }
+}
+
+bool key_is_text(const Key& key) {
+  if ((key.modifiers & (KEY_CTRL | KEY_ALT)) != 0) return false;
+  if (key.name == KeyName::Character) return true;
+  return key.name == KeyName::Byte && key.code >= 32 && key.code != 127;
+}
+
+std::string key_description(const Key& key) {
+  std::string text;
+  if (key.modifiers & KEY_CTRL) text += "Ctrl+";
+  if (key.modifiers & KEY_ALT) text += "Alt+";
+  if (key.modifiers & KEY_SHIFT) text += "Shift+";
+  if (key.keypad) text += "KP ";
+  if (key.pasted) text += "pasted ";
+  if (key.name == KeyName::Byte && key.code < 32) return text + "Ctrl+" + static_cast<char>('@' + key.code);
+  if (key.name == KeyName::Byte && key.code < 128) return text + static_cast<char>(key.code);
+  if (key.name == KeyName::Byte || key.name == KeyName::Character) {
+    char hex[16];
+    std::snprintf(hex, sizeof hex, key.name == KeyName::Byte ? "\\x%02X" : "U+%04X", key.code);
+    return text + hex;
+  }
+  return key.name == KeyName::None ? "none" : text + kNames[static_cast<std::size_t>(key.name)];
+}
+
+int32_t key_code(const Key& key) {
+  if (key.pasted) return static_cast<int32_t>(key.code == 127 ? 8 : key.code == '\n' ? '\r' : key.code);
+  if (key.modifiers == KEY_ALT) return alt_key_code(Key{key.name, 0, false, false, key.code});
+  if (key.modifiers == KEY_CTRL && key.name == KeyName::Left) return KEY_CTRL_LEFT;
+  if (key.modifiers == KEY_CTRL && key.name == KeyName::Right) return KEY_CTRL_RIGHT;
+  if (key.modifiers != 0) return -1;
+  if (key.name == KeyName::Byte) return static_cast<int32_t>(key.code);
+  for (const auto& named : kNamedCodes) {
+    if (named.name == key.name) return named.code;
   }
   return -1;
 }
 
-int32_t key_under_alt(int32_t alt) {
-  if (alt == KEY_ALT_BACKSPACE) return KEY_BACKSPACE;
-  for (int32_t key = ' '; key < 127; ++key) {
-    if ((key < 'A' || key > 'Z') && alt_key(key) == alt) return key;
+Key key_of_code(int32_t code) {
+  if (code >= 0 && code <= 255) return byte_key(static_cast<uint8_t>(code));
+  for (const auto& named : kNamedCodes) {
+    if (named.code == code) return named_key(named.name);
   }
-  return -1;
+  if (code == KEY_CTRL_LEFT) return named_key(KeyName::Left, KEY_CTRL);
+  if (code == KEY_CTRL_RIGHT) return named_key(KeyName::Right, KEY_CTRL);
+  for (const KeyName name : {KeyName::Left, KeyName::Right, KeyName::Backspace}) {
+    if (alt_key_code(named_key(name)) == code) return named_key(name, KEY_ALT);
+  }
+  for (uint8_t byte = ' '; byte < 127; ++byte) {
+    if ((byte < 'A' || byte > 'Z') && alt_key_code(text_key(static_cast<char>(byte))) == code) return byte_key(byte, KEY_ALT);
+  }
+  return Key{};
 }
 
 void key_tree_build(CapabilityLookup lookup) {
@@ -145,10 +236,9 @@ void key_tree_build(CapabilityLookup lookup) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(sequence) + 1;  // after the ESC
     insert_sequence(bytes, std::strlen(sequence) - 1, key_code);
   };
-  for (const KeySequenceRow& row : kKeySequences) insert(lookup(row.sequence), row.key_code);
+  for (const KeySequenceRow& row : kKeySequences) insert(lookup(row.capability), row.key_code);
   const uint8_t mouse[] = {'[', 'M'};
   insert_sequence(mouse, 2, KEY_MOUSE_REPORT);
-  for (const KeySequenceRow& row : kUsualSequences) insert(row.sequence, row.key_code);
 }
 
 const KeyNode* key_tree() {
@@ -161,38 +251,37 @@ void key_tree_release() {
   term_key_tree = KeySequenceTree{};
 }
 
-void key_queue_push_byte(int32_t byte) { push_key(byte); }
+void key_queue_push_byte(int32_t byte) { push_key(byte_key(static_cast<uint8_t>(byte))); }
 
-// Decodes what has arrived, up to one key: replies met on the way go to the
-// report queries, ignored sequences are dropped, and a sequence still
-// arriving stays for a later call.
+// The oldest queued key with a code (one more read in first); keys without
+// one are passed over, taken.
 int32_t read_key(KeyRead read) {
-  keyboard_fill();
-  int32_t code = -1;
-  for (KeyEvent event; (event = keyboard_next_event()).kind != KeyEvent::Kind::None;) {
-    if (event.kind == KeyEvent::Kind::Key) {
-      code = event.key;
-      break;
+  for (;;) {
+    read_one_key();
+    if (key_queue_empty()) return -1;
+    const int32_t head = key_code(term_key_queue.slots[term_key_queue.read_index]);
+    if (head >= 0) {
+      if (read == KeyRead::Take) drop_head();
+      return head;
     }
+    drop_head();
   }
-  if (code >= 0) {
-    TermLock lock;
-    push_key(code);
-  }
-  if (term_key_queue.read_index == term_key_queue.write_index) return -1;
-  const int32_t head = term_key_queue.slots[term_key_queue.read_index];
-  if (read == KeyRead::Take) drop_head();
-  return head;
 }
 
 bool key_queue_empty() { return term_key_queue.read_index == term_key_queue.write_index; }
 
 int32_t key_arrived_since_asked() {
   if (!handling_active()) return stream_input_ended() ? 0 : 1;
-  read_key(KeyRead::Peek);
+  read_one_key();
   const int32_t arrived = term_key_queue.key_arrived;
   term_key_queue.key_arrived = 0;
   return arrived;
+}
+
+Key next_key() {
+  if (!handling_active()) return Key{};
+  read_one_key();
+  return key_queue_empty() ? Key{} : take_head();
 }
 
 std::string next_key_string() {

@@ -37,6 +37,9 @@ std::size_t text_cells(std::string_view text);
 std::string_view text_stand_in();
 // Whether the unit at at is a letter or a digit: words are runs of them.
 bool text_word_character_at(std::string_view text, std::size_t at);
+// The bytes of a character in the locale's text: its UTF-8, outside UTF-8
+// a code point below 256 as its byte, else nothing.
+std::string text_of_character(char32_t code_point);
 // True while bytes are the start of a UTF-8 character still waiting for its last bytes.
 bool text_incomplete_character(std::string_view bytes);
 // The text with its letters in upper or lower case, or capitalized (a letter

@@ -140,6 +140,16 @@ void append_utf8(std::string& out, char32_t c) {
 
 }  // namespace
 
+std::string text_of_character(char32_t code_point) {
+  std::string bytes;
+  if (term_text_utf8()) {
+    append_utf8(bytes, code_point);
+  } else if (code_point < 0x100) {
+    bytes.push_back(static_cast<char>(code_point));  // the byte a Latin-1 keyboard sends
+  }
+  return bytes;
+}
+
 std::string text_with_case(std::string_view text, TextCase mode) {
   std::string out;
   out.reserve(text.size());

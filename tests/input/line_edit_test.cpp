@@ -128,6 +128,8 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"Alt+Left as urxvt sends it moves by a word", "12<urxvt-m-left>2", "212"},
       {"Alt+D kills words after, gathered for Ctrl+Y", "2 12<c-a><m-d><m-d><c-y>", "2 12"},
       {"Alt+Backspace kills words before, gathered", "12 2<m-bs><m-bs><c-y>", "12 2"},
+      {"the keypad's keys are the keys they are labelled with", "<kp-minus><kp-4><kp-point><kp-0>", "-4.0"},
+      {"keys as CSI u and modifyOtherKeys send them", "40<u-c-a>-<mok-c-e>9<u-esc>12<u-enter>3", "12"},
       {"an arrow whose rest stalls past ESCDELAY: its Escape is undone", "12<stalled-left>3", "132"},
       {"... and a count before it kept", "12345<m-3><stalled-left>9", "129345"},
       {"... and Ctrl+V before it still waiting", "1<c-v><stalled-left>2", "12"},

@@ -160,6 +160,10 @@ std::vector<int> typed(std::string_view keys, bool burst) {
       {"c-left", "\033[1;5D"}, {"c-right", "\033[1;5C"}, {"c-up", "\033[1;5A"},
       {"m-left", "\033[1;3D"}, {"m-up", "\033[1;3A"}, {"urxvt-m-left", "\033\033[D"}, {"linux-f1", "\033[[A"},
       {"m-gt", "\033>"},
+      // The keypad in application mode, and keys as CSI u and modifyOtherKeys send them.
+      {"kp-minus", "\033Om"}, {"kp-4", "\033Ot"}, {"kp-0", "\033Op"}, {"kp-point", "\033On"},
+      {"kp-enter", "\033OM"}, {"u-c-a", "\033[97;5u"}, {"u-esc", "\033[27u"}, {"u-enter", "\033[13u"},
+      {"mok-c-e", "\033[27;5;101~"},
   };
   std::vector<int> bytes;
   auto add = [&](std::string_view key) {

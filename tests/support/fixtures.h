@@ -59,8 +59,10 @@ bool used_up();
 // <del> <bs> <tab> <esc> <enter> <f1> <pgup> <ins> <btab>, <c-x> for Ctrl
 // with a letter, <m-x> for Alt with a letter, <m-bs>, <c-left> <c-right>
 // <c-up> <m-left> <m-up> as xterm's modifier sequences, <urxvt-m-left> (ESC
-// ESC [ D), <linux-f1> (ESC [ [ A), <m-gt> (Alt+>) and <stalled-left> (ESC,
-// a STALL, O D).
+// ESC [ D), <linux-f1> (ESC [ [ A), <m-gt> (Alt+>), <stalled-left> (ESC, a
+// STALL, O D), the keypad in application mode (<kp-minus> <kp-4> <kp-0>
+// <kp-point> <kp-enter>) and keys in the CSI u and modifyOtherKeys forms
+// (<u-c-a> <u-esc> <u-enter> <mok-c-e>).
 std::vector<int> typed(std::string_view keys, bool burst = false);
 // An xterm-like entry's key strings, for InventedTerminal.
 const char* xterm_keys(const char* id);
