@@ -73,6 +73,7 @@ void LineEditor::start() {
   HeldOutput held;
   initial_visibility_ = term_cursor_visible() ? CURSOR_SHOW : CURSOR_HIDE;
   term_refresh();
+  term_line_keys_on();
   view_.start();
   if (fresh_row_) {  // the shell wrote its lines meanwhile
     show_cursor_as(CURSOR_HIDE);
@@ -96,6 +97,7 @@ bool LineEditor::wait_for_input() {
     if (view_.screen_changed() && view_.ready_to_follow(&wait_ms)) return true;
     if (!key_queue_empty() || key_arrived_since_asked()) return true;
     if (term_keyboard_ended()) return false;
+    term_line_keys_on();  // the kitty protocol, once its answer has come (a reply wakes the wait too)
     term_wait_for_key(wait_ms);
   }
 }
@@ -333,6 +335,9 @@ std::string line_edit(int32_t mode, LineEnding* ending, std::string_view prompt,
   const TakeOver taken = term_take_over();  // started in the background: the terminal is taken now
   if (!term_handling_active()) return read_plain_line(ending);
   LineEditor editor(mode, prompt, memory, taken == TakeOver::AfterStop);
+  struct LineKeysOff {
+    ~LineKeysOff() { term_line_keys_off(); }  // before the line end, or whatever comes next
+  } line_keys_off;
   if (editor.run()) {
     if (editor.input_ended()) *ending = LineEnding::EndOfInput;
     return editor.take_line();

@@ -141,6 +141,7 @@ void keyboard_fill() {
   }
   k.decoder.set_eight_bit_meta(term.device.meta_key && !term_text_utf8());
   k.decoder.set_utf8(term_text_utf8());
+  k.decoder.set_escape_reported(term.signals.kitty_sent);
   k.decoder.set_ended(k.ended);
   take_due_replies();
 }

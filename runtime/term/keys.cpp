@@ -150,6 +150,7 @@ void read_one_key() {
   keyboard_fill();
   for (KeyEvent event; (event = keyboard_next_event()).kind != KeyEvent::Kind::None;) {
     if (event.kind == KeyEvent::Kind::Key) {
+      if (line_keys_raise_signal(event.key)) continue;
       TermLock lock;
       push_key(event.key);
       return;

@@ -57,11 +57,12 @@ bool ReportTracker::answer(Report report, unsigned resizes, int32_t* row, int32_
 
 ReportTracker::Due ReportTracker::due(unsigned stops) const {
   Due result{0, 0, 0};
-  for (const Awaited* w : {&cursor_, &size_}) {
+  for (const Awaited* w : {&cursor_, &size_, &keyboard_}) {
     if (!due(*w, stops)) continue;
     ++result.count;
     result.until_ms = std::max(result.until_ms, w->asked_ms + kLateReplyMs);
-    result.wait_end_ms = std::max(result.wait_end_ms, w->deadline_ms);
+    // Nothing waits for the keyboard's answer: a lone ESC stays the Escape key.
+    if (w != &keyboard_) result.wait_end_ms = std::max(result.wait_end_ms, w->deadline_ms);
   }
   return result;
 }

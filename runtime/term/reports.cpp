@@ -54,10 +54,15 @@ class Waiting {
 };
 
 // Follows bytes for the end of a reply: state 0 outside, 1 after ESC, 2 within
-// "ESC [" and its parameters. True when a reply's final byte ends it.
-bool reply_ends(int* state, uint8_t b) {
-  const bool parameter = (b >= '0' && b <= '9') || b == ';';
-  const bool ended = *state == 2 && (b == 'R' || b == 't');
+// "ESC [" and its parameters. Answered when a reply's final byte ends it:
+// the cursor's, the size's and the device attributes' (which end the
+// keyboard question); Answering for the keyboard's flags before them.
+enum class ReplyEnd { No, Answered, Answering };
+ReplyEnd reply_ends(int* state, uint8_t b) {
+  const bool parameter = (b >= '0' && b <= '9') || b == ';' || b == '?';
+  ReplyEnd ended = ReplyEnd::No;
+  if (*state == 2 && (b == 'R' || b == 't' || b == 'c')) ended = ReplyEnd::Answered;
+  if (*state == 2 && b == 'u') ended = ReplyEnd::Answering;
   if (b == 27) {
     *state = 1;
   } else if (*state == 1 && b == '[') {
@@ -71,6 +76,13 @@ bool reply_ends(int* state, uint8_t b) {
 }  // namespace
 
 void reports_receive(const KeyEvent& reply) {
+  if (reply.kind == KeyEvent::Kind::KeyboardReport || reply.kind == KeyEvent::Kind::AttributesReport) {
+    line_keys_answered(reply.kind == KeyEvent::Kind::KeyboardReport);
+    if (reply.kind == KeyEvent::Kind::AttributesReport &&
+        term_reports.receive(Report::Keyboard, 0, 0, term_continue_count()))
+      publish_due_replies();
+    return;
+  }
   const Report report = reply.kind == KeyEvent::Kind::CursorReport ? Report::Cursor : Report::Size;
   if (!term_reports.receive(report, reply.row, reply.column, term_continue_count())) return;
   // How long the link took tells how long a key's pieces may be apart.
@@ -123,8 +135,9 @@ void reports_await_due_replies(bool for_the_shell) {
         give_back(held, held_count);
         held_count = 0;
       }
-      if (reply_ends(&state, byte)) {  // a reply, dropped
-        --due;
+      const ReplyEnd end = reply_ends(&state, byte);
+      if (end != ReplyEnd::No) {  // a reply, dropped
+        if (end == ReplyEnd::Answered) --due;
         held_count = 0;
       } else if (state != 0 && held_count < sizeof held) {
         held[held_count++] = byte;
@@ -172,6 +185,17 @@ bool term_query(Report report, int32_t* row, int32_t* column) {
     keyboard_wait_until(tracker.deadline(report));
   }
   return tracker.answer(report, term_resize_count(), row, column);
+}
+
+void term_ask_keyboard_protocol() {
+  ReportTracker& tracker = term_reports;
+  if (tracker.ever_asked(Report::Keyboard) || !term_in_foreground() || keyboard_input_waiting()) return;
+  static constexpr char kQuestion[] = "\033[?u\033[c";  // the device attributes behind: every terminal answers them
+  announce_question();
+  stream_output(kQuestion, sizeof kQuestion - 1);
+  stream_output_done();
+  tracker.asked(Report::Keyboard, now(), keyboard_now_ms());
+  publish_due_replies();
 }
 
 void term_query_cursor() {

@@ -8,7 +8,10 @@
 
 #include "runtime/term/decoder.h"
 
-enum class Report { Cursor, Size };
+// The cursor's place, the window's size, and whether the keyboard has the
+// kitty protocol (asked with the device attributes behind it, which every
+// terminal answers: that answer ends the question).
+enum class Report { Cursor, Size, Keyboard };
 
 // When an answer was given: it holds while all three stay the same.
 struct Moment {
@@ -32,6 +35,7 @@ class ReportTracker {
   // flushes input); true when one was.
   bool forget_if_stopped(Report report, unsigned stops);
   bool outstanding(Report report) const { return of(report).outstanding; }
+  bool ever_asked(Report report) const { return of(report).ever_asked; }
   // A wait for the outstanding request ran out: queries do not wait for it again.
   bool waited_out(Report report) const { return of(report).waited_out; }
   void wait_ran_out(Report report) { of(report).waited_out = true; }
@@ -70,12 +74,15 @@ class ReportTracker {
     bool answered;        // the reply to the last request came
     int32_t row, column;  // its values (for the size: rows and columns)
   };
-  Awaited& of(Report report) { return report == Report::Cursor ? cursor_ : size_; }
-  const Awaited& of(Report report) const { return report == Report::Cursor ? cursor_ : size_; }
+  Awaited& of(Report report) { return report == Report::Cursor ? cursor_ : report == Report::Size ? size_ : keyboard_; }
+  const Awaited& of(Report report) const {
+    return report == Report::Cursor ? cursor_ : report == Report::Size ? size_ : keyboard_;
+  }
   bool due(const Awaited& w, unsigned stops) const { return w.outstanding && w.asked_at.stops == stops; }
 
   Awaited cursor_{};
   Awaited size_{};
+  Awaited keyboard_{};
 };
 extern ReportTracker term_reports;
 
@@ -85,6 +92,10 @@ extern ReportTracker term_reports;
 bool term_query(Report report, int32_t* row, int32_t* column);
 // Asks where the cursor is, for the tracked screen.
 void term_query_cursor();
+// Asks once whether the keyboard has the kitty protocol, never waiting for
+// the answer (not while keys are waiting, as every question); the answer
+// comes to line_keys_answered.
+void term_ask_keyboard_protocol();
 // A reply the decoder found, handed here by the keyboard; taken if a request
 // for it is outstanding.
 void reports_receive(const KeyEvent& reply);

@@ -125,6 +125,12 @@ struct Signals {
   std::atomic<int64_t> replies_due_until_ms;
   volatile sig_atomic_t reply_tail;
   int wake[2] = {-1, -1};              // the keyboard's self-pipe: handlers write to it, waits watch it
+  // The keys of a line (line_keys.cpp): a line is being edited, and what of
+  // its keyboard modes the terminal has now; whether it has the kitty protocol.
+  volatile sig_atomic_t line_keys;
+  volatile sig_atomic_t paste_sent;    // bracketed paste on
+  volatile sig_atomic_t kitty_sent;    // the kitty protocol's disambiguate flag pushed
+  volatile sig_atomic_t kitty_known;   // 1: the terminal has the protocol; -1: it has not; 0: not known yet
 };
 
 // Holds back, while alive, every signal whose handler set-up installs: none
@@ -145,6 +151,25 @@ class SignalsHeld {
 // Signal handling, installed by a successful set-up and put back at shut-down.
 void term_signals_install();
 void term_signals_restore();
+
+// --- The keys of a line (line_keys.cpp) -------------------------------------
+
+// Bracketed paste, and the kitty protocol where the terminal has it, are on
+// while a line is edited and the program holds the terminal:
+//   line_keys_leave:    turns them off at the terminal (a stop, a fatal
+//                       signal, the end); async-signal-safe.
+//   line_keys_enter:    on again if a line is being edited (a resume);
+//                       async-signal-safe.
+//   line_keys_answered: the keyboard question's answer: the protocol's flags
+//                       (has_protocol), or the device attributes behind them.
+//   line_keys_raise_signal: a key the terminal sent as a code (the kitty
+//                       protocol) that the kernel raises a signal for when
+//                       typed as its byte (Ctrl+C, Ctrl+Z, Ctrl+\): that
+//                       signal is raised; true then.
+void line_keys_leave();
+void line_keys_enter();
+void line_keys_answered(bool has_protocol);
+bool line_keys_raise_signal(const Key& key);
 
 // --- The record -------------------------------------------------------------
 

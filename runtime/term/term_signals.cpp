@@ -49,6 +49,7 @@ void resume_modes() {
   if (!term_in_foreground()) return;  // continued in the background: wait for fg
   modes_enter();
   term.signals.modes_left = 0;
+  line_keys_enter();
   term.signals.resize_pending = 1;
 }
 
@@ -69,6 +70,7 @@ void on_fatal_signal(int signal) {
   if (!term.signals.fatal_in_progress) {
     term.signals.fatal_in_progress = 1;
     if (handling_active() && !term.signals.modes_left) {
+      line_keys_leave();
       leave_line();
       reports_await_due_replies(/*for_the_shell=*/true);
       modes_leave();
@@ -87,6 +89,7 @@ void on_fatal_signal(int signal) {
 void on_stop_signal(int) {
   const int saved_errno = errno;
   if (handling_active() && !term.signals.modes_left) {
+    line_keys_leave();
     reports_await_due_replies(/*for_the_shell=*/false);
     modes_leave();
     term.signals.modes_left = 1;

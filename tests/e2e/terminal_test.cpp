@@ -266,6 +266,69 @@ TEST(TerminalSession, ABackgroundJobLeavesTheTerminalAlone) {
   EXPECT_TRUE(same_modes(before, session.modes()));
 }
 
+// The kitty keyboard protocol and bracketed paste are on only while a line
+// is edited (the protocol only where the terminal says it has it), and off
+// before the line end, at a stop (on again after it), at exit and at a fatal
+// signal. Under the protocol the kernel sees no Ctrl+C or Ctrl+Z: they come
+// as CSI u keys, and still quit and suspend.
+TEST(TerminalSession, TheKeyboardModesAreOnOnlyWhileALineIsEdited) {
+  for (const bool kitty : {true, false}) {
+    SCOPED_TRACE(kitty ? "a terminal with the protocol" : "one without");
+    PtyOptions options = terminal("xterm");
+    options.kitty_keyboard = kitty;
+    const int on = kitty ? 1 : 0;
+    {
+      PtySession session(options);
+      const termios before = session.initial_modes();
+      ASSERT_TRUE(session.wait_for("? "));
+      session.settle(200);
+      EXPECT_EQ(session.kitty_flags_pushed(), on);
+      EXPECT_TRUE(session.bracketed_paste_on());
+      session.type(kitty ? "1\033[13u" : "1\r");
+      ASSERT_TRUE(session.wait_for("Fahrenheit: "));
+      const std::string& out = session.output();
+      EXPECT_LT(out.find(kitty ? "\033[<u\033[?2004l\r\n" : "\033[?2004l\r\n"), out.find("Input"))
+          << "off right before the line end";
+      session.settle(200);
+      EXPECT_EQ(session.kitty_flags_pushed(), on);
+      if (!program_is_wrapped()) {
+        session.type(kitty ? "\033[122;5u" : "\032");  // Ctrl+Z
+        ASSERT_TRUE(session.wait_until_stopped(true));
+        session.settle(100);
+        EXPECT_EQ(session.kitty_flags_pushed(), 0);
+        EXPECT_FALSE(session.bracketed_paste_on());
+        kill(session.program_pid(), SIGCONT);
+        ASSERT_TRUE(session.wait_until_stopped(false));
+        session.settle(200);
+        EXPECT_EQ(session.kitty_flags_pushed(), on);
+        EXPECT_TRUE(session.bracketed_paste_on());
+      }
+      session.type(kitty ? "\033[99;5u" : "\003");  // Ctrl+C
+      ASSERT_TRUE(session.wait_for_exit());
+      EXPECT_EQ(session.exit_signal, SIGINT);
+      EXPECT_EQ(session.kitty_flags_pushed(), 0);
+      EXPECT_FALSE(session.bracketed_paste_on());
+      EXPECT_TRUE(same_modes(before, session.modes()));
+      if (!kitty) {
+        EXPECT_EQ(session.output().find("\033[>"), std::string::npos) << "nothing of the protocol";
+      }
+    }
+    for (const bool fatal : {true, false}) {  // a fatal signal, and the exit
+      PtySession session(options);
+      ASSERT_TRUE(session.wait_for("? "));
+      session.settle(200);
+      if (fatal) {
+        kill(session.program_pid(), SIGTERM);
+      } else {
+        session.type("3\r");
+      }
+      ASSERT_TRUE(session.wait_for_exit());
+      EXPECT_EQ(session.kitty_flags_pushed(), 0);
+      EXPECT_FALSE(session.bracketed_paste_on());
+    }
+  }
+}
+
 // Compiles terminal entries into a private terminfo directory.
 class CustomEntries : public ::testing::Test {
  protected:

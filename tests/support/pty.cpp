@@ -206,7 +206,7 @@ bool PtySession::read_some(int timeout_ms) {
 }
 
 void PtySession::answer_requests() {
-  static constexpr std::string_view kRequests[] = {"\033[6n", "\033[18t"};
+  static constexpr std::string_view kRequests[] = {"\033[6n", "\033[18t", "\033[?u", "\033[c"};
   for (;;) {
     std::size_t best = std::string::npos;
     std::string_view found;
@@ -224,17 +224,22 @@ void PtySession::answer_requests() {
       return;
     }
     scanned_ = best + found.size();
-    ++requests_seen_;
     show_output(scanned_);  // the screen as it is when the terminal reads the request
     std::string reply;
-    if (options_.answer) {
+    const bool keyboard_question = found == "\033[?u" || found == "\033[c";
+    if (!keyboard_question) ++requests_seen_;
+    if (found == "\033[c") {
+      reply = "\033[?62;22c";
+    } else if (found == "\033[?u") {
+      reply = options_.kitty_keyboard ? "\033[?0u" : "";
+    } else if (options_.answer) {
       reply = options_.answer(found);
     } else if (screen_ && found == "\033[6n") {
       reply = "\033[" + std::to_string(screen_->row()) + ";" + std::to_string(screen_->column()) + "R";
     } else if (screen_) {
       reply = "\033[8;" + std::to_string(screen_->rows()) + ";" + std::to_string(screen_->columns()) + "t";
     }
-    if (options_.answer || screen_) {
+    if (options_.answer || screen_ || keyboard_question) {
       const auto due = Clock::now() + std::chrono::milliseconds(options_.reply_delay_ms);
       if (options_.reply_split_ms > 0 && reply.size() > 1) {
         replies_.push_back({due, reply.substr(0, 1), true});
@@ -245,6 +250,25 @@ void PtySession::answer_requests() {
       send_due_replies();
     }
   }
+}
+
+namespace {
+
+std::size_t occurrences(const std::string& text, std::string_view of) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(of); at != std::string::npos; at = text.find(of, at + of.size())) ++count;
+  return count;
+}
+
+}  // namespace
+
+int PtySession::kitty_flags_pushed() const {
+  return static_cast<int>(occurrences(output_, "\033[>1u")) - static_cast<int>(occurrences(output_, "\033[<u"));
+}
+
+bool PtySession::bracketed_paste_on() const {
+  const std::size_t on = output_.rfind("\033[?2004h"), off = output_.rfind("\033[?2004l");
+  return on != std::string::npos && (off == std::string::npos || off < on);
 }
 
 void PtySession::show_output(std::size_t up_to) {

@@ -34,6 +34,9 @@ struct PtyOptions {
   // (where answer is not given) with where its cursor is and its size.
   bool emulate = false;
   std::string screen_before;           // what the emulated screen shows before the program starts
+  // The device attributes are answered whenever asked, as every terminal
+  // does; the kitty keyboard protocol's question only by one that has it.
+  bool kitty_keyboard = false;
   int reply_delay_ms = 0;              // answers arrive this long after the request, as over a slow link
   int reply_split_ms = 0;              // ... their first byte this long before the rest
   std::string program;                 // the binary to run instead of the one under test
@@ -79,7 +82,11 @@ class PtySession {
   std::string input_left();                               // with linger_ms, after wait_for_exit
   termios modes() const;                                  // the terminal's modes now
   const termios& initial_modes() const { return initial_modes_; }  // before the program started
-  int requests_seen() const { return requests_seen_; }
+  int requests_seen() const { return requests_seen_; }  // cursor and size requests
+  // What the program has turned on so far: the kitty protocol's flags pushed
+  // (less those popped), and bracketed paste.
+  int kitty_flags_pushed() const;
+  bool bracketed_paste_on() const;
   const VtScreen& screen() const { return *screen_; }     // with emulate
   int master() const { return master_; }
 

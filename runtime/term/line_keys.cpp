@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+// The keyboard's modes while a line is edited: bracketed paste (a paste is
+// text, not keys), and, where the terminal has the kitty keyboard protocol,
+// its disambiguate flag (the Escape key and Alt keys unambiguous over any
+// link). Only that flag: with more, a person could not even type "reset"
+// after the program was killed. Both are on only while a line is edited and
+// the program holds the terminal, and off, the same way they were turned
+// on (push and pop), before anything else is written or done: at Enter, at
+// exit, before a stop (and on again after it), at every fatal signal.
+//
+// The protocol is asked for once, never waited for: until a positive answer
+// comes, keys are decoded as they come, in any form.
+#include <termios.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "runtime/stream/stream.h"
+#include "runtime/term/keyboard.h"
+#include "runtime/term/reports.h"
+#include "runtime/term/term_internal.h"
+
+namespace {
+
+constexpr char kPasteOn[] = "\033[?2004h";
+constexpr char kPasteOff[] = "\033[?2004l";
+constexpr char kKittyPush[] = "\033[>1u";
+constexpr char kKittyPop[] = "\033[<u";
+
+// Writes one of the sequences, from a handler too.
+void write_now(const char* sequence) { stream_write_fully(sequence, std::strlen(sequence)); }
+// ... or with the rest of the drawing.
+void write_with_output(const char* sequence) {
+  stream_output(sequence, std::strlen(sequence));
+  stream_output_done();
+}
+
+// Turns on what is still off; through write (a handler) or with the output.
+void turn_on(void (*write)(const char*)) {
+  if (!term.signals.paste_sent) {
+    write(kPasteOn);
+    term.signals.paste_sent = 1;
+  }
+  if (term.signals.kitty_known > 0 && !term.signals.kitty_sent) {
+    write(kKittyPush);
+    term.signals.kitty_sent = 1;
+  }
+}
+
+void turn_off(void (*write)(const char*)) {
+  if (term.signals.kitty_sent) {
+    write(kKittyPop);
+    term.signals.kitty_sent = 0;
+  }
+  if (term.signals.paste_sent) {
+    write(kPasteOff);
+    term.signals.paste_sent = 0;
+  }
+}
+
+// The terminal is the program's now: driven, in the foreground, not left for a stop.
+bool holding_the_terminal() { return handling_active() && !term.signals.modes_left && term_in_foreground(); }
+
+}  // namespace
+
+void term_line_keys_on() {
+  const bool all_on = term.signals.paste_sent && (term.signals.kitty_known <= 0 || term.signals.kitty_sent);
+  if (term.signals.line_keys && all_on) return;  // the common case, at every key: no system call
+  term.signals.line_keys = 1;
+  if (!holding_the_terminal()) return;
+  term_ask_keyboard_protocol();
+  turn_on(write_with_output);
+}
+
+void term_line_keys_off() {
+  term.signals.line_keys = 0;
+  if (handling_active()) turn_off(write_with_output);
+}
+
+void line_keys_leave() { turn_off(write_now); }
+
+void line_keys_enter() {
+  if (term.signals.line_keys) turn_on(write_now);
+}
+
+void line_keys_answered(bool has_protocol) {
+  if (has_protocol) {
+    term.signals.kitty_known = 1;
+  } else if (term.signals.kitty_known == 0) {
+    term.signals.kitty_known = -1;  // the device attributes came alone
+  }
+}
+
+bool line_keys_raise_signal(const Key& key) {
+  const termios& modes = term.modes.working_input_modes;
+  if ((modes.c_lflag & ISIG) == 0 || key.name != KeyName::Byte || key.modifiers != 0 || key.pasted) return false;
+  int signal = 0;
+  if (key.code == modes.c_cc[VINTR]) signal = SIGINT;
+  if (key.code == modes.c_cc[VQUIT]) signal = SIGQUIT;
+  if (key.code == modes.c_cc[VSUSP]) signal = SIGTSTP;
+  if (signal == 0 || key.code == _POSIX_VDISABLE) return false;
+  raise(signal);  // its handler restores the terminal, as for the byte the kernel would have seen
+  return true;
+}
