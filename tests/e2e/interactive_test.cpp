@@ -219,6 +219,17 @@ TEST(Interactive, APasteOfHundredsOfKeysLosesNothing) {
   exit_cleanly(tmux);
 }
 
+// A paste is text: a control byte in it acts as no key (a Ctrl+U would
+// leave 2 of 212), and each of its lines answers a prompt in turn.
+TEST(Interactive, APastedColumnAnswersEachPromptAndNoByteInItIsAKey) {
+  TmuxSession tmux(80, 24);
+  ASSERT_TRUE(tmux.wait_for_cursor_row("?"));
+  tmux.paste("1\n21\x15" "2\n2\n37\n");
+  ASSERT_TRUE(tmux.wait_for("F=  98.59999999999999")) << tmux.screen_text();
+  EXPECT_NE(tmux.screen_text().find(kFahrenheitPrompt + "212\nC=  100\n"), std::string::npos) << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
 TEST(Interactive, InTheBackgroundItDrawsAndAsksNothingUntilBroughtBack) {
   if (program_is_wrapped()) GTEST_SKIP() << "job-control stops of a wrapped program are the wrapper's";
   for (const bool reading_fails : {false, true}) {

@@ -93,6 +93,11 @@ void TmuxSession::keys(const std::vector<std::string>& keys) {
 
 void TmuxSession::type(const std::string& text) { tmux("send-keys -l " + shell_quote(text)); }
 
+void TmuxSession::paste(const std::string& text) {
+  tmux("set-buffer -b tempconv-test -- " + shell_quote(text));
+  tmux("paste-buffer -p -d -b tempconv-test");
+}
+
 std::vector<std::string> TmuxSession::screen() {
   std::vector<std::string> rows;
   std::istringstream text(tmux("capture-pane -p"));

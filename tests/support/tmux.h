@@ -29,6 +29,9 @@ class TmuxSession {
   // tmux key names or literal text ("Enter", "Left", "C-z", "BSpace", "212").
   void keys(const std::vector<std::string>& keys);
   void type(const std::string& text);  // sent literally
+  // Pasted as a terminal pastes, in bracketed-paste marks where the program
+  // asked for them (line feeds as carriage returns).
+  void paste(const std::string& text);
   std::vector<std::string> screen();  // the visible rows, trailing blanks removed
   std::string screen_text();          // the rows joined with line feeds, trailing empty rows removed
   // Waits until the screen shows text (trailing blanks of text are not looked for).
