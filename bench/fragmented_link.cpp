@@ -7,7 +7,9 @@
 // For each link it runs trials: choose Fahrenheit, type a random edit of a
 // number (digits, Left, Right, Home, End, Backspace, Delete, Alt+B, Alt+F,
 // Alt+D, counts before Left and Backspace, a control string the terminal
-// sends, a history search taken with Right) with every write split into
+// sends, a history search taken with Right, digits on the keypad in
+// application mode and in kitty's codes, Ctrl+A and Ctrl+E as CSI u and
+// modifyOtherKeys send them) with every write split into
 // random pieces, then Enter; then it checks the result line against the
 // line the keys should have made, and the echoed line on the screen. Then,
 // on each link, keys typed after the exit choice: the shell must get them. The links: pieces 1 to 60 ms apart with replies 0, 0.5, 1.2 and
@@ -15,7 +17,8 @@
 // pieces 120 to 450 ms apart (longer than ESCDELAY, inside keys), replies
 // 0.4 s late whose ESC comes 150 ms before the rest. It reports the wrong
 // results, wrong echoed lines and requests, the time from a lone Escape to
-// the cleared line, and how often an idle prompt wakes up in 3 s.
+// the cleared line (without the kitty protocol and with it, on a quick link
+// and on one that has stalled), and how often an idle prompt wakes up in 3 s.
 //
 //   build/bench/fragmented_link [trials per link] [seed] [program]
 //   (defaults: 20 trials, seed 1, build/tempconv; the stalling link runs a
@@ -59,7 +62,7 @@ Edit random_edit(std::mt19937& random, const std::vector<std::string>& history) 
   }
   const int keys = 6 + static_cast<int>(random() % 14);
   for (int k = 0; k < keys; ++k) {
-    const unsigned choice = random() % 16;
+    const unsigned choice = random() % 20;
     if (choice < 4 && edit.line.size() < 15) {
       const char digit = static_cast<char>('0' + random() % 10);
       edit.line.insert(position++, 1, digit);
@@ -103,6 +106,17 @@ Edit random_edit(std::mt19937& random, const std::vector<std::string>& history) 
       position = from;
     } else if (choice == 15) {
       edit.keys.emplace_back("\033]11;rgb:0000/0000/0000\007");  // a report the terminal sends: nothing
+    } else if ((choice == 16 || choice == 17) && edit.line.size() < 15) {
+      const int digit = static_cast<int>(random() % 10);  // on the keypad: SS3, or kitty's code
+      edit.keys.push_back(choice == 16 ? std::string("\033O") + static_cast<char>('p' + digit)
+                                       : "\033[" + std::to_string(57399 + digit) + "u");
+      edit.line.insert(position++, 1, static_cast<char>('0' + digit));
+    } else if (choice == 18) {
+      edit.keys.emplace_back("\033[97;5u");  // Ctrl+A
+      position = 0;
+    } else if (choice == 19) {
+      edit.keys.emplace_back("\033[27;5;101~");  // Ctrl+E
+      position = edit.line.size();
     }
   }
   edit.keys.emplace_back("\r");
@@ -245,19 +259,34 @@ int type_ahead_lost(const Link& link, int runs, unsigned seed, const std::string
   return lost;
 }
 
-// The time from a lone Escape to the line cleared on the screen.
-double escape_echo_ms(const std::string& program) {
-  PtySession session(emulated_xterm(program));
+// The time from the Escape key to the line cleared on the screen: a lone
+// ESC, or with the kitty protocol CSI 27 u; on a quick link, or on one that
+// has brought a key in pieces 300 ms apart (CSI 27 u then comes so too).
+double escape_echo_ms(const std::string& program, bool kitty, bool stalled) {
+  PtyOptions options = emulated_xterm(program);
+  options.kitty_keyboard = kitty;
+  PtySession session(options);
   std::vector<double> times;
   if (!wait_until(session, 10000, [&] { return cursor_row(session) == "?"; })) return -1;
   session.type("1\r");
   if (!wait_until(session, 10000, [&] { return cursor_row(session) == kPrompt; })) return -1;
   for (int i = 0; i < 7; ++i) {
     session.type("123");
+    if (stalled) {  // Left in two pieces, then Right
+      session.type("\033O");
+      session.pump(300);
+      session.type("D\033OC");
+    }
     if (!wait_until(session, 5000, [&] { return cursor_row(session) == kPrompt + " 123"; })) return -1;
     session.settle(150);
     const auto start = Clock::now();
-    session.type("\033");
+    if (kitty && stalled) {
+      session.type("\033[2");
+      session.pump(300);
+      session.type("7u");
+    } else {
+      session.type(kitty ? "\033[27u" : "\033");
+    }
     if (!wait_until(session, 5000, [&] { return cursor_row(session) == kPrompt; })) return -1;
     times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
@@ -307,7 +336,13 @@ int main(int argc, char** argv) {
     const int runs = std::max(1, l.trials / 2);
     std::printf("%-44s | %4d | %21d\n", l.name, runs, type_ahead_lost(l.link, runs, seed, program));
   }
-  std::printf("a lone Escape clears the line after %.1f ms (median of 7)\n", escape_echo_ms(program));
+  std::printf("\nthe Escape key clears the line after (median of 7):\n");
+  for (const bool kitty : {false, true}) {
+    for (const bool stalled : {false, true}) {
+      std::printf("  %-40s %-32s %7.1f ms\n", kitty ? "with the kitty protocol (CSI 27 u)" : "a lone ESC, without the protocol",
+                  stalled ? "after a key came in pieces" : "on a quick link", escape_echo_ms(program, kitty, stalled));
+    }
+  }
   std::printf("an idle prompt woke %ld times in 3 s\n", idle_wakeups(program));
   return 0;
 }

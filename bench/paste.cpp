@@ -2,7 +2,8 @@
 // Pasting and window size at scale: the converter on a pseudo-terminal.
 //
 // At the temperature prompt (80 x 24) it pastes blanks, then "212", then
-// Enter, all at once, and reports the time until "C=  100" is shown and the
+// Enter, all at once, as a terminal without bracketed paste sends it and
+// within its marks, and reports the time until "C=  100" is shown and the
 // time per byte, for 1 KiB, 64 KiB and 1 MiB, with the program's peak memory.
 // Then it starts the program again, resizes its window to 65535 x 65535 and
 // by one more column, and reports the peak memory beside that of the same
@@ -44,13 +45,14 @@ PtyOptions options_for(const std::string& program) {
   return options;
 }
 
-void paste(std::size_t bytes, const std::string& program) {
+void paste(std::size_t bytes, const std::string& program, bool bracketed) {
   PtySession session(options_for(program));
   if (!session.wait_for("? ", 10000)) return;
   session.type("1\r");
   if (!session.wait_for("Fahrenheit: ", 10000)) return;
   session.settle(200);
-  const std::string text = std::string(bytes - 4, ' ') + "212\r";
+  std::string text = std::string(bytes - 4, ' ') + "212\r";
+  if (bracketed) text = "\033[200~" + text + "\033[201~";
   const std::size_t offset = session.output().size();
   const auto start = Clock::now();
   session.type(text);
@@ -58,7 +60,8 @@ void paste(std::size_t bytes, const std::string& program) {
   const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   const long rss = process_status(session.program_pid(), "VmHWM");
   if (done) {
-    std::printf("%8zu bytes: %9.1f ms, %7.3f us per byte, peak RSS %ld KiB\n", bytes, ms, ms * 1000 / bytes, rss);
+    std::printf("%8zu bytes%s: %9.1f ms, %7.3f us per byte, peak RSS %ld KiB\n", bytes, bracketed ? ", bracketed" : "",
+                ms, ms * 1000 / bytes, rss);
   } else {
     std::printf("%8zu bytes: not converted within 10 minutes\n", bytes);
   }
@@ -239,7 +242,9 @@ int main(int argc, char** argv) {
   const std::size_t largest_line_kib = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 16384;
   std::printf("paste of blanks, then 212 and Enter, at the temperature prompt (80 x 24):\n");
   for (std::size_t kib : {std::size_t{1}, std::size_t{64}, std::size_t{1024}}) {
-    if (kib <= largest_kib) paste(kib * 1024, program);
+    for (const bool bracketed : {false, true}) {
+      if (kib <= largest_kib) paste(kib * 1024, program, bracketed);
+    }
   }
   if (window) {
     std::printf("peak RSS after a resize to 65535 x 65535 and by a column: %ld KiB (80 x 24: %ld KiB)\n",

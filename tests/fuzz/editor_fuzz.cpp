@@ -28,15 +28,15 @@ constexpr std::size_t kLongestLine = 64 * 1024;
 
 const uint8_t* keys = nullptr;
 std::size_t key_count = 0;
-std::size_t next_key = 0;
+std::size_t next_key_byte = 0;
 int phase = 0;  // a byte, then nothing twice: the keyboard has gone quiet, and the keys are drawn
 bool too_long = false;
 
 int fuzz_reader() {
   if (keys == nullptr) return -1;  // setting up: the keys are not there yet
-  if (next_key < key_count && !too_long) {
+  if (next_key_byte < key_count && !too_long) {
     phase = (phase + 1) % 3;
-    return phase == 1 ? keys[next_key++] : -1;
+    return phase == 1 ? keys[next_key_byte++] : -1;
   }
   term_keyboard.ended = true;  // the keyboard went away: the editor must give up
   return -1;
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   term.device.late_wrap = (data[2] & 4) == 0;  // else a terminal that wraps at once
   keys = data + 3;
   key_count = size - 3;
-  next_key = 0;
+  next_key_byte = 0;
   phase = 0;
   too_long = false;
   stream_flush();
@@ -175,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     LineEnding ending = LineEnding::Enter;
     line_edit(mode, &ending, prompt, &memory);
     print_line_end(CONSOLE, PRINT_NEWLINE);
-    if (ending == LineEnding::EndOfInput || next_key >= key_count || too_long) break;
+    if (ending == LineEnding::EndOfInput || next_key_byte >= key_count || too_long) break;
     if (line == key_count + 1) std::abort();  // a line that took no key
   }
   return 0;
