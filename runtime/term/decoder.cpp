@@ -204,13 +204,15 @@ int control_byte_of(uint32_t c) {
 // A key sent as its code point with modifiers (CSI u, modifyOtherKeys): a
 // character with Shift its shifted one, Ctrl with a character its control
 // byte, Alt with a key that key with Alt; Escape, Enter, Tab and Backspace
-// themselves, and the keypad's keys as labelled. Unknown codes are no key.
+// themselves, with only the modifiers they have when sent as bytes (Alt,
+// and Shift with Tab), and the keypad's keys as labelled. Unknown codes are
+// no key.
 Key code_point_key(uint32_t code, uint32_t shifted, uint8_t modifiers) {
   if (modifiers == kNoModifiers || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return Key{};
   if (const Key keypad = kitty_keypad_key(code)) return with_modifiers(keypad, modifiers);
   if (code >= 57344 && code <= 63743) return Key{};  // the protocol's other functional keys
   if (code == 27 || code == 13 || code == 9 || code == 127 || code == 8)
-    return byte_key(static_cast<uint8_t>(code), modifiers);
+    return byte_key(static_cast<uint8_t>(code), modifiers & (code == 9 ? KEY_ALT | KEY_SHIFT : KEY_ALT));
   if (modifiers & KEY_SHIFT) {
     if (shifted != 0) {
       code = shifted;

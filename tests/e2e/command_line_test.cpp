@@ -99,7 +99,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       // --help and --version answer at once, whatever else is given.
       {{"--help"}, "", "Usage: tempconv -t SCALE", "", 0},
       {{"-h", "--verbose", "help"}, "", "Usage: tempconv -t SCALE", "", 0},
-      {{"x", "--version"}, "", "tempconv 1.4.0\nCopyright (C) 2026 the tempconv developers.\n", "", 0},
+      {{"x", "--version"}, "", "tempconv 1.5.0\nCopyright (C) 2026 the tempconv developers.\n", "", 0},
   };
   for (const auto& c : cases) {
     RunOptions options;

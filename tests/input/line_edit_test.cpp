@@ -128,6 +128,7 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"Alt+Left as urxvt sends it moves by a word", "12<urxvt-m-left>2", "212"},
       {"Alt+D kills words after, gathered for Ctrl+Y", "2 12<c-a><m-d><m-d><c-y>", "2 12"},
       {"Alt+Backspace kills words before, gathered", "12 2<m-bs><m-bs><c-y>", "12 2"},
+      {"Ctrl+Delete kills the word after, as Alt+D", "12 34<c-a><c-del>5", "5 34"},
       {"the keypad's keys are the keys they are labelled with", "<kp-minus><kp-4><kp-point><kp-0>", "-4.0"},
       {"keys as CSI u and modifyOtherKeys send them", "40<u-c-a>-<mok-c-e>9<u-esc>12<u-enter>3", "12"},
       {"a paste is text: no byte in it acts as a key, a Tab is its blanks", "<paste>1\x15\x1b" "2\t3</paste>",
