@@ -284,7 +284,7 @@ TEST_F(KeyDecoding, UnknownSequencesAreSkippedByTheirSyntaxAndTheKeysAfterThemKe
   EXPECT_EQ(take_all(), (Keys{"1", "2", "Enter"}));
 }
 
-TEST_F(KeyDecoding, UsualSpellingsWorkBesideTheEntrysOwn) {
+TEST_F(KeyDecoding, CommonFormsWorkBesideTheEntrysOwn) {
   // The entry sends application-mode arrows; the emulator may send the others.
   feed({27, '[', 'A', 27, '[', 'D', 27, '[', 'H', 27, '[', '1', '~', 27, '[', '7', '~', 27, '[', 'F',
         27, '[', '4', '~', 27, '[', '8', '~', 27, 'O', 'A', 27, '[', '3', '~'});
