@@ -14,6 +14,10 @@ constexpr std::size_t kShownKept = 64;
 constexpr std::size_t kHeldOutputMax = std::size_t{1} << 20;
 // What is looked up of a header field: a name is at most as long as the argument that gives it.
 constexpr std::size_t kNameHeld = 4096;
+// A row held until its end, so that its messages come after it.
+constexpr std::size_t kRowHeld = 256 * 1024;
+// Of a rejected value, what its message may show (it shows less).
+constexpr std::size_t kRejectedKept = 64;
 
 bool blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -172,11 +176,13 @@ void LineFilter::finish() {
   reader_.finish();
   for (RecordEvent event; !stopped_ && (event = reader_.next()).kind != RecordEvent::Kind::NeedMore;) handle(event);
   if (names_pending_ && !stopped_) resolve_names();  // the input ended within the header
-  write_out();
+  record_done();
 }
 
-// A byte-order mark at the very start of the input: dropped, or copied with
-// the header. What began like one and was not is the record's own.
+// A byte-order mark at the very start of the input: copied as it came where
+// bytes are copied (fields chosen, or a header), dropped where each line is
+// one value; never part of the first value or the first column's name.
+// What began like one and was not is the record's own.
 void LineFilter::take_byte_order_mark(std::string_view* bytes) {
   while (mark_matched_ < kByteOrderMark.size() && !bytes->empty() && bytes->front() == kByteOrderMark[mark_matched_]) {
     ++mark_matched_;
@@ -184,7 +190,7 @@ void LineFilter::take_byte_order_mark(std::string_view* bytes) {
   }
   if (mark_matched_ == kByteOrderMark.size()) {
     options_.input_start = false;
-    if (options_.header_records != 0) put(kByteOrderMark);
+    if (options_.header_records != 0 || !options_.fields.empty()) put(kByteOrderMark);
     return;
   }
   if (bytes->empty()) return;  // it may go on in the next bytes
@@ -426,10 +432,25 @@ void LineFilter::record_end(std::string_view ending) {
     copy(ending);
     if (names_pending_ && record_ == options_.header_records) resolve_names();
   }
+  record_done();
   ++record_;
   field_ = 0;
   cursor_ = {};
   if (record_ <= options_.header_records + 1) tell_fields_wanted();
+}
+
+// The row, then the messages about it.
+void LineFilter::record_done() {
+  write_out();
+  if (!row_.empty()) sink_.output(row_);
+  row_.clear();
+  row_spilled_ = false;
+  tell_rejections();
+}
+
+void LineFilter::tell_rejections() {
+  for (const Rejection& r : rejections_) sink_.rejected(r.line, r.field, r.value, r.cut, r.error);
+  rejections_.clear();
 }
 
 // The last header record: the fields whose text is a name --field gives.
@@ -504,6 +525,16 @@ void LineFilter::write_out() {
 
 void LineFilter::emit(std::string_view bytes) {
   if (bytes.empty()) return;
+  if (!holding_output_ && !in_header() && options_.invalid != Invalid::Ignore && !row_spilled_) {
+    row_.append(bytes);
+    if (row_.size() > kRowHeld) {  // too long to hold: out it goes, and the messages about it with it
+      row_spilled_ = true;
+      sink_.output(row_);
+      std::string().swap(row_);
+      tell_rejections();
+    }
+    return;
+  }
   if (!holding_output_) {
     sink_.output(bytes);
     return;
@@ -516,9 +547,21 @@ void LineFilter::emit(std::string_view bytes) {
   }
 }
 
+// A message about a value comes after its row; with --invalid=abort the
+// output ends with the rows before it (but for a row too long to hold,
+// which has gone out as far as it came).
 void LineFilter::reject(uint64_t field, std::string_view value, bool cut, ValueError error) {
-  write_out();  // the results before it go first
   if (options_.invalid == Invalid::Fail || options_.invalid == Invalid::Abort) failed_ = true;
-  if (options_.invalid != Invalid::Ignore) sink_.rejected(reader_.record_line(), field, value, cut, error);
-  if (options_.invalid == Invalid::Abort) stopped_ = true;
+  if (options_.invalid == Invalid::Ignore) return;
+  const bool shortened = value.size() > kRejectedKept;
+  rejections_.push_back({reader_.record_line(), field, std::string(value.substr(0, kRejectedKept)), cut || shortened, error});
+  if (options_.invalid == Invalid::Abort) {
+    unwritten_ = {};
+    row_.clear();
+    tell_rejections();
+    stopped_ = true;
+  } else if (row_spilled_) {
+    write_out();
+    tell_rejections();
+  }
 }

@@ -6,7 +6,8 @@
 // change and every other byte, the ending included, is copied as it came. A
 // chosen field too long to convert is left whole. Header records are copied
 // unchanged, and name the columns that --field may give by name; a UTF-8
-// byte-order mark at the very start is dropped, or copied with the header.
+// byte-order mark at the very start is copied where bytes are copied (fields
+// chosen, or a header), and dropped where each line is one value.
 // It does no I/O: bytes are fed in, results and rejections go out through a
 // sink.
 #pragma once
@@ -146,6 +147,8 @@ class LineFilter {
   void write_out();
   void emit(std::string_view bytes);
   void reject(uint64_t field, std::string_view value, bool cut, ValueError error);
+  void record_done();
+  void tell_rejections();
 
   FilterOptions options_;
   FilterSink& sink_;
@@ -179,4 +182,16 @@ class LineFilter {
   bool holding_output_ = false;
   std::string held_output_;
   std::string_view unwritten_;  // output not yet handed to the sink
+  // A record's row is held until its end, and its messages after it, so
+  // that a message never lands inside a row (up to a bound: a longer row
+  // goes out as it comes, and its messages with it).
+  struct Rejection {
+    uint64_t line, field;
+    std::string value;
+    bool cut;
+    ValueError error;
+  };
+  std::string row_;
+  bool row_spilled_ = false;
+  std::vector<Rejection> rejections_;
 };

@@ -38,9 +38,13 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
        "3:0:abc:not a number\n4:0::not a number\n5:0:1 2:not a number\n6:0:-500:below absolute zero\n"},
       {{"-f", "F", "-t", "C"}, "\xef\xbb" "212\n", "\n", "1:0:\xef\xbb" "212:not a number\n"},  // not quite a mark
       {{"-f", "F", "-t", "C"}, "  " + repeated(' ', 9000) + "212" + repeated('\t', 9000) + "\n", "100\n", ""},
-      {{"-f", "F", "-t", "C"}, long_value + "\n32\n", "\n0\n", "1:0:" + long_value.substr(0, 4097) + "...:value too long\n"},
+      {{"-f", "F", "-t", "C"}, long_value + "\n32\n", "\n0\n", "1:0:" + long_value.substr(0, 64) + "...:value too long\n"},
       // Fields of blanks: runs of blanks copied, empty cells do not count.
       {{"-f", "F", "-t", "C", "--field", "1,3-"}, "  32\t50   212  212F\r\n\t\n", "  0\t50   100  100\r\n\t\n", ""},
+      // A byte-order mark is copied wherever bytes are, and is no part of the first field.
+      {{"-f", "F", "-t", "C", "--field=1"}, "\xef\xbb\xbf" "212 x\n", "\xef\xbb\xbf" "100 x\n", ""},
+      {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2", "--header=0"}, "\xef\xbb\xbf" "a,50\n",
+       "\xef\xbb\xbf" "a,10\n", ""},
       // CSV: quotes hold delimiters and line ends; a quoted value stays quoted; the record's first line is named.
       {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2"},
        "\"Station, 5, North\",212\r\nBergen,\"50\"\n\"two\nlines\",x\n,\" 212 \"\n\"a\"\"b\",\"5\"\"\"\n,\"5\"x\n7,,\n",
@@ -65,7 +69,7 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
       {{"-f", "F", "-t", "C", "--header", "--field=v"}, "t u\n1 2\n", "", "column v missing\n"},
       // What to do with bad values: leave them quietly, or stop right before the first.
       {{"-f", "F", "-t", "C", "--invalid=ignore", "--delimiter=,", "--field=2"}, "a,NA\nb,212\n", "a,NA\nb,100\n", ""},
-      {{"-f", "F", "-t", "C", "--invalid=abort", "--delimiter=,", "--field=2"}, "a,212\nb,NA,c\nd,32\n", "a,100\nb,",
+      {{"-f", "F", "-t", "C", "--invalid=abort", "--delimiter=,", "--field=2"}, "a,212\nb,NA,c\nd,32\n", "a,100\n",
        "2:2:NA:not a number\n"},
       {{"-f", "F", "-t", "C", "--invalid=abort"}, "212\nNA\n32\n", "100\n", "2:0:NA:not a number\n"},
   };
@@ -75,6 +79,11 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
     const Collected whole = filtered(options, c.input, {});
     EXPECT_EQ(whole.out, c.out) << c.input;
     EXPECT_EQ(whole.messages, c.messages) << c.input;
+    // A message comes between rows, never inside one.
+    for (std::size_t at = whole.both.find("\n#"); at != std::string::npos; at = whole.both.find("\n#", at + 2)) {
+      EXPECT_TRUE(at == 0 || whole.both[at - 1] == '\n' || whole.both[at - 1] == options.terminator)
+          << "a message inside a row: " << ::testing::PrintToString(whole.both.substr(0, at + 2));
+    }
     std::vector<std::vector<std::size_t>> cut_sets;
     if (c.input.size() <= 300) {
       std::vector<std::size_t> every_byte;
@@ -93,7 +102,7 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
     }
     for (const auto& cuts : cut_sets) {
       const Collected cut = filtered(options, c.input, cuts);
-      if (cut.out != whole.out || cut.messages != whole.messages) {
+      if (cut.both != whole.both) {
         ADD_FAILURE() << "cut at " << cuts.front() << " (" << cuts.size() << " cuts) of " << c.input.substr(0, 80)
                       << "\ngives " << cut.out.substr(0, 200) << "\n" << cut.messages;
         break;

@@ -3,6 +3,9 @@
 // results, messages and statuses. With no arguments the program is the menu
 // (the other end-to-end tests).
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -87,7 +90,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       {{"-f", "C", "-t", "F", "--invalid=warn", "1", "abc", "2"}, "", "33.8\n\n35.6\n", "tempconv: \"abc\": not a number\n", 0},
       {{"-f", "C", "-t", "F", "--invalid=ignore", "1", "abc", "2"}, "", "33.8\n\n35.6\n", "", 0},
       {{"-f", "C", "-t", "F", "--invalid=abort", "1", "abc", "2"}, "", "33.8\n", "tempconv: \"abc\": not a number\n", 1},
-      {{"-f", "C", "-t", "F", "--invalid=abort", "--delimiter=,", "--field=2"}, "a,1\nb,x,c\nd,2\n", "a,33.8\nb,",
+      {{"-f", "C", "-t", "F", "--invalid=abort", "--delimiter=,", "--field=2"}, "a,1\nb,x,c\nd,2\n", "a,33.8\n",
        "tempconv: line 2, field 2: \"x\": not a number\n", 1},
       // Traps: options for standard input given with values, a file named as a value, a value with a line break.
       {{"--header", "2", "--delimiter", ",", "--field", "2", "-f", "C", "-t", "F"}, "1,2\n", "",
@@ -134,6 +137,22 @@ TEST(CommandLine, StreamsInOrderInBoundedMemory) {
   both.args = {"-f", "F", "-t", "C", "212", "abc", "32"};
   both.stderr_to_stdout = true;
   EXPECT_EQ(run_program("", both).out, "100\n\ntempconv: \"abc\": not a number\n0\n");
+  {  // The README's example, with both on one file: each message right after its row.
+    auto text_of = [](const std::string& path) {
+      std::ifstream file(std::string(TEMPCONV_SOURCE_DIR) + "/" + path);
+      return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    };
+    const std::string readme = text_of("README.md");
+    const std::string command = "    $ tempconv -f F -t C -p 1 --header --delimiter=, --field=temp_f < examples/readings.csv\n";
+    const std::size_t from = readme.find(command);
+    ASSERT_NE(from, std::string::npos);
+    std::istringstream shown(readme.substr(from + command.size(), readme.find("\n\n", from) - from - command.size()));
+    std::string expected;
+    for (std::string row; std::getline(shown, row);) expected += row.substr(4) + "\n";
+    RunOptions example = both;
+    example.args = {"-f", "F", "-t", "C", "-p", "1", "--header", "--delimiter=,", "--field=temp_f"};
+    EXPECT_EQ(run_program(text_of("examples/readings.csv"), example).out, expected);
+  }
 
   struct LongLine {
     std::size_t left;
