@@ -193,19 +193,26 @@ int run(int argc, char** argv) {
   return status;
 }
 
+// Memory ran out: what was written goes out, then the message, and the
+// program ends with status 1, allocating nothing more (an exception might
+// find no memory to be thrown in).
+void end_out_of_memory() {
+  stream_flush();
+  flush_messages();
+  static constexpr char kMessage[] = "tempconv: out of memory\n";
+  write_messages(std::string_view(kMessage, sizeof kMessage - 1));
+  _exit(1);
+}
+
 }  // namespace
 
 int run_command_line(int argc, char** argv) {
+  std::set_new_handler(end_out_of_memory);
   std::setlocale(LC_CTYPE, "");  // which characters a message may show as they are
   stream_init(false);
   stream_set_failure_handler(report_stream_failure);
   messages.route = message_route();
-  int status = 1;
-  try {
-    status = run(argc, argv);
-  } catch (const std::bad_alloc&) {
-    message("out of memory");
-  }
+  const int status = run(argc, argv);
   stream_flush();
   flush_messages();
   return status;

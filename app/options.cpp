@@ -384,13 +384,13 @@ bool shown_as_is(char32_t c) {
   return !(c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069));
 }
 
-// Text is taken as UTF-8 unless the locale names another character set
-// (the C locale's ASCII is taken as UTF-8's first half): there every byte
-// past ASCII is escaped, since some of them are control characters.
-bool locale_is_utf8_or_ascii() {
+// Text is shown as UTF-8 only in a UTF-8 locale; in any other (the C and
+// POSIX locales' ASCII too, which a terminal may show bytes past as
+// anything) every byte past ASCII is escaped.
+bool locale_is_utf8() {
   static const bool utf8 = [] {
     const char* codeset = nl_langinfo(CODESET);
-    return codeset == nullptr || std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "ANSI_X3.4-1968") == 0;
+    return codeset != nullptr && std::strcmp(codeset, "UTF-8") == 0;
   }();
   return utf8;
 }
@@ -399,7 +399,7 @@ bool locale_is_utf8_or_ascii() {
 
 std::string quoted(std::string_view text, bool cut) {
   static constexpr char kHex[] = "0123456789abcdef";
-  const bool utf8 = locale_is_utf8_or_ascii();
+  const bool utf8 = locale_is_utf8();
   std::string shown = "\"";
   std::size_t at = 0;
   while (at < text.size()) {

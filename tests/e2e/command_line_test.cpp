@@ -2,6 +2,9 @@
 // The command line for scripts as users see it: arguments and filter input,
 // results, messages and statuses. With no arguments the program is the menu
 // (the other end-to-end tests).
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -121,6 +124,47 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
     EXPECT_EQ(r.err, c.err) << what;
     EXPECT_EQ(r.exit_status, c.status) << what;
   }
+  // Outside a UTF-8 locale, the C and POSIX locales too, every byte past ASCII is escaped.
+  for (const char* locale : {"LC_ALL=C", "LC_ALL=POSIX", "LC_ALL=C.UTF-8"}) {
+    RunOptions options;
+    options.env = {locale};
+    options.args = {"-t", "C", "ab\xc3\xa9"};
+    const bool utf8 = std::string(locale).find("UTF-8") != std::string::npos;
+    EXPECT_EQ(run_program("", options).err,
+              std::string("tempconv: \"ab") + (utf8 ? "\xc3\xa9" : "\\xc3\\xa9") + "\": not a number\n") << locale;
+  }
+}
+
+// However little memory there is, running out of it ends the program with
+// status 1 and the message (the menu with status 1, silently): never an
+// abort, from the smallest limit at which it starts up to a few MiB.
+TEST(CommandLine, OutOfMemoryIsStatusOneAtEveryLimit) {
+  if (!program_memory_is_its_own()) GTEST_SKIP() << "the limits are the wrapper's or the sanitizer's";
+  int started = 0;
+  for (int kib = 2000; kib <= 6000; kib += 25) {
+    for (const char* run : {"%s -f C -t F 37 2>&1", "printf '212\\n32\\n' | %s -f F -t C --field=1 --delimiter=, 2>&1",
+                            "printf '1\\n212\\n3\\n' | %s 2>&1 >/dev/null"}) {
+      char command[512];
+      std::snprintf(command, sizeof command, run, program_shell_command().c_str());
+      const std::string limited = "ulimit -v " + std::to_string(kib) + "; " + command;
+      FILE* pipe = popen(limited.c_str(), "r");
+      ASSERT_NE(pipe, nullptr);
+      std::string text;
+      char buffer[256];
+      for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, got);
+      const int status = pclose(pipe);
+      if (WIFEXITED(status) && WEXITSTATUS(status) == 127) continue;  // the loader could not start it
+      ++started;
+      ASSERT_TRUE(WIFEXITED(status)) << kib << " KiB: " << command << ": " << text;
+      const int code = WEXITSTATUS(status);
+      const bool menu = std::strstr(run, ">/dev/null") != nullptr;  // its standard error alone
+      const std::string ending = "tempconv: out of memory\n";
+      const bool said = text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+      EXPECT_TRUE(code == 0 || (code == 1 && (menu ? text.empty() : said)))
+          << kib << " KiB: " << command << ": status " << code << ", " << text;
+    }
+  }
+  EXPECT_GT(started, 0);
 }
 
 // Each line is answered while the input stays open; results and messages
