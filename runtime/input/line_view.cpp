@@ -430,12 +430,18 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
   } else {
     // Terminals that rewrap their rows at the new width (tmux) show the
     // cursor at the column its drawn cell has there; others keep the rows as
-    // they were (xterm, cutting the cursor's column to the width). Not told
-    // which, the view goes up no further than either would have it, so
+    // they were (xterm, the Linux console: cutting them and the cursor's
+    // column to the width). Only a cursor that stands where one kind would
+    // have it and the other not tells them apart: otherwise the line is drawn
+    // again, as a terminal that kept its rows needs. Not told where the
+    // cursor is, the view goes up no further than either would have it, so
     // nothing above the prompt is cleared.
     const int64_t rewrapped_rows = drawn_offset / width_;
     const int64_t kept_rows = drawn_offset / drawn_width;
-    const bool rewrapped = known && column == drawn_offset % width_ + 1;
+    const int64_t rewrapped_column = drawn_offset % width_ + 1;
+    const int64_t kept_column = std::min<int64_t>(drawn_offset % drawn_width + 1, width_);
+    const bool told_apart = rewrapped_rows != kept_rows || rewrapped_column != kept_column;
+    const bool rewrapped = known && told_apart && column == rewrapped_column;
     int64_t rows_up = std::min(rewrapped_rows, kept_rows);
     if (known) rows_up = rewrapped ? rewrapped_rows : kept_rows;
     prompt_row_ = row - rows_up;  // above the top when the line is taller than what is left

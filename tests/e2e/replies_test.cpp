@@ -115,6 +115,47 @@ TEST(CursorReplies, EachLineAsksOnceAndAResizeIsDrawnAtOnce) {
   EXPECT_EQ(session.requests_seen() - before, 1);
 }
 
+// A terminal that keeps its rows at a resize (xterm, the Linux console: cut
+// to the new width, not reflowed) shows the whole line after one, narrower
+// and wider, whatever the cursor's place in it when the window changed.
+TEST(CursorReplies, AfterAResizeOnATerminalThatKeepsItsRowsTheLineIsWhole) {
+  const std::string prompt = "Input temperature in Fahrenheit: ";
+  for (const std::size_t count : {std::size_t{40}, std::size_t{60}}) {  // one row at 80 columns, and two
+    SCOPED_TRACE(count);
+    PtyOptions options;
+    options.env = {"TERM=xterm"};
+    options.emulate = true;
+    PtySession session(options);
+    ASSERT_TRUE(session.wait_for("? "));
+    session.type("1\r");
+    ASSERT_TRUE(session.wait_for(prompt));
+    std::string digits;
+    for (std::size_t i = 0; i < count; ++i) digits += static_cast<char>('0' + i % 10);
+    session.type(digits);
+    session.settle();
+    for (const int columns : {60, 80, 45}) {
+      session.type("\033OH");  // Home: the cursor at the line's start when the window changes
+      session.settle();
+      session.resize(columns, 24);
+      session.settle(500);
+      session.type("\033OF");  // End
+      session.settle();
+      const VtScreen& screen = session.screen();
+      int top = screen.rows();
+      while (top > 1 && screen.row_text(top).rfind(prompt, 0) != 0) --top;
+      const std::string text = prompt + digits;
+      for (std::size_t row = 0; row * columns < text.size(); ++row) {
+        EXPECT_EQ(screen.row_text(top + static_cast<int>(row)), text.substr(row * columns, columns))
+            << columns << " columns, row " << row << "\n" << screen.text();
+      }
+      EXPECT_EQ(screen.row(), top + static_cast<int>(text.size() / columns)) << columns;
+      EXPECT_EQ(screen.column(), static_cast<int>(text.size() % columns) + 1) << columns;
+    }
+    session.type("\r3\r");
+    ASSERT_TRUE(session.wait_for_exit());
+  }
+}
+
 // Over a link whose replies take half a second, keys typed after the exit
 // choice stay with the shell: no reply is awaited when they arrive. With the
 // first reply later than the program waits for it, it is still owed at the
