@@ -35,6 +35,7 @@ enum class MessageRoute { Gathered, WithOutput, AfterFlush };
 struct Messages {
   MessageRoute route = MessageRoute::AfterFlush;
   std::string gathered;
+  bool lost = false;  // a message could not be written: the status is 1, as for a failed write of results
 };
 Messages messages;
 
@@ -54,7 +55,10 @@ void write_messages(std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t put = write(STDERR_FILENO, bytes.data(), bytes.size());
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return;  // nowhere to say it
+    if (put <= 0) {  // nowhere to say it
+      messages.lost = true;
+      return;
+    }
     bytes.remove_prefix(static_cast<std::size_t>(put));
   }
 }
@@ -215,5 +219,5 @@ int run_command_line(int argc, char** argv) {
   const int status = run(argc, argv);
   stream_flush();
   flush_messages();
-  return status;
+  return messages.lost && status == 0 ? 1 : status;
 }

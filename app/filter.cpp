@@ -91,16 +91,33 @@ ValueError convert_written(std::string_view value, const ValueFormat& format, st
   return error;
 }
 
+// An item that begins with a quote runs to its closing quote ("" is a quote
+// in it), commas and all: a column's name as CSV quotes it.
+std::size_t item_end(std::string_view text, std::size_t start) {
+  if (start < text.size() && text[start] == '"') {
+    for (std::size_t at = start + 1; at < text.size(); ++at) {
+      if (text[at] != '"') continue;
+      if (at + 1 < text.size() && text[at + 1] == '"') {
+        ++at;
+        continue;
+      }
+      return std::min(text.find(',', at), text.size());
+    }
+  }
+  return std::min(text.find(',', start), text.size());
+}
+
 std::optional<FieldList> FieldList::parse(std::string_view text) {
   FieldList list;
   for (std::size_t start = 0; start <= text.size();) {
-    std::size_t comma = text.find(',', start);
-    if (comma == std::string_view::npos) comma = text.size();
+    const std::size_t comma = item_end(text, start);
     const std::string_view item = text.substr(start, comma - start);
     start = comma + 1;
     if (item.empty()) return std::nullopt;
-    if (item.find_first_not_of("0123456789-") != std::string_view::npos) {  // a column's name
+    if (item.find_first_not_of("0123456789-") != std::string_view::npos) {  // a column's name, quoted or not
+      const std::optional<std::string> unquoted = unquoted_text(item);
       list.names_.emplace_back(item);
+      list.unquoted_.emplace_back(unquoted ? *unquoted : std::string());
       continue;
     }
     const std::size_t dash = item.find('-');
@@ -122,6 +139,7 @@ std::optional<FieldList> FieldList::parse(std::string_view text) {
 void FieldList::resolve(const std::vector<uint64_t>& fields) {
   for (const uint64_t field : fields) ranges_.emplace_back(field, field);
   names_.clear();
+  unquoted_.clear();
   merge();
 }
 
@@ -146,6 +164,7 @@ void LineFilter::Held::add(std::string_view part, std::size_t keep) {
 LineFilter::LineFilter(const FilterOptions& options, FilterSink& sink)
     : options_(options), sink_(sink), reader_(syntax_for(options)), quoting_(options.delimiter.has_value()) {
   name_fields_.assign(options_.fields.names().size(), 0);
+  unquoted_fields_ = name_fields_;
   names_pending_ = holding_output_ = !name_fields_.empty();
   if (names_pending_ && options_.header_records == 0) resolve_names();  // no header to name them
   tell_fields_wanted();
@@ -414,11 +433,7 @@ void LineFilter::plain_record_end(std::string_view ending) {
     return;
   }
   if (error == ValueError::None) put(result_);
-  if (ending.empty()) {  // the last record without its ending: its row ends all the same
-    put(std::string_view(&options_.terminator, 1));
-  } else {
-    copy(ending);
-  }
+  end_row(ending);
   if (error != ValueError::None) reject(0, value, too_long, error);
   view_ = {};
   value_.clear();
@@ -429,7 +444,7 @@ void LineFilter::record_end(std::string_view ending) {
   if (!in_header() && options_.fields.empty()) {
     plain_record_end(ending);
   } else {
-    copy(ending);
+    end_row(ending);
     if (names_pending_ && record_ == options_.header_records) resolve_names();
   }
   record_done();
@@ -439,12 +454,23 @@ void LineFilter::record_end(std::string_view ending) {
   if (record_ <= options_.header_records + 1) tell_fields_wanted();
 }
 
+// A row ends as its record did; the last one, without its line end (or with
+// a CR alone), gets one, as cut and numfmt give it, unless it ends in one
+// already (a quoted field that ran to the end).
+void LineFilter::end_row(std::string_view ending) {
+  copy(ending);
+  if (!ending.empty() && ending.back() == options_.terminator) return;
+  write_out();
+  if (row_last_byte_ != options_.terminator) put(std::string_view(&options_.terminator, 1));
+}
+
 // The row, then the messages about it.
 void LineFilter::record_done() {
   write_out();
   if (!row_.empty()) sink_.output(row_);
   row_.clear();
   row_spilled_ = false;
+  row_last_byte_ = -1;
   tell_rejections();
 }
 
@@ -463,8 +489,11 @@ void LineFilter::header_field_end() {
   const std::optional<std::string> quoted = quoting_ ? unquoted_text(held_.bytes) : std::nullopt;
   const std::string_view text = quoted ? std::string_view(*quoted) : std::string_view(held_.bytes);
   const std::vector<std::string>& names = options_.fields.names();
+  const std::vector<std::string>& unquoted = options_.fields.unquoted_names();
+  auto found = [this](uint64_t* at) { *at = *at == 0 ? field_ : UINT64_MAX; };  // UINT64_MAX: twice
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (names[i] == text) name_fields_[i] = name_fields_[i] == 0 ? field_ : UINT64_MAX;  // UINT64_MAX: twice
+    if (names[i] == text) found(&name_fields_[i]);
+    if (!unquoted[i].empty() && unquoted[i] == text) found(&unquoted_fields_[i]);
   }
 }
 
@@ -472,6 +501,7 @@ void LineFilter::resolve_names() {
   names_pending_ = false;
   const std::vector<std::string>& names = options_.fields.names();
   for (std::size_t i = 0; i < names.size(); ++i) {
+    if (name_fields_[i] == 0) name_fields_[i] = unquoted_fields_[i];  // a quoted name, as the header reads it
     if (name_fields_[i] != 0 && name_fields_[i] != UINT64_MAX) continue;
     write_out();  // a header too long to hold has gone out already: the rest of it follows
     sink_.column_unknown(names[i], name_fields_[i] == UINT64_MAX);
@@ -525,6 +555,7 @@ void LineFilter::write_out() {
 
 void LineFilter::emit(std::string_view bytes) {
   if (bytes.empty()) return;
+  row_last_byte_ = static_cast<int>(static_cast<unsigned char>(bytes.back()));
   if (!holding_output_ && !in_header() && options_.invalid != Invalid::Ignore && !row_spilled_) {
     row_.append(bytes);
     if (row_.size() > kRowHeld) {  // too long to hold: out it goes, and the messages about it with it

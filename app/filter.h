@@ -40,7 +40,11 @@ class FieldList {
  public:
   static std::optional<FieldList> parse(std::string_view text);
   bool empty() const { return ranges_.empty() && names_.empty(); }
+  // The names as given, and of a quoted one its text as CSV reads it ("" for
+  // one not quoted): a column is named as the header reads it, or failing
+  // that by that text.
   const std::vector<std::string>& names() const { return names_; }
+  const std::vector<std::string>& unquoted_names() const { return unquoted_; }
   // The last field a record may have chosen (0: none).
   uint64_t last() const { return ranges_.empty() ? 0 : ranges_.back().second; }
   // The names' fields, as the header gives them (one per name); then the
@@ -60,6 +64,7 @@ class FieldList {
   void merge();
   std::vector<std::pair<uint64_t, uint64_t>> ranges_;  // inclusive; sorted and apart once merged
   std::vector<std::string> names_;
+  std::vector<std::string> unquoted_;
 };
 
 // What to do with a value that cannot be converted.
@@ -147,6 +152,7 @@ class LineFilter {
   void write_out();
   void emit(std::string_view bytes);
   void reject(uint64_t field, std::string_view value, bool cut, ValueError error);
+  void end_row(std::string_view ending);
   void record_done();
   void tell_rejections();
 
@@ -178,6 +184,7 @@ class LineFilter {
   // Column names: the fields of the last header record that carry them,
   // and the header's output held until they are known (up to a bound).
   std::vector<uint64_t> name_fields_;
+  std::vector<uint64_t> unquoted_fields_;  // ... by a quoted name's text
   bool names_pending_ = false;
   bool holding_output_ = false;
   std::string held_output_;
@@ -193,5 +200,6 @@ class LineFilter {
   };
   std::string row_;
   bool row_spilled_ = false;
+  int row_last_byte_ = -1;  // of the row's output so far (-1: none)
   std::vector<Rejection> rejections_;
 };

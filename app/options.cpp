@@ -328,6 +328,7 @@ class Parser {
         if (!records) return wrong("invalid number of header lines " + quoted(*value) + " (0 to 99)");
         filter.header_records = static_cast<uint64_t>(*records);
         input_option_ = true;
+        header_without_number_ = !value;
         return Parsed::Run;
       }
     }
@@ -340,8 +341,10 @@ class Parser {
     if (!to_given_) return wrong("no scale to convert to (-t SCALE)");
     if (digits_given_ && places_given_) return wrong("-d and -p cannot be given together");
     if (!request_->values.empty() && input_option_) {
+      // "--header 2": the 2 was meant for it.
+      const std::string hint = header_without_number_ ? " (a number of header lines is --header=N)" : "";
       return wrong("--header, --field and --delimiter are for standard input, not for values given as arguments "
-                   "such as " + quoted(request_->values.front()) + " (a number of header lines is --header=N)");
+                   "such as " + quoted(request_->values.front()) + hint);
     }
     if (filter.delimiter && filter.fields.empty()) return wrong("--delimiter needs --field");
     if (filter.delimiter && (*filter.delimiter == "\"" || *filter.delimiter == "\r" ||
@@ -366,6 +369,7 @@ class Parser {
   bool digits_given_ = false;
   bool places_given_ = false;
   bool input_option_ = false;  // an option given that only standard input takes
+  bool header_without_number_ = false;  // --header given without =N
 };
 
 }  // namespace
@@ -377,11 +381,13 @@ Parsed parse_options(int argc, char** argv, Request* request, std::string* text)
 namespace {
 
 // Whether a character may be written into a message as it is: not a
-// control character (C0, DEL, C1), and not one that reorders the text
-// around it (the bidirectional marks, embeddings, overrides and isolates).
+// control character (C0, DEL, C1), not one that reorders the text around
+// it (the bidirectional marks, embeddings, overrides and isolates), and not
+// an invisible byte-order mark.
 bool shown_as_is(char32_t c) {
   if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return false;
-  return !(c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069));
+  return !(c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+           c == 0xFEFF);  // a byte-order mark shows nothing
 }
 
 // Text is shown as UTF-8 only in a UTF-8 locale; in any other (the C and

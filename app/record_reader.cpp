@@ -112,6 +112,10 @@ void RecordReader::resume_pending() {
       end_record(kCrLf);
       return;
     }
+    if (ended_ && at_ == bytes_.size()) {  // a CR at the very end: the last line's, its LF missing
+      end_record(kCr);
+      return;
+    }
     if (state_ == State::FieldStart) {
       open_field();
       state_ = State::Unquoted;

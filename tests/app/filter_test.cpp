@@ -37,6 +37,10 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
       {{"-f", "F", "-t", "C"}, "\xef\xbb\xbf" " 212 \r\n32\nabc\n\n1 2\n-500", "100\r\n0\n\n\n\n\n",
        "3:0:abc:not a number\n4:0::not a number\n5:0:1 2:not a number\n6:0:-500:below absolute zero\n"},
       {{"-f", "F", "-t", "C"}, "\xef\xbb" "212\n", "\n", "1:0:\xef\xbb" "212:not a number\n"},  // not quite a mark
+      // A last line without its end gets one; a CR right before the end of the input is its line's.
+      {{"-f", "F", "-t", "C"}, "212\r", "100\r\n", ""},
+      {{"-f", "F", "-t", "C", "--field=2"}, "a 212\r", "a 100\r\n", ""},
+      {{"-f", "F", "-t", "C", "--field=2"}, "a 212", "a 100\n", ""},
       {{"-f", "F", "-t", "C"}, "  " + repeated(' ', 9000) + "212" + repeated('\t', 9000) + "\n", "100\n", ""},
       {{"-f", "F", "-t", "C"}, long_value + "\n32\n", "\n0\n", "1:0:" + long_value.substr(0, 64) + "...:value too long\n"},
       // Fields of blanks: runs of blanks copied, empty cells do not count.
@@ -55,17 +59,22 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
        "1:1:a:not a number\n1:2::no closing quote\n"},
       // A chosen field too long to be a value is left whole, quoted or not.
       {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2"}, long_text + "," + long_value + "\n5,212",
-       long_text + "," + long_value + "\n5,100", "1:2:" + long_value.substr(0, 64) + "...:value too long\n"},
+       long_text + "," + long_value + "\n5,100\n", "1:2:" + long_value.substr(0, 64) + "...:value too long\n"},
       {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2-"}, "x,\"" + long_text + "\",212\n",
        "x,\"" + long_text + "\",100\n", "1:2:\"" + long_text.substr(0, 63) + "...:value too long\n"},
       // Delimiters of several bytes, and tabs; NUL-ended records.
       {{"-f", "F", "-t", "C", "--delimiter=§", "--field=2"}, "\xc2" "a§212§\xc2\xc2§32\n", "\xc2" "a§100§\xc2\xc2§32\n", ""},
-      {{"-f", "F", "-t", "C", "--delimiter=tab", "--field=3", "-z"}, std::string("a\t\t212\0b\t\t32\n", 13), std::string("a\t\t100\0b\t\t32\n", 13),
+      {{"-f", "F", "-t", "C", "--delimiter=tab", "--field=3", "-z"}, std::string("a\t\t212\0b\t\t32\n", 13), std::string("a\t\t100\0b\t\t32\n\0", 14),
        "2:3:32\n:not a number\n"},
       // Columns by name in the last header line (quoted or not); the header's mark kept with it.
       {{"-f", "F", "-t", "C", "--header=2", "--delimiter=;", "--field=\"t\",t2", "--decimal-comma"},
        "\xef\xbb\xbf" "x\n\"\"\"t\"\"\";t2;t\n212;32;50\n50,0;1;2\n", "\xef\xbb\xbf" "x\n\"\"\"t\"\"\";t2;t\n100;0;50\n10;-17,2222222222222;2\n", ""},
       {{"-f", "F", "-t", "C", "--header", "--field=t,u"}, "t u t\n1 2\n", "", "column t twice\n"},
+      // A name with a comma, quoted as CSV quotes it; a quoted name read as the header reads it, or as written.
+      {{"-f", "F", "-t", "C", "--header", "--delimiter=,", "--field=\"a,b\",\"t \"\"f\"\"\""},
+       "x,\"a,b\",t \"f\"\n1,212,32\n", "x,\"a,b\",t \"f\"\n1,100,0\n", ""},
+      {{"-f", "F", "-t", "C", "--header", "--field=\"t\""}, "\"t\" u\n212 2\n", "\"t\" u\n100 2\n", ""},
+      {{"-f", "F", "-t", "C", "--header", "--delimiter=,", "--field=\"a,c\""}, "\"a,b\"\n1\n", "", "column \"a,c\" missing\n"},
       {{"-f", "F", "-t", "C", "--header", "--field=v"}, "t u\n1 2\n", "", "column v missing\n"},
       // What to do with bad values: leave them quietly, or stop right before the first.
       {{"-f", "F", "-t", "C", "--invalid=ignore", "--delimiter=,", "--field=2"}, "a,NA\nb,212\n", "a,NA\nb,100\n", ""},

@@ -70,7 +70,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       // Fields: only the chosen ones change, every other byte is kept, a header and CRLF too.
       {{"-f", "F", "-t", "C", "--header", "--delimiter=,", "--field=2"},
        "\xef\xbb\xbf" "time,temp\r\n1,212\r\n2, 32 \r\n3,abc\r\n4,\r\n5\r\n6,212",
-       "\xef\xbb\xbf" "time,temp\r\n1,100\r\n2, 0 \r\n3,abc\r\n4,\r\n5\r\n6,100",
+       "\xef\xbb\xbf" "time,temp\r\n1,100\r\n2, 0 \r\n3,abc\r\n4,\r\n5\r\n6,100\n",  // a last line's end added
        "tempconv: line 4, field 2: \"abc\": not a number\n", 1},
       {{"-f", "F", "-t", "C", "--field", "1,3-"}, "  32\t50   212  212F\n", "  0\t50   100  100\n", "", 0},
       {{"-t", "C", "--field=-2"}, "212F 300K x\n", "100 26.85 x\n", "", 0},
@@ -99,6 +99,10 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       {{"--header", "2", "--delimiter", ",", "--field", "2", "-f", "C", "-t", "F"}, "1,2\n", "",
        "tempconv: --header, --field and --delimiter are for standard input, not for values given as arguments "
        "such as \"2\" (a number of header lines is --header=N)\n" + kTry, 2},
+      {{"-t", "C", "\xef\xbb\xbf" "5x"}, "", "\n", "tempconv: \"\\xef\\xbb\\xbf5x\": not a number\n", 1},  // unseen: escaped
+      {{"--field=2", "-f", "C", "-t", "F", "7"}, "", "",
+       "tempconv: --header, --field and --delimiter are for standard input, not for values given as arguments "
+       "such as \"7\"\n" + kTry, 2},
       {{"-f", "C", "-t", "F", "/dev/null", "1\n2", "5°F"}, "", "\n\n\n",
        "tempconv: \"/dev/null\": not a number (to convert the file, give it as standard input: < /dev/null)\n"
        "tempconv: \"1\\x0a2\": not a number\ntempconv: \"5°F\": its scale is not the one -f names\n", 1},
