@@ -471,6 +471,7 @@ void LineFilter::record_done() {
   row_.clear();
   row_spilled_ = false;
   row_last_byte_ = -1;
+  row_bytes_ = 0;
   tell_rejections();
 }
 
@@ -556,13 +557,13 @@ void LineFilter::write_out() {
 void LineFilter::emit(std::string_view bytes) {
   if (bytes.empty()) return;
   row_last_byte_ = static_cast<int>(static_cast<unsigned char>(bytes.back()));
+  row_bytes_ += bytes.size();
   if (!holding_output_ && !in_header() && options_.invalid != Invalid::Ignore && !row_spilled_) {
     row_.append(bytes);
-    if (row_.size() > kRowHeld) {  // too long to hold: out it goes, and the messages about it with it
+    if (row_.size() > kRowHeld) {  // too long to hold: out it goes
       row_spilled_ = true;
       sink_.output(row_);
       std::string().swap(row_);
-      tell_rejections();
     }
     return;
   }
@@ -579,20 +580,23 @@ void LineFilter::emit(std::string_view bytes) {
 }
 
 // A message about a value comes after its row; with --invalid=abort the
-// output ends with the rows before it (but for a row too long to hold,
-// which has gone out as far as it came).
+// output ends with the rows before it. A row too long to hold has gone out
+// as far as it came, and the message follows that. Which it is follows from
+// the bytes of the row so far, whatever the reads were.
 void LineFilter::reject(uint64_t field, std::string_view value, bool cut, ValueError error) {
   if (options_.invalid == Invalid::Fail || options_.invalid == Invalid::Abort) failed_ = true;
   if (options_.invalid == Invalid::Ignore) return;
   const bool shortened = value.size() > kRejectedKept;
   rejections_.push_back({reader_.record_line(), field, std::string(value.substr(0, kRejectedKept)), cut || shortened, error});
+  write_out();
+  const bool too_long = row_bytes_ > kRowHeld;
   if (options_.invalid == Invalid::Abort) {
-    unwritten_ = {};
-    row_.clear();
-    tell_rejections();
+    if (!too_long) row_.clear();
     stopped_ = true;
-  } else if (row_spilled_) {
-    write_out();
+  }
+  if (too_long || stopped_) {
+    if (!row_.empty()) sink_.output(row_);
+    row_.clear();
     tell_rejections();
   }
 }

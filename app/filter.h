@@ -201,5 +201,6 @@ class LineFilter {
   std::string row_;
   bool row_spilled_ = false;
   int row_last_byte_ = -1;  // of the row's output so far (-1: none)
+  uint64_t row_bytes_ = 0;  // of the row's output so far, held or not
   std::vector<Rejection> rejections_;
 };
