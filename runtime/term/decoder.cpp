@@ -396,7 +396,7 @@ void KeyDecoder::clear() {
   reply_deadline_ms_ = 0;
   link_delay_ms_ = 0;
   ended_ = false;
-  in_paste_ = false;
+  in_paste_ = pasted_cr_ = false;
   line_ends_ = 0;
 }
 
@@ -589,21 +589,24 @@ KeyEvent KeyDecoder::next_pasted(int64_t now) {
   const bool waited_out = ended_ || now >= last_arrival_ms_ + timing_.sequence_limit_ms;
   if (next_ == bytes_.size()) {
     if (!waited_out) return {};
-    in_paste_ = false;
+    in_paste_ = pasted_cr_ = false;
     return key_event(named_key(KeyName::PasteEnd));
   }
   const std::size_t count = std::min(bytes_.size() - next_, kPasteEndLength);
   if (bytes_[next_] == ESC && std::memcmp(bytes_.data() + next_, kPasteEnd, count) == 0) {
     if (count == kPasteEndLength) {
       consume(kPasteEndLength);
-      in_paste_ = false;
+      in_paste_ = pasted_cr_ = false;
       return key_event(named_key(KeyName::PasteEnd));
     }
     if (!waited_out) return {};
   }
-  Key pasted{KeyName::Byte, 0, false, true, bytes_[next_]};
+  const uint8_t byte = bytes_[next_];
   consume(1);
-  return key_event(pasted);
+  const bool after_cr = pasted_cr_;
+  pasted_cr_ = byte == '\r';
+  if (byte == '\n' && after_cr) return next_pasted(now);  // CR LF: one line break
+  return key_event(Key{KeyName::Byte, 0, false, true, byte});
 }
 
 KeyEvent KeyDecoder::next(int64_t now) {

@@ -170,6 +170,7 @@ class KeyDecoder {
   bool escape_reported_ = false;
   bool ended_ = false;
   bool in_paste_ = false;              // the front bytes are a paste's text
+  bool pasted_cr_ = false;             // ... the last of it a CR: an LF after it is the same line break
   int64_t reply_deadline_ms_ = 0;
   std::vector<uint8_t> bytes_;
   std::size_t next_ = 0;               // the oldest byte not yet decoded

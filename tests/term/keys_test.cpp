@@ -199,6 +199,8 @@ TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
        {{0, "\033[200~1\r\0332\t\003" + paste_end + "x"}},
        {"k:PasteStart", "k:pasted 1", "k:pasted Ctrl+M", "k:pasted Ctrl+[", "k:pasted 2", "k:pasted Ctrl+I",
         "k:pasted Ctrl+C", "k:PasteEnd", "k:x"}},
+      {"a CR LF in a paste is one line break, across reads too", {{0, "\033[200~1\r"}, {300, "\n2\n\n" + paste_end}},
+       {"k:PasteStart", "k:pasted 1", "k:pasted Ctrl+M", "k:pasted 2", "k:pasted Ctrl+J", "k:pasted Ctrl+J", "k:PasteEnd"}},
       {"... its end mark split by a stall", {{0, "\033[200~5\033[2"}, {300, "01~6"}},
        {"k:PasteStart", "k:pasted 5", "k:PasteEnd", "k:6"}},
       {"... and an end that never comes: what came is text, ended after the sequence limit",
