@@ -433,6 +433,7 @@ int64_t KeyDecoder::deadline() const {
   if (ended_) return kNoDeadline;
   if (in_paste_) return last_arrival_ms_ + timing_.sequence_limit_ms;  // a paste whose end mark never comes
   if (next_ >= bytes_.size()) return kNoDeadline;
+  if (discarding_ == Discard::String) return last_arrival_ms_ + timing_.sequence_limit_ms;  // an ESC that may begin ST
   return wait_end(next_);
 }
 
@@ -541,8 +542,10 @@ DecodedUnit KeyDecoder::discard_front(int64_t now) {
     } else if (length + 1 < count) {  // ESC and the byte after it: ST ends the string, anything else cuts it
       if (front[length + 1] == '\\') length += 2;
       discarding_ = Discard::None;
-    } else if (length < count && (ended_ || now >= wait_end(next_ + length))) {
-      discarding_ = Discard::None;  // an ESC that nothing followed: the string ended before it
+    } else if (length < count && (ended_ || now >= last_arrival_ms_ + timing_.sequence_limit_ms)) {
+      // An ESC that nothing followed within the sequence limit (as for a
+      // string of usual length, it may begin ST): the string ended before it.
+      discarding_ = Discard::None;
     }
   }
   return ignored(length);
@@ -656,8 +659,7 @@ bool KeyDecoder::sent_by_a_terminal(std::size_t at, const DecodedUnit& unit) con
   const uint8_t second = bytes_[at + 1];
   if (event_of(unit).is_reply()) return true;
   if (string_introducer(second)) return true;
-  if (unit.kind == Unit::Key) return unit.length >= 3;
-  if (second == 'O') return unit.length == 3;
+  if (unit.kind == Unit::Key || second == 'O') return unit.length >= 3;  // ESC O alone is Alt+O
   return second == '[' && unit.length >= 3 && csi_final(bytes_[at + unit.length - 1]);
 }
 

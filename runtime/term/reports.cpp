@@ -106,6 +106,23 @@ void give_back(const uint8_t* bytes, std::size_t count) {
     given_back.bytes[given_back.count++] = bytes[i];
 }
 
+// Whether the kernel lets keys be given back: a TIOCSTI it allows fails
+// only on reading its byte (EFAULT), one it refuses fails before.
+bool may_give_back(int fd) { return ioctl(fd, TIOCSTI, nullptr) < 0 && errno == EFAULT; }
+
+// Keys typed after the last reply, still in the terminal's input: given
+// back behind them, the keys read before would reach the shell after them.
+void take_keys_still_waiting(int fd) {
+  uint8_t rest[256];
+  for (pollfd tty{fd, POLLIN, 0}; given_back.count < sizeof given_back.bytes;) {
+    if (poll(&tty, 1, 0) <= 0 || (tty.revents & POLLIN) == 0) break;
+    const std::size_t room = std::min(sizeof rest, sizeof given_back.bytes - given_back.count);
+    const ssize_t got = read(fd, rest, room);
+    if (got <= 0) break;
+    give_back(rest, static_cast<std::size_t>(got));
+  }
+}
+
 }  // namespace
 
 void reports_give_back_untaken_keys() {
@@ -150,7 +167,8 @@ void reports_await_due_replies(bool for_the_shell) {
     give_back(held, held_count);
   }
   term.signals.replies_due = 0;
-  if (for_the_shell && fd >= 0) {
+  if (for_the_shell && fd >= 0 && given_back.count != 0 && may_give_back(fd)) {
+    if (term_in_foreground()) take_keys_still_waiting(fd);
     for (std::size_t i = 0; i < given_back.count; ++i) ioctl(fd, TIOCSTI, &given_back.bytes[i]);
   }
   given_back.count = 0;

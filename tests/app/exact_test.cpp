@@ -51,6 +51,11 @@ TEST(ExactConversion, AgreesWithTheIntegerReference) {
       {"32.45", F, C, 1, "0.2"},  // exactly 0.25
       {"32.63", F, C, 2, "0.35"},
       {"0.000045", C, F, 2, nullptr},
+      {"1.25100000000000000000", C, C, 2, "1.3"},  // past the 128-bit path: the digit after the 5 decides
+      // The 128-bit path's largest exponent with its longest mantissa, and one past it.
+      {"9999999999999999999e16", C, F, 30, nullptr},
+      {"9999999999999999999e17", C, F, 30, nullptr},
+      {"98765432109876543210", C, F, 30, nullptr},  // 20 digits: past the 128-bit path
       // The layout of %g: the exponent form below 1e-4 and from 10^digits.
       {"0.0001", C, C, 15, "0.0001"},
       {"0.00001", C, C, 15, "1e-05"},

@@ -45,6 +45,7 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
       {{"-f", "F", "-t", "C"}, long_value + "\n32\n", "\n0\n", "1:0:" + long_value.substr(0, 64) + "...:value too long\n"},
       // Fields of blanks: runs of blanks copied, empty cells do not count.
       {{"-f", "F", "-t", "C", "--field", "1,3-"}, "  32\t50   212  212F\r\n\t\n", "  0\t50   100  100\r\n\t\n", ""},
+      {{"-f", "F", "-t", "C", "--field", "1-3,2"}, "212 212 212 212\n", "100 100 100 212\n", ""},  // a range inside another
       // A byte-order mark is copied wherever bytes are, and is no part of the first field.
       {{"-f", "F", "-t", "C", "--field=1"}, "\xef\xbb\xbf" "212 x\n", "\xef\xbb\xbf" "100 x\n", ""},
       {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2", "--header=0"}, "\xef\xbb\xbf" "a,50\n",
@@ -54,9 +55,15 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
        "\"Station, 5, North\",212\r\nBergen,\"50\"\n\"two\nlines\",x\n,\" 212 \"\n\"a\"\"b\",\"5\"\"\"\n,\"5\"x\n7,,\n",
        "\"Station, 5, North\",100\r\nBergen,\"10\"\n\"two\nlines\",x\n,\" 100 \"\n\"a\"\"b\",\"5\"\"\"\n,\"5\"x\n7,,\n",
        "3:2:x:not a number\n6:2:5\"\":not a number\n7:2:\"5\"x:not a number\n"},
+      {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2"}, "x,\"a\"\"\n,b\",212\nz,q\n", "x,\"a\"\"\n,b\",212\nz,q\n",
+       "1:2:a\"\"\n,b:not a number\n3:2:q:not a number\n"},  // a doubled quote in a field past its line
       {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2"}, "a,\"212\nb,32\n", "a,\"212\nb,32\n", "1:2::no closing quote\n"},
       {{"-f", "F", "-t", "C", "--delimiter=,", "--field=1"}, "a,\"212\nb,32\n", "a,\"212\nb,32\n",
        "1:1:a:not a number\n1:2::no closing quote\n"},
+      // A value and a chosen field exactly as long as they may be.
+      {{"-f", "F", "-t", "C"}, repeated('0', 4093) + "212\n", "100\n", ""},
+      {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2"}, "a," + repeated(' ', 4096) + repeated('0', 4093) + "212\n",
+       "a," + repeated(' ', 4096) + "100\n", ""},
       // A chosen field too long to be a value is left whole, quoted or not.
       {{"-f", "F", "-t", "C", "--delimiter=,", "--field=2"}, long_text + "," + long_value + "\n5,212",
        long_text + "," + long_value + "\n5,100\n", "1:2:" + long_value.substr(0, 64) + "...:value too long\n"},
@@ -68,7 +75,9 @@ TEST(Filter, GivesTheSameBytesHoweverTheInputIsCut) {
        "2:3:32\n:not a number\n"},
       // Columns by name in the last header line (quoted or not); the header's mark kept with it.
       {{"-f", "F", "-t", "C", "--header=2", "--delimiter=;", "--field=\"t\",t2", "--decimal-comma"},
-       "\xef\xbb\xbf" "x\n\"\"\"t\"\"\";t2;t\n212;32;50\n50,0;1;2\n", "\xef\xbb\xbf" "x\n\"\"\"t\"\"\";t2;t\n100;0;50\n10;-17,2222222222222;2\n", ""},
+       "\xef\xbb\xbf" "x\n\"\"\"t\"\"\";t2;t\n212;32;50\n50,0;1;2\n1.5;1;2\n",
+       "\xef\xbb\xbf" "x\n\"\"\"t\"\"\";t2;t\n100;0;50\n10;-17,2222222222222;2\n1.5;-17,2222222222222;2\n",
+       "5:1:1.5:not a number\n"},  // with decimal commas, 1.5 may mean fifteen
       {{"-f", "F", "-t", "C", "--header", "--field=t,u"}, "t u t\n1 2\n", "", "column t twice\n"},
       // A name with a comma, quoted as CSV quotes it; a quoted name read as the header reads it, or as written.
       {{"-f", "F", "-t", "C", "--header", "--delimiter=,", "--field=\"a,b\",\"t \"\"f\"\"\""},

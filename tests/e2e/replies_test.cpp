@@ -3,6 +3,7 @@
 // a terminal that never answers, a window resize while waiting, and keys
 // after the exit choice over a slow link.
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <deque>
@@ -72,6 +73,28 @@ TEST(CursorReplies, APasteOverASlowLinkConvertsAndAsksOncePerLine) {
   session.type("3\r");
   ASSERT_TRUE(session.wait_for_exit());
   EXPECT_EQ(session.exit_status, 0);
+}
+
+// Over a link whose replies take 400 ms, the pieces of a key may come as
+// far apart: Alt+B whose ESC and B come 300 ms apart is Alt+B (a word
+// back), not the Escape key and a B.
+TEST(CursorReplies, ASlowReplyTeachesHowFarApartAKeysPiecesMayCome) {
+  Interleaved keys;
+  PtyOptions options = xterm_answering(&keys);
+  options.reply_delay_ms = 400;
+  PtySession session(options);
+  ASSERT_TRUE(session.wait_for("? "));
+  session.type("1\r");
+  ASSERT_TRUE(session.wait_for(": "));
+  session.settle();
+  session.type("21\033");
+  usleep(300 * 1000);
+  session.type("b3\r");
+  char expected[DOUBLE_TEXT_BUFFER];
+  number_to_text(expected, 16, true, fahrenheit_to_celsius(321));
+  ASSERT_TRUE(session.wait_for(std::string("C= ") + expected, 5000)) << session.output();
+  session.type("3\r");
+  ASSERT_TRUE(session.wait_for_exit());
 }
 
 TEST(CursorReplies, ASilentTerminalCostsOneWaitAndStaysUsable) {
@@ -177,6 +200,20 @@ TEST(CursorReplies, KeysAfterTheExitChoiceStayWithTheShellOverASlowLink) {
     EXPECT_EQ(session.exit_status, 0);
     EXPECT_EQ(session.input_left(), "echo hi\n");  // the tty's own mode again: CR read as LF
   }
+}
+
+// Keys typed ahead of the first reply are read with it, as far as the exit
+// choice and past it: what the program did not take goes back to the shell.
+TEST(CursorReplies, KeysReadAheadPastTheExitChoiceGoBackToTheShell) {
+  Interleaved keys;
+  keys.around = {{"1\r212\r3\recho hi\r", ""}};
+  PtyOptions options = xterm_answering(&keys);
+  options.linger_ms = 300;
+  PtySession session(options);
+  ASSERT_TRUE(session.wait_for_exit(8000));
+  EXPECT_EQ(session.exit_status, 0);
+  EXPECT_NE(session.output().find("C=  100"), std::string::npos);
+  EXPECT_EQ(session.input_left(), "echo hi\n");
 }
 
 // Replies later than the program's wait (a satellite or congested link): the

@@ -71,7 +71,7 @@ class Editor {
   VtScreen screen() {
     int32_t columns = 0, rows = 0;
     term_window_size(&columns, &rows);
-    VtScreen screen(columns, rows);
+    VtScreen screen(columns, rows, term_text_utf8(), term_wraps_late());
     screen.feed(std::string(static_cast<std::size_t>(rows - 1), '\n'));
     screen.feed(output_.text());
     return screen;
@@ -116,6 +116,8 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"tab to the next stop of eight", "2<tab>9", "2       9"},
       {"keys without an action are ignored", "2<c-g><c-t><f1><pgup><ins><m-up>12", "212"},
       {"Ctrl+A, Ctrl+E, Ctrl+B and Ctrl+F move", "12<c-a>2<c-e><c-b><c-b><c-f><c-f>", "212"},
+      {"Alt with a capital letter is Alt with the small one", "12 34<m-B>5", "12 534"},
+      {"a character sent by its code point, in a one-byte locale: its byte", "2<u-eacute>", "2\xE9"},
       {"Ctrl+K kills to the end, Ctrl+Y yanks it back", "12<c-a><c-k>2<c-y>9<c-b><c-k>", "212"},
       {"Ctrl+U kills to the start", "99212<c-b><c-b><c-b><c-u><c-e>", "212"},
       {"Ctrl+W kills the blank-separated word before", "99 212<c-a><c-f><c-f><c-f><c-w>", "212"},
@@ -210,12 +212,17 @@ TEST(LineEditor, AKeyWritesWhatReadlineWrites) {
   const struct {
     const char* before;
     const char* key;
-    const char* bytes;
+    const char* bytes;  // nullptr: the screen alone
     const char* line;
   } cases[] = {
       {"212", "3", "3", "2123"},               // typed at the end: the character alone
       {"212", "<left>", "\b", "212"},          // a step back: a backspace
       {"212", "<bs>", "\b \b", "21"},          // rubbed out at the end: back, a blank, back
+      {"21", "\xCD\xB8", nullptr, "21\xEF\xBF\xBD"},  // a character the locale cannot show: a stand-in
+      {"a \xCC\x81" "b", "<c-w>", "\b\b  \b", "a"},  // the mark taken off the blank it was on: the blank drawn again
+      {"212<home>", "3", "\033[?25l\b\b\b3212\b\b\b\033[?25h", "3212"},  // more cells than a few: the cursor hidden meanwhile
+      {"21212121212121212121212121212121212121212121212<left><left><left>", "<c-k>", "\033[?25l\b\033[K\033[?25h",
+       "21212121212121212121212121212121212121212121"},  // blanks up to a row's edge: cleared, never written
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.key);
@@ -226,15 +233,19 @@ TEST(LineEditor, AKeyWritesWhatReadlineWrites) {
     while (suffix < before.size() - prefix && suffix < after.size() - prefix &&
            before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
       ++suffix;
-    EXPECT_EQ(after.substr(prefix, after.size() - prefix - suffix), c.bytes);
+    if (c.bytes != nullptr) {
+      EXPECT_EQ(after.substr(prefix, after.size() - prefix - suffix), c.bytes);
+    }
     Editor editor;
     editor.line(std::string(c.before) + c.key, kFahrenheitPrompt, false, /*enter=*/false);
-    EXPECT_EQ(editor.row(24), kFahrenheitPrompt + c.line);
+    EXPECT_EQ(editor.row_starting(kFahrenheitPrompt), kFahrenheitPrompt + c.line);
   }
 }
 
 // A line taller than the window: the screen shows the rows around the
-// cursor, exactly as the prompt and the line lay out, wherever keys take it.
+// cursor, exactly as the prompt and the line lay out, wherever keys take it,
+// on a terminal that wraps late (xterm) and on one that wraps at once, where
+// the bottom-right cell is never written (a cursor there scrolls a row more).
 TEST(LineEditor, ALineTallerThanTheWindowShowsTheRowsAroundTheCursor) {
   constexpr int kColumns = 20, kRows = 5;
   std::string digits;
@@ -244,6 +255,7 @@ TEST(LineEditor, ALineTallerThanTheWindowShowsTheRowsAroundTheCursor) {
     std::string line;
     std::size_t position;
     int top;  // the row of the prompt and the line shown on the top row
+    int top_at_once = -1;  // ... on a terminal that wraps at once, where it differs
   } cases[] = {
       {"", digits, 108, 3},                        // typed: its last rows, the cursor on the bottom one
       {"<home>", digits, 0, 1},                    // back at its start: that row on top
@@ -253,23 +265,28 @@ TEST(LineEditor, ALineTallerThanTheWindowShowsTheRowsAroundTheCursor) {
       {"<home>99<end><c-l>", "99" + digits, 110, 3},
       {"<home><down><down><down><down><down>", digits, 100, 2},  // a row past the bottom: one row scrolls
       {"<up><down>", digits, 108, 3},              // down onto the line's end, the cell after its last digit
+      {"<home><down><down><down><down><down><right><right><right><right><right><right>", digits, 106, 2, 3},  // the bottom-right cell
       {"<home><c-k>", "", 0, 1},                   // the rows below are blanked
   };
+  for (const bool late : {true, false}) {
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.keys);
+    SCOPED_TRACE(std::string(c.keys) + (late ? "" : ", wrapping at once"));
     Editor editor(kColumns, kRows);
+    term.device.late_wrap = late;
     EXPECT_EQ(editor.line(digits + c.keys, kFahrenheitPrompt, false, /*enter=*/false), c.line);
     const std::string text = kFahrenheitPrompt + c.line;
     const VtScreen screen = editor.screen();
+    const int top = !late && c.top_at_once >= 0 ? c.top_at_once : c.top;
     for (int row = 1; row <= kRows; ++row) {
-      const std::size_t from = std::min(text.size(), static_cast<std::size_t>((c.top + row - 1) * kColumns));
-      std::string expected = text.substr(from, kColumns);
+      const std::size_t from = std::min(text.size(), static_cast<std::size_t>((top + row - 1) * kColumns));
+      std::string expected = text.substr(from, !late && row == kRows ? kColumns - 1 : kColumns);
       while (!expected.empty() && expected.back() == ' ') expected.pop_back();
       EXPECT_EQ(screen.row_text(row), expected) << "row " << row;
     }
     const std::size_t cursor = kFahrenheitPrompt.size() + c.position;
     EXPECT_EQ(screen.column(), static_cast<int>(cursor % kColumns) + 1);
-    EXPECT_EQ(screen.row(), static_cast<int>(cursor / kColumns) - c.top + 1);
+    EXPECT_EQ(screen.row(), static_cast<int>(cursor / kColumns) - top + 1);
+  }
   }
 }
 
@@ -300,7 +317,7 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
       {"<up><up><m-gt>5", "5"},            // Alt+>: the line being typed
       {"<c-r>10<right>", "100"},           // a search, then a key that takes the line and acts
       {"<c-r>1<c-r><enter>", "100"},       // Ctrl+R again: the next older match; Enter takes it
-      {"7<c-r>21<c-g>", "7"},              // Ctrl+G gives up: the line as before the search
+      {"78<left><c-r>21<c-g>9", "798"},    // Ctrl+G gives up: the line and its cursor as before the search
       {"<c-r>2<c-s><enter>", "212"},       // Ctrl+S: forward again
       {"<c-r>109<bs><enter>", "100"},      // Backspace takes back the query's last character
       {"<c-r>109<bs><bs><bs><enter>", "212"},  // ... down to nothing: the last match stays
@@ -320,6 +337,7 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
     Editor editor;
     editor.memory.histories[kFahrenheitPrompt] = {"é1 x"};
     EXPECT_EQ(editor.line("<c-r>é1<bs><c-e>"), "é1 x");
+    EXPECT_EQ(editor.line("<c-r><u-eacute><enter>"), "é1 x");  // a character sent by its code point
   }
   // While searching or typing a count, the prompt's row shows readline's
   // search prompt with the match or its failure, or the count.
@@ -366,6 +384,8 @@ TEST(LineLayout, KeptAcrossEditsAgreesWithALayoutAfresh) {
         {edge.size(), 0, "\xB8\xB8"},                     // ... which the bytes after it complete
         {0, kAll, edge.substr(1) + "\xE4\xB8!" + edge},   // a block ends with a lead byte, the next begins with a lone continuation
         {edge.size() + 1, 0, "\xB8"},                     // ... which one typed after it joins to the lead across the edge
+        {0, kAll, edge.substr(1) + "a\xF0\x9D\x85" + edge},  // a block begins with three bytes of a 4-byte mark
+        {edge.size() + 3, 0, "\xA7"},                    // ... whose last makes it the mark of the unit before
         {0, kAll, edge + edge},                           // two blocks ...
         {0, edge.size(), ""},                             // ... and the first taken out whole
     };
@@ -396,8 +416,9 @@ TEST(LineLayout, KeptAcrossEditsAgreesWithALayoutAfresh) {
         i += unit.length;
       }
       ASSERT_EQ(kept.end(line), offset) << "edit " << edit;
-      for (int probe = 0; probe < 8 && !starts.empty(); ++probe) {
-        const std::size_t u = random() % starts.size();
+      const bool every_unit = edit < std::size(first_edits) && starts.size() <= 64;
+      for (std::size_t probe = 0; probe < (every_unit ? starts.size() : 8) && !starts.empty(); ++probe) {
+        const std::size_t u = every_unit ? probe : random() % starts.size();
         ASSERT_EQ(kept.offset_of(line, starts[u]), cells[u]) << "edit " << edit;
         ASSERT_EQ(kept.unit_holding(line, starts[u] + text_unit_at(line, starts[u]).length - 1), starts[u]);
         // A unit's cell finds the last unit shown there (marks at a line's start take none).

@@ -70,7 +70,7 @@ TEST_F(ConsoleOutput, PrintZonesAreFourteenColumnsWide) {
   } cases[] = {
       {0, 80, std::string(14, ' ')}, {13, 80, " "},  {14, 80, std::string(14, ' ')},
       {70, 80, "\n"},                {70, 0, std::string(14, ' ')},
-      {83, 0, " "},
+      {83, 0, " "},                  {14, 29, std::string(14, ' ')},  // the next zone begins in the last column
   };
   for (const auto& c : cases) {
     CapturedStdout zone_out;

@@ -164,7 +164,7 @@ std::vector<int> typed(std::string_view keys, bool burst) {
       {"kp-minus", "\033Om"}, {"kp-4", "\033Ot"}, {"kp-0", "\033Op"}, {"kp-point", "\033On"},
       {"kp-enter", "\033OM"}, {"u-c-a", "\033[97;5u"}, {"u-esc", "\033[27u"}, {"u-enter", "\033[13u"},
       {"mok-c-e", "\033[27;5;101~"}, {"paste", "\033[200~"}, {"/paste", "\033[201~"},
-      {"c-del", "\033[3;5~"},
+      {"c-del", "\033[3;5~"}, {"u-eacute", "\033[233u"},
   };
   std::vector<int> bytes;
   auto add = [&](std::string_view key) {

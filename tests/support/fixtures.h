@@ -62,7 +62,7 @@ bool used_up();
 // ESC [ D), <linux-f1> (ESC [ [ A), <m-gt> (Alt+>), <stalled-left> (ESC, a
 // STALL, O D), the keypad in application mode (<kp-minus> <kp-4> <kp-0>
 // <kp-point> <kp-enter>) and keys in the CSI u and modifyOtherKeys forms
-// (<u-c-a> <u-esc> <u-enter> <mok-c-e>), <c-del> as xterm sends Ctrl+Delete,
+// (<u-c-a> <u-esc> <u-enter> <u-eacute> <mok-c-e>), <c-del> as xterm sends Ctrl+Delete,
 // and a bracketed paste's marks (<paste> </paste>).
 std::vector<int> typed(std::string_view keys, bool burst = false);
 // An xterm-like entry's key strings, for InventedTerminal.

@@ -107,6 +107,7 @@ TEST_F(KeyDecoding, AKeySplitAcrossReadsIsTheWholeKey) {
       {"CSI u: a key's release", "\033[97;5:3u", ""},
       {"CSI u: an unknown functional key", "\033[57428u", ""},
       {"kitty's keypad Enter", "\033[57414u", "KP Enter"},
+      {"kitty's keypad +", "\033[57413u", "KP +"},
       {"modifyOtherKeys: Ctrl+A", "\033[27;5;97~", "Ctrl+A"},
       {"Alt+x: Escape, then x", "\033x", "Alt+x", {"Escape", "x"}},
       {"Alt+Left as urxvt sends it: Escape, then Left", "\033\033[D", "Alt+Left", {"Escape", "Left"}},
@@ -147,7 +148,8 @@ TEST_F(KeyDecoding, AKeySplitAcrossReadsIsTheWholeKey) {
 // keys as time passes: stalls inside keys and replies, a reply awaited,
 // control strings, a runaway sequence, 8-bit meta, bracketed pastes, and
 // the Escape key as the kitty protocol sends it. Events read "k:<key>" for a
-// key, "cursor:<row>;<column>" for a cursor report, "keyboard:<flags>" and
+// key, "cursor:<row>;<column>" for a cursor report, "size:<rows>x<columns>"
+// for a size report, "keyboard:<flags>" and
 // "attributes" for the keyboard protocol's answers.
 TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
   InventedTerminal terminal(key_script::reader, key_script::xterm_keys);
@@ -178,16 +180,26 @@ TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
        {"k:Escape", "k:[", "k:D"}},
       {"ESC O and a byte no SS3 key ends with, after an Escape: the Escape stands",
        {{0, "55\033"}, {300, "O7"}}, {"k:5", "k:5", "k:Escape", "k:O", "k:7"}},
+      {"... and one with a modifier no key here takes is taken back, the sequence skipped",
+       {{0, "55\033"}, {300, "O9A7"}}, {"k:5", "k:5", "k:Escape", "k:EscapeTakenBack", "k:7"}},
       {"an OSC string is skipped whole", {{0, "\033]0;title\007" "5"}}, {"k:5"}},
+      {"... and ends at an ESC that begins a key", {{0, "\033]0;ti\033x5"}}, {"k:Alt+x", "k:5"}},
       {"... also split by stalls, ended by ST", {{0, "\033]0;ti"}, {300, "tle\033"}, {600, "\\5"}}, {"k:5"}},
+      {"an overlong control string ended by ST, split after its ESC",
+       {{0, "\033]" + std::string(300, 'a')}, {10, "\033"}, {300, "\\5"}}, {"k:5"}},
+      {"a size report is rows, then columns; with a number more it is none, and so is the size in pixels",
+       {{0, "\033[8;24;80t\033[8;24;80;1t\033[5;1;2R\033[4;600;800t1"}}, {"size:24x80", "k:1"}},
       {"a runaway sequence ends when the terminal stops sending it",
-       {{0, "\033[" + std::string(300, '1')}, {10, std::string(300, '2')}, {1500, "7"}}, {"k:7"}},
+       {{0, "\033[" + std::string(300, '1')}, {300, std::string(300, '2')}, {1500, "7"}}, {"k:7"}},
       {"a control string cut right after its ESC: the Escape is taken back, the string skipped",
        {{0, "\033"}, {300, "]11;rgb:0000/0000/0000\007" "5"}}, {"k:Escape", "k:EscapeTakenBack", "k:5"}},
       {"a person's Escape, then [7 and Enter: no sequence, so keys after the Escape",
        {{0, "\033"}, {300, "[7\r"}}, {"k:Escape", "k:[", "k:7", "k:Enter"}},
       {"after a key that came in pieces 300 ms apart, a lone ESC waits as long: Alt+B whole",
        {{0, "\033[3"}, {300, "~"}, {1000, "\033"}, {1300, "b"}}, {"k:Delete", "k:Alt+b"}},
+      {"... also after a quick key in pieces: the wait is the longest the link has shown",
+       {{0, "\033[3"}, {300, "~"}, {500, "\033[3"}, {510, "~"}, {1000, "\033"}, {1300, "b"}},
+       {"k:Delete", "k:Delete", "k:Alt+b"}},
       {"8-bit meta: 0xE2 is Alt+B", {{0, "\xe2" "a"}}, {"k:Alt+b", "k:a"}, 0, true},
       {"without it, the byte itself", {{0, "\xe2"}}, {"k:\\xE2"}},
       {"the kitty protocol's answer and the device attributes are replies, split or not",
@@ -228,6 +240,7 @@ TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
           case KeyEvent::Kind::Key: events.push_back("k:" + key_description(e.key)); break;
           case KeyEvent::Kind::KeyboardReport: events.push_back("keyboard:" + std::to_string(e.row)); break;
           case KeyEvent::Kind::AttributesReport: events.push_back("attributes"); break;
+          case KeyEvent::Kind::SizeReport: events.push_back("size:" + std::to_string(e.row) + "x" + std::to_string(e.column)); break;
           default: events.push_back("cursor:" + std::to_string(e.row) + ";" + std::to_string(e.column));
         }
       }

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The terminal writer, the shadow screen, window size refreshes, report
 // queries with keys typed around their replies, and cursor placement.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -8,6 +12,7 @@
 
 #include "runtime/core/core.h"
 #include "runtime/print/print.h"
+#include "runtime/print/print_internal.h"
 #include "runtime/term/term.h"
 #include "runtime/term/term_internal.h"
 #include "tests/support/capture.h"
@@ -139,12 +144,18 @@ TEST_F(Screen, RefreshHappensOncePerChangeAndAsksNothing) {
 }
 
 TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
+  terminal_.resize(0, 30);  // a kernel that knows the rows but not the columns: the default
+  int32_t columns = 0, rows = 0;
+  term_window_size(&columns, &rows);
+  EXPECT_EQ(columns * 100 + rows, 8025);
+  terminal_.resize(120, 40);
+  term_window_size(&columns, &rows);
   terminal_.redirect_stdout_to_file();  // the size ioctl fails now
   terminal_.answer("\033[8;30;100t");
   term.signals.resize_pending = 1;
-  term_refresh();  // a write does not ask: the size is read at the next size read
+  term_refresh();  // a write does not ask: the size stays until the next size read
   EXPECT_TRUE(term_resize_pending());
-  int32_t columns = 0, rows = 0;
+  EXPECT_EQ(term_window.window_columns * 100 + term_window.window_rows, 12040);
   term_window_size(&columns, &rows);
   EXPECT_EQ(columns, 100);
   EXPECT_EQ(rows, 30);
@@ -187,6 +198,11 @@ TEST_F(Screen, CursorReplyAmidTypedKeys) {
     EXPECT_EQ(queued_keys(), c.keys) << c.typed;
   }
   key_tree_release();
+  term_reports = ReportTracker{};
+  terminal_.answer("\033[99999;99999R");  // the editor's question too takes an absurd answer at the window's edge
+  int32_t column = 0, row = 0;
+  EXPECT_TRUE(term_ask_cursor(&column, &row));
+  EXPECT_EQ(column * 100 + row, 8025);
 }
 
 TEST_F(Screen, ALateReplyIsNeverTextAndASilentTerminalCostsOneWait) {
@@ -209,6 +225,61 @@ TEST_F(Screen, ALateReplyIsNeverTextAndASilentTerminalCostsOneWait) {
   EXPECT_TRUE(term_ask_cursor(&column, &row));
   EXPECT_EQ(column * 100 + row, 807);
   EXPECT_EQ(count(terminal_.output(), kCursorRequest), 1);
+  terminal_.type("\033[1;5R");  // xterm's Ctrl+F3 reads as a cursor report, asked for by nobody
+  EXPECT_EQ(queued_keys(), "");
+  EXPECT_TRUE(term_ask_cursor(&column, &row));
+  EXPECT_EQ(column * 100 + row, 807);
+}
+
+// Nothing is asked while keys wait, unread or half decoded: the reply would
+// come behind them.
+TEST_F(Screen, NothingIsAskedWhileKeysWait) {
+  for (const std::string& typed : {std::string("q"), std::string("\033[1")}) {
+    terminal_.type(typed);
+    if (typed.size() > 1) {
+      EXPECT_EQ(queued_keys(), "") << "its rest is awaited";
+    }
+    int32_t column = 0, row = 0;
+    EXPECT_FALSE(term_ask_cursor(&column, &row)) << typed;
+    term_ask_keyboard_protocol();
+    EXPECT_EQ(terminal_.output(), "") << typed;
+    if (typed.size() > 1) terminal_.type("~");
+    EXPECT_NE(queued_keys(), "") << typed;
+  }
+  term_ask_keyboard_protocol();
+  EXPECT_EQ(count(terminal_.output(), "\033[?u"), 1);
+}
+
+// What the shell reads after the program: a key never taken, the keys read
+// while a reply still on its way was awaited and those typed after it, in
+// the order they came; never a reply, whole or begun.
+TEST_F(Screen, AtTheEndTheShellReadsTheKeysAroundALateReplyInOrder) {
+  const int tty = term.device.tty.fd;
+  if (!(ioctl(tty, TIOCSTI, nullptr) < 0 && errno == EFAULT)) GTEST_SKIP() << "the kernel takes no keys back";
+  const struct {
+    const char* name;
+    Report asked;
+    std::string typed;  // after the wait for the reply ran out
+    std::string shell_reads;
+  } cases[] = {
+      {"a size report, then a key", Report::Size, "\033[8;30;100tq", "\177q"},
+      {"keys around a cursor report, an Escape right before it", Report::Cursor, "a\033\033[5;1Rb", "\177a\033b"},
+      {"the start of a reply that never ends", Report::Cursor, "x\033[5", "\177x\033[5"},
+  };
+  for (const auto& c : cases) {
+    term_reports = ReportTracker{};
+    int32_t row = 0, column = 0;
+    EXPECT_FALSE(term_query(c.asked, &row, &column)) << c.name;
+    key_queue_push_byte(127);  // a Backspace read before, never taken
+    terminal_.type(c.typed);
+    reports_give_back_untaken_keys();
+    reports_await_due_replies(/*for_the_shell=*/true);
+    std::string read_back;
+    char bytes[64];
+    for (ssize_t got; (got = read(tty, bytes, sizeof bytes)) > 0;) read_back.append(bytes, static_cast<std::size_t>(got));
+    EXPECT_EQ(read_back, c.shell_reads) << c.name;
+    while (!key_queue_empty()) next_key();
+  }
 }
 
 TEST_F(Screen, PlacementClampsTheTrackedCursorButNotTheSequence) {
@@ -251,6 +322,20 @@ TEST_F(Screen, PlaceCursorFallsBackToVisibilityOnly) {
   EXPECT_EQ(place_cursor(40, 1, 0), 2 << 8 | 2);
   EXPECT_EQ(get_error(), 0);
   EXPECT_EQ(terminal_.output(), kCursorRequest + "\033[2;2H\033[?25l");
+}
+
+// The console's column: where the terminal says the cursor is, and within
+// the width after the window narrows.
+TEST_F(Screen, TheConsoleColumnIsTheTerminalsAndStaysWithinTheWidth) {
+  term_reports = ReportTracker{};
+  terminal_.answer("\033[3;11R");
+  console_refresh_geometry();
+  EXPECT_EQ(record_for_file(0)->column, 10);
+  record_for_file(0)->column = 50;
+  terminal_.resize(40, 25);
+  int32_t columns = 0, rows = 0;
+  term_window_size(&columns, &rows);
+  EXPECT_EQ(record_for_file(0)->column, 10);
 }
 
 TEST_F(Screen, ViewBottomIsFixedOnFirstUse) {
