@@ -117,6 +117,7 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"keys without an action are ignored", "2<c-g><c-t><f1><pgup><ins><m-up>12", "212"},
       {"Ctrl+A, Ctrl+E, Ctrl+B and Ctrl+F move", "12<c-a>2<c-e><c-b><c-b><c-f><c-f>", "212"},
       {"Alt with a capital letter is Alt with the small one", "12 34<m-B>5", "12 534"},
+      {"an Escape taken back keeps deletions gathering", "ab cd ef<home><c-del><stalled-c-del><c-y>", "ab cd ef"},
       {"a character sent by its code point, in a one-byte locale: its byte", "2<u-eacute>", "2\xE9"},
       {"Ctrl+K kills to the end, Ctrl+Y yanks it back", "12<c-a><c-k>2<c-y>9<c-b><c-k>", "212"},
       {"Ctrl+U kills to the start", "99212<c-b><c-b><c-b><c-u><c-e>", "212"},
@@ -476,6 +477,8 @@ TEST(EditMemory, KillRingUndoListAndHistoryWalk) {
   walk.take("20", 100);  // repeats the last entry: not added
   walk.take("30", 2);    // the oldest goes past the limit
   EXPECT_EQ(entries, (std::vector<std::string>{"20", "30"}));
+  walk.take("40", 3);    // ... and up to it, none
+  EXPECT_EQ(entries, (std::vector<std::string>{"20", "30", "40"}));
 }
 
 TEST(CellAfter, CountsCellsRowByRowWithFloorDivision) {

@@ -185,10 +185,14 @@ std::vector<int> typed(std::string_view keys, bool burst) {
     for (const auto& named : kNamed) {
       if (name == named.name) key = named.bytes;
     }
-    if (name == "stalled-left") {  // ESC, a stall, then the rest
+    if (name.starts_with("stalled-")) {  // ESC, a stall, then the rest
+      std::string_view rest;
+      for (const auto& named : kNamed) {
+        if (name.substr(8) == named.name) rest = std::string_view(named.bytes).substr(1);
+      }
       add("\033");
       bytes.push_back(STALL);
-      for (const char c : std::string_view("OD")) bytes.push_back(static_cast<uint8_t>(c));
+      for (const char c : rest) bytes.push_back(static_cast<uint8_t>(c));
       i = close + 1;
       continue;
     }

@@ -60,7 +60,7 @@ bool used_up();
 // with a letter, <m-x> for Alt with a letter, <m-bs>, <c-left> <c-right>
 // <c-up> <m-left> <m-up> as xterm's modifier sequences, <urxvt-m-left> (ESC
 // ESC [ D), <linux-f1> (ESC [ [ A), <m-gt> (Alt+>), <stalled-left> (ESC, a
-// STALL, O D), the keypad in application mode (<kp-minus> <kp-4> <kp-0>
+// STALL, O D; any key so, <stalled-c-del>), the keypad in application mode (<kp-minus> <kp-4> <kp-0>
 // <kp-point> <kp-enter>) and keys in the CSI u and modifyOtherKeys forms
 // (<u-c-a> <u-esc> <u-enter> <u-eacute> <mok-c-e>), <c-del> as xterm sends Ctrl+Delete,
 // and a bracketed paste's marks (<paste> </paste>).
