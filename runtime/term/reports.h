@@ -106,8 +106,8 @@ void reports_receive(const KeyEvent& reply);
 // given back before, go back to the terminal's input (TIOCSTI where the
 // kernel allows it), and the keys still waiting there behind them, so that
 // the shell reads them all in the order they were typed; on a stop they are
-// dropped. Only poll(), read(),
-// ioctl() and clock_gettime(): the signal handlers call it.
+// dropped. Only poll(), read(), ioctl() and clock_gettime(): the signal
+// handlers call it.
 void reports_await_due_replies(bool for_the_shell);
 // At the end of the program: keys read but never taken, to be given back with those.
 void reports_give_back_untaken_keys();
