@@ -102,7 +102,9 @@ void LineEditor::type_byte(char byte, Count count) {
   if (pending_.empty()) pending_count_ = count.value;
   pending_.push_back(byte);
   if (text_incomplete_character(pending_)) return;
-  if (pending_count_ == 1) {
+  if (overwrite_) {
+    overwrite_with(pending_, pending_count_);
+  } else if (pending_count_ == 1) {
     typed_ += pending_;
   } else if (pending_count_ > 1) {
     insert_typed();
@@ -112,6 +114,16 @@ void LineEditor::type_byte(char byte, Count count) {
   }
   pending_.clear();
   pending_count_ = 1;
+}
+// In overwrite mode each character typed takes the place of the one under
+// the cursor (at the end of the line it is added), one undo step each.
+void LineEditor::overwrite_with(const std::string& character, int times) {
+  for (int i = 0; i < times; ++i) {
+    undo_.open_group();
+    const std::size_t to = position_ < line_.size() ? next_unit(position_) : position_;
+    replace(position_, to, character, position_ + character.size());
+    undo_.end_group();
+  }
 }
 void LineEditor::finish_character() {
   typed_ += pending_;  // an unfinished character goes in as it is
@@ -226,11 +238,19 @@ void LineEditor::delete_under() {
 // Backspace and Delete with a count kill that many characters, as readline's
 // do: Ctrl+Y brings them back. A negative count turns them around.
 void LineEditor::rubout(Count count) {
+  if (!count.given && overwrite_) return rub_out_overwriting();
   if (!count.given) return delete_before();
   if (count.value < 0) return delete_forward({-count.value, true});
   std::size_t from = position_;
   for (int i = 0; i < count.value && from > 0; ++i) from = view_.unit_before(line_, from);
   kill(from, position_, true);
+}
+// In overwrite mode Backspace leaves a blank where the character before the
+// cursor was, the cursor on it; at the end of the line it deletes as usual.
+void LineEditor::rub_out_overwriting() {
+  if (position_ == 0) return;
+  const std::size_t from = view_.unit_before(line_, position_);
+  replace(from, position_, position_ < line_.size() ? " " : "", from);
 }
 void LineEditor::delete_forward(Count count) {
   if (!count.given) return delete_under();
@@ -238,14 +258,6 @@ void LineEditor::delete_forward(Count count) {
   std::size_t to = position_;
   for (int i = 0; i < count.value && to < line_.size(); ++i) to = next_unit(to);
   kill(position_, to, false);
-}
-// Ctrl+D: Delete, and on an empty line the end of the input (with a count
-// before it, nothing).
-void LineEditor::delete_forward_or_end_input(Count count) {
-  if (!line_.empty()) return delete_forward(count);
-  if (count.given) return;
-  input_ended_ = true;
-  line_ended_ = true;
 }
 
 void LineEditor::kill_to_end() { kill(position_, line_.size(), false); }
@@ -293,7 +305,7 @@ void LineEditor::clear() {
 
 // The Escape just acted on was the start of a sequence whose rest stalled on
 // the link: everything it changed is as before it (the line, the kill ring,
-// a search, a count or Ctrl+V or Ctrl+X in progress).
+// a search, a count or Ctrl+V or a key sequence in progress).
 void LineEditor::undo_escape() {
   if (!before_escape_) return;
   const BeforeEscape before = std::move(*before_escape_);
@@ -307,6 +319,9 @@ void LineEditor::undo_escape() {
     show_search_prompt();
   }
   prefix_ = before.prefix;
+  sequence_ = before.sequence;
+  waiting_command_ = sequence_.empty() ? nullptr : settings_->keys.find(keymap_, sequence_).whole;
+  last_command_ = before.last_command;
   show_count();
   last_was_kill_ = before.last_was_kill;
   gathering_kills_ = before.gathering_kills;

@@ -7,11 +7,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "runtime/input/edit_memory.h"
+#include "runtime/input/edit_settings.h"
 #include "runtime/input/input.h"
 #include "runtime/print/print.h"
 
@@ -20,11 +22,18 @@ inline constexpr std::size_t FIELD_BUFFER = FIELD_LIMIT + 1;
 inline constexpr int END_OF_INPUT = -1;
 
 // What the line editor keeps between lines for the run: each prompt's history
-// (oldest first, at most 100 lines, none twice in a row) and the kill ring.
-// Nothing is stored between runs.
+// (oldest first, at most 100 lines, none twice in a row), the kill ring, the
+// keys a keyboard macro recorded, and the settings (read from the inputrc
+// when first asked for). Nothing is stored between runs.
 struct EditMemory {
   std::map<std::string, std::vector<std::string>, std::less<>> histories;
   KillRing kills;
+  std::vector<Key> keyboard_macro;
+  std::optional<EditSettings> read_settings;
+  EditSettings& settings() {
+    if (!read_settings) read_settings = read_edit_settings();
+    return *read_settings;
+  }
 };
 
 // Whether standard input is a terminal: asked once, as it decides every INPUT's path.

@@ -7,9 +7,9 @@
 
 namespace {
 
-// The keys a prefix takes, as readline has them. Ctrl+X and Ctrl+V are the
-// editor's bindings that start theirs; Ctrl+V then takes any key whatever.
-enum class When { Always, Counting, AfterCtrlX };
+// The keys a prefix takes, as readline has them. Ctrl+V is the editor's
+// binding that starts its own; it then takes any key whatever.
+enum class When { Always, Counting };
 using Meaning = KeyPrefix::Meaning;
 struct PrefixBinding {
   Key first_key, last_key;  // a run of byte keys with the same modifiers
@@ -21,7 +21,6 @@ constexpr PrefixBinding kPrefixBindings[] = {
     {text_key('0'), text_key('9'), When::Counting, Meaning::Digit},          // extends one
     {alt(text_key('-')), alt(text_key('-')), When::Always, Meaning::Minus},  // negative before digits,
     {text_key('-'), text_key('-'), When::Counting, Meaning::Minus},          // typed after them
-    {ctrl_byte('U'), ctrl_byte('U'), When::AfterCtrlX, Meaning::Undo},
 };
 
 bool is_key_of(const PrefixBinding& row, const Key& key) {
@@ -39,11 +38,9 @@ KeyPrefix::Taken KeyPrefix::take(const Key& key) {
     return Taken::Quoted;
   }
   for (const PrefixBinding& row : kPrefixBindings) {
-    const bool applies = row.when == When::Always || (row.when == When::Counting && counting_) ||
-                         (row.when == When::AfterCtrlX && after_ctrl_x_);
+    const bool applies = row.when == When::Always || (row.when == When::Counting && counting_);
     if (applies && is_key_of(row, key)) return take_as(row.meaning, key);
   }
-  if (after_ctrl_x_) return end_ctrl_x(Taken::Yes);  // Ctrl+X with anything else is nothing
   return Taken::No;
 }
 
@@ -57,17 +54,8 @@ KeyPrefix::Taken KeyPrefix::take_as(Meaning meaning, const Key& key) {
       if (count_) return Taken::Minus;  // after digits, - ends the count and is typed
       counting_ = negative_ = true;     // before them it makes the count negative, once
       return Taken::Yes;
-    case Meaning::Undo:
-      return end_ctrl_x(Taken::Undo);
   }
   return Taken::No;
-}
-
-// Ctrl+X has had its second key; a count typed before it is spent.
-KeyPrefix::Taken KeyPrefix::end_ctrl_x(Taken taken) {
-  after_ctrl_x_ = false;
-  take_count();
-  return taken;
 }
 
 KeyPrefix::Count KeyPrefix::take_count() {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // What keys before a key started, as readline has them: a count typed with
-// Alt+digits and Alt+- (then plain digits and -), Ctrl+X waiting for its
-// second key, Ctrl+V waiting for a key to put in as it is. No I/O.
+// Alt+digits and Alt+- (then plain digits and -), Ctrl+V waiting for a key
+// to put in as it is. No I/O.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +13,11 @@
 class KeyPrefix {
  public:
   // What became of a key: not taken (it acts as usual), taken by the
-  // prefix, Ctrl+U after Ctrl+X (undo), a key to put in as it is after
-  // Ctrl+V, or a - that ends a count of digits and is typed as many times.
-  enum class Taken { No, Yes, Undo, Quoted, Minus };
-  // What a key of a prefix does (the table in key_prefix.cpp): a digit of a
-  // count, its minus, or Ctrl+U after Ctrl+X.
-  enum class Meaning { Digit, Minus, Undo };
+  // prefix, a key to put in as it is after Ctrl+V, or a - that ends a count
+  // of digits and is typed as many times.
+  enum class Taken { No, Yes, Quoted, Minus };
+  // What a key of a prefix does (the table in key_prefix.cpp): a digit of a count, or its minus.
+  enum class Meaning { Digit, Minus };
   // A count larger than this is taken as this (readline's is larger; a line
   // of this many repeated keys is plenty).
   static constexpr int kMostCount = 100000;
@@ -29,12 +28,6 @@ class KeyPrefix {
   };
 
   Taken take(const Key& key);
-  // Ctrl+X: the next key may be Ctrl+U, undo as many times as the count says.
-  void start_ctrl_x(Count count) {
-    after_ctrl_x_ = true;
-    ctrl_x_count_ = count;
-  }
-  Count take_ctrl_x_count() { return std::exchange(ctrl_x_count_, Count{}); }
   // Ctrl+V: the next key goes in as it is, count times.
   void start_quoting(Count count) {
     quoting_ = true;
@@ -45,19 +38,16 @@ class KeyPrefix {
   // The count Ctrl+V was given, for the key it puts in.
   Count take_quote_count() { return std::exchange(quote_count_, Count{}); }
   // Whether a typed character would be taken by the prefix or repeated by a count.
-  bool active() const { return counting_ || after_ctrl_x_ || quoting_; }
+  bool active() const { return counting_ || quoting_; }
   // The count being typed, as readline shows it in place of the prompt.
   std::optional<int> shown_count() const;
 
  private:
   Taken take_as(Meaning meaning, const Key& key);
-  Taken end_ctrl_x(Taken taken);
 
   bool counting_ = false;      // a count is being typed
   std::optional<int> count_;   // its digits so far
   bool negative_ = false;
-  bool after_ctrl_x_ = false;
   bool quoting_ = false;
   Count quote_count_;
-  Count ctrl_x_count_;
 };

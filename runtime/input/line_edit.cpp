@@ -12,7 +12,9 @@
 // (line_view.h), which needs no answer from the terminal to handle a key.
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,12 +45,17 @@ std::string read_plain_line(LineEnding* ending) {
 }  // namespace
 
 LineEditor::LineEditor(int32_t mode, std::string_view prompt, EditMemory* memory, bool fresh_row)
-    : soft_cursor_(mode != EDIT_WITH_TERMINAL_CURSOR),
+    : memory_(memory),
+      own_settings_(memory != nullptr ? EditSettings{} : edit_settings_from("")),
+      settings_(memory != nullptr ? &memory->settings() : &own_settings_),
+      soft_cursor_(mode != EDIT_WITH_TERMINAL_CURSOR),
       fresh_row_(fresh_row),
       prompt_(prompt),
       view_(prompt),
       history_(memory != nullptr ? &memory->histories[std::string(prompt)] : nullptr),
-      kills_(memory != nullptr ? &memory->kills : &own_kills_) {}
+      kills_(memory != nullptr ? &memory->kills : &own_kills_) {
+  keyboard_macro_ = memory != nullptr ? &memory->keyboard_macro : &own_macro_;
+}
 
 bool LineEditor::run() {
   start();
@@ -154,87 +161,167 @@ void LineEditor::show_cursor_as(int32_t visibility) {
 }
 
 // The keys of readline's default (emacs) mode that make sense on one line,
-// and the PC keys, in the order --help lists them. Bytes 32 to 255 without a
-// row are typed text; every other key is ignored. The search's keys are in
-// the table after this one, the keys a prefix takes in key_prefix.cpp.
+// and the PC keys, in the order --help lists them, each with readline's name
+// for what it does; then the functions no key has by default, which an
+// inputrc may bind. Bytes 32 to 255 without a binding are typed text; every
+// other key is ignored. The search's keys are in the table after this one,
+// the keys of a count and Ctrl+V in key_prefix.cpp.
 std::span<const LineEditor::Binding> LineEditor::bindings() {
   using E = LineEditor;
   constexpr Key kLeft = named_key(KeyName::Left), kRight = named_key(KeyName::Right);
+  constexpr Key kCtrlX = ctrl_byte('X');
   static constexpr Binding kBindings[] = {
-      {kLeft, "Left", "a character back or forward", &E::move_left, &E::move_right},
-      {kRight, "Right", nullptr, &E::move_right, &E::move_left},
-      {ctrl_byte('B'), "Ctrl+B", nullptr, &E::move_left, &E::move_right},
-      {ctrl_byte('F'), "Ctrl+F", nullptr, &E::move_right, &E::move_left},
-      {ctrl(kLeft), "Ctrl+Left", "a word back or forward (also Alt+Left, Alt+Right,\nAlt+B, Alt+F)", &E::word_back,
-       &E::word_forward},
-      {ctrl(kRight), "Ctrl+Right", nullptr, &E::word_forward, &E::word_back},
-      {alt(kLeft), nullptr, nullptr, &E::word_back, &E::word_forward},
-      {alt(kRight), nullptr, nullptr, &E::word_forward, &E::word_back},
-      {alt(text_key('b')), nullptr, nullptr, &E::word_back, &E::word_forward},
-      {alt(text_key('f')), nullptr, nullptr, &E::word_forward, &E::word_back},
-      {named_key(KeyName::Home), "Home", "the start or end of the line", &E::move_home},
-      {named_key(KeyName::End), "End", nullptr, &E::move_end},
-      {ctrl_byte('A'), "Ctrl+A", nullptr, &E::move_home},
-      {ctrl_byte('E'), "Ctrl+E", nullptr, &E::move_end},
-      {named_key(KeyName::Up), "Up", "a row within a wrapped line, else the history", &E::row_up_or_older,
-       &E::row_down_or_newer},
-      {named_key(KeyName::Down), "Down", nullptr, &E::row_down_or_newer, &E::row_up_or_older},
-      {ctrl_byte('P'), "Ctrl+P", "the previous or next line typed at this prompt", &E::recall_older, &E::recall_newer},
-      {ctrl_byte('N'), "Ctrl+N", nullptr, &E::recall_newer, &E::recall_older},
-      {alt(text_key('<')), "Alt+<", "the first line of the history, the line being typed", &E::recall_first, nullptr,
-       false},
-      {alt(text_key('>')), "Alt+>", nullptr, &E::recall_last, nullptr, false},
-      {ctrl_byte('R'), "Ctrl+R", "search the history backward or forward as you type", nullptr, nullptr, true,
-       &E::search_backward},
-      {ctrl_byte('S'), "Ctrl+S", nullptr, nullptr, nullptr, true, &E::search_forward},
-      {named_key(KeyName::Backspace), "Backspace", "delete the character before or under the cursor", nullptr, nullptr,
-       true, &E::rubout},
-      {named_key(KeyName::Delete), "Delete", nullptr, nullptr, nullptr, true, &E::delete_forward},
-      {ctrl_byte('K'), "Ctrl+K", "delete to the end, to the start, the word before", &E::kill_to_end, &E::kill_to_start},
-      {ctrl_byte('U'), "Ctrl+U", nullptr, &E::kill_to_start, nullptr, false},
-      {ctrl_byte('W'), "Ctrl+W", nullptr, &E::kill_blank_word_before},
+      {kLeft, "Left", "a character back or forward", "backward-char", &E::move_left, &E::move_right},
+      {kRight, "Right", nullptr, "forward-char", &E::move_right, &E::move_left},
+      {ctrl_byte('B'), "Ctrl+B", nullptr, "backward-char", &E::move_left, &E::move_right},
+      {ctrl_byte('F'), "Ctrl+F", nullptr, "forward-char", &E::move_right, &E::move_left},
+      {ctrl(kLeft), "Ctrl+Left", "a word back or forward (also Alt+Left, Alt+Right,\nAlt+B, Alt+F)", "backward-word",
+       &E::word_back, &E::word_forward},
+      {ctrl(kRight), "Ctrl+Right", nullptr, "forward-word", &E::word_forward, &E::word_back},
+      {alt(kLeft), nullptr, nullptr, "backward-word", &E::word_back, &E::word_forward},
+      {alt(kRight), nullptr, nullptr, "forward-word", &E::word_forward, &E::word_back},
+      {alt(text_key('b')), nullptr, nullptr, "backward-word", &E::word_back, &E::word_forward},
+      {alt(text_key('f')), nullptr, nullptr, "forward-word", &E::word_forward, &E::word_back},
+      {named_key(KeyName::Home), "Home", "the start or end of the line", "beginning-of-line", &E::move_home},
+      {named_key(KeyName::End), "End", nullptr, "end-of-line", &E::move_end},
+      {ctrl_byte('A'), "Ctrl+A", nullptr, "beginning-of-line", &E::move_home},
+      {ctrl_byte('E'), "Ctrl+E", nullptr, "end-of-line", &E::move_end},
+      {ctrl_byte(']'), "Ctrl+]", "to the next character typed (Alt+Ctrl+]: back)", "character-search",
+       nullptr, nullptr, true, &E::character_search},
+      {alt(ctrl_byte(']')), nullptr, nullptr, "character-search-backward", nullptr, nullptr, true,
+       &E::character_search_backward},
+      {ctrl_byte('@'), "Ctrl+@", "set the mark, swap it with the cursor", "set-mark", &E::set_mark,
+       nullptr, false},
+      {kCtrlX, "Ctrl+X Ctrl+X", nullptr, "exchange-point-and-mark", &E::exchange_point_and_mark, nullptr, false,
+       nullptr, ctrl_byte('X')},
+      {alt(text_key(' ')), nullptr, nullptr, "set-mark", &E::set_mark, nullptr, false},
+      {named_key(KeyName::Up), "Up", "a row within a wrapped line, else the history", "up-line-or-history",
+       &E::row_up_or_older, &E::row_down_or_newer},
+      {named_key(KeyName::Down), "Down", nullptr, "down-line-or-history", &E::row_down_or_newer, &E::row_up_or_older},
+      {ctrl_byte('P'), "Ctrl+P", "the previous or next line typed at this prompt", "previous-history",
+       &E::recall_older, &E::recall_newer},
+      {ctrl_byte('N'), "Ctrl+N", nullptr, "next-history", &E::recall_newer, &E::recall_older},
+      {alt(text_key('<')), "Alt+<", "the first line of the history, the line being typed", "beginning-of-history",
+       &E::recall_first, nullptr, false},
+      {alt(text_key('>')), "Alt+>", nullptr, "end-of-history", &E::recall_last, nullptr, false},
+      {ctrl_byte('R'), "Ctrl+R", "search the history backward or forward as you type", "reverse-search-history",
+       nullptr, nullptr, true, &E::search_backward},
+      {ctrl_byte('S'), "Ctrl+S", nullptr, "forward-search-history", nullptr, nullptr, true, &E::search_forward},
+      {alt(text_key('.')), "Alt+.", "the previous line's last word (with a count, that\nword; Alt+Ctrl+Y: its second)",
+       "yank-last-arg", nullptr, nullptr, true, &E::yank_last_arg},
+      {alt(text_key('_')), "Alt+_", nullptr, "yank-last-arg", nullptr, nullptr, true, &E::yank_last_arg},
+      {alt(ctrl_byte('Y')), nullptr, nullptr, "yank-nth-arg", nullptr, nullptr, true, &E::yank_nth_arg},
+      {named_key(KeyName::Backspace), "Backspace", "delete the character before or under the cursor",
+       "backward-delete-char", nullptr, nullptr, true, &E::rubout},
+      {named_key(KeyName::Delete), "Delete", nullptr, "delete-char", nullptr, nullptr, true, &E::delete_forward},
+      {ctrl_byte('K'), "Ctrl+K", "delete to the end, to the start, the word before", "kill-line", &E::kill_to_end,
+       &E::kill_to_start},
+      {ctrl_byte('U'), "Ctrl+U", nullptr, "unix-line-discard", &E::kill_to_start, nullptr, false},
+      {ctrl_byte('W'), "Ctrl+W", nullptr, "unix-word-rubout", &E::kill_blank_word_before},
+      {kCtrlX, nullptr, nullptr, "backward-kill-line", &E::kill_to_start, &E::kill_to_end, true, nullptr,
+       named_key(KeyName::Backspace)},
       {alt(text_key('d')), "Alt+D", "delete the word after or before the cursor (also\nCtrl+Delete, after)",
-       &E::kill_word_after, &E::kill_word_before},
-      {ctrl(named_key(KeyName::Delete)), nullptr, nullptr, &E::kill_word_after, &E::kill_word_before},
-      {alt(named_key(KeyName::Backspace)), "Alt+Backspace", nullptr, &E::kill_word_before, &E::kill_word_after},
-      {alt(text_key('\\')), "Alt+\\", "delete the blanks around the cursor", &E::delete_blanks_around, nullptr, false},
+       "kill-word", &E::kill_word_after, &E::kill_word_before},
+      {ctrl(named_key(KeyName::Delete)), nullptr, nullptr, "kill-word", &E::kill_word_after, &E::kill_word_before},
+      {alt(named_key(KeyName::Backspace)), "Alt+Backspace", nullptr, "backward-kill-word", &E::kill_word_before,
+       &E::kill_word_after},
+      {alt(text_key('\\')), "Alt+\\", "delete the blanks around the cursor", "delete-horizontal-space",
+       &E::delete_blanks_around, nullptr, false},
       {ctrl_byte('Y'), "Ctrl+Y", "insert what the last deletions took; right after,\nwhat the ones before took instead",
-       &E::yank, nullptr, false},
-      {alt(text_key('y')), "Alt+Y", nullptr, &E::yank_previous, nullptr, false},
-      {ctrl_byte('T'), "Ctrl+T", "swap two characters, two words", &E::transpose_characters},
-      {alt(text_key('t')), "Alt+T", nullptr, nullptr, nullptr, true, &E::transpose_words},
-      {alt(text_key('u')), "Alt+U", "the word in upper or lower case, capitalized", nullptr, nullptr, true,
-       &E::upcase_words},
-      {alt(text_key('l')), "Alt+L", nullptr, nullptr, nullptr, true, &E::downcase_words},
-      {alt(text_key('c')), "Alt+C", nullptr, nullptr, nullptr, true, &E::capitalize_words},
-      {ctrl_byte('_'), "Ctrl+_", "undo; Alt+R: undo everything", nullptr, nullptr, true, &E::undo_times},
-      {ctrl_byte('X'), "Ctrl+X Ctrl+U", nullptr, nullptr, nullptr, true, &E::ctrl_x},  // Ctrl+X waits for Ctrl+U
-      {alt(text_key('r')), nullptr, nullptr, &E::revert_line, nullptr, false},
+       "yank", &E::yank, nullptr, false},
+      {alt(text_key('y')), "Alt+Y", nullptr, "yank-pop", &E::yank_previous, nullptr, false},
+      {ctrl_byte('T'), "Ctrl+T", "swap two characters, two words", "transpose-chars", &E::transpose_characters},
+      {alt(text_key('t')), "Alt+T", nullptr, "transpose-words", nullptr, nullptr, true, &E::transpose_words},
+      {alt(text_key('u')), "Alt+U", "the word in upper or lower case, capitalized", "upcase-word", nullptr, nullptr,
+       true, &E::upcase_words},
+      {alt(text_key('l')), "Alt+L", nullptr, "downcase-word", nullptr, nullptr, true, &E::downcase_words},
+      {alt(text_key('c')), "Alt+C", nullptr, "capitalize-word", nullptr, nullptr, true, &E::capitalize_words},
+      {ctrl_byte('_'), "Ctrl+_", "undo; Alt+R: undo everything", "undo", nullptr, nullptr, true, &E::undo_times},
+      {kCtrlX, "Ctrl+X Ctrl+U", nullptr, "undo", nullptr, nullptr, true, &E::undo_times, ctrl_byte('U')},
+      {alt(text_key('r')), nullptr, nullptr, "revert-line", &E::revert_line, nullptr, false},
+      {alt(ctrl_byte('R')), nullptr, nullptr, "revert-line", &E::revert_line, nullptr, false},
       {kNotBound, "Alt+digits, Alt+-", "a count for the next key (Alt+3 x: xxx)"},  // taken by the prefix
-      {ctrl_byte('V'), "Ctrl+V", "the next key's byte as it is", nullptr, nullptr, true, &E::quoted_insert},
-      {ctrl_byte('D'), "Ctrl+D", "delete under the cursor; on an empty line, end", nullptr, nullptr, true,
-       &E::delete_forward_or_end_input},
-      {named_key(KeyName::Tab), "Tab", "blanks to the next stop of 8", &E::insert_tab},
-      {named_key(KeyName::Escape), "Escape", "clear the line (Ctrl+Y or Ctrl+_ bring it back)", &E::clear, nullptr,
-       false},
-      {ctrl_byte('L'), "Ctrl+L", "clear the screen", &E::clear_screen, nullptr, false},
-      {named_key(KeyName::Enter), "Enter", "take the line", &E::end_line, nullptr, false},
-      {named_key(KeyName::PasteStart), nullptr, nullptr, &E::begin_paste, nullptr, false},
-      {named_key(KeyName::PasteEnd), nullptr, nullptr, &E::end_paste, nullptr, false},
+      {ctrl_byte('V'), "Ctrl+V", "the next key's byte as it is", "quoted-insert", nullptr, nullptr, true,
+       &E::quoted_insert},
+      {ctrl_byte('Q'), nullptr, nullptr, "quoted-insert", nullptr, nullptr, true, &E::quoted_insert},
+      {ctrl_byte('D'), "Ctrl+D", "delete under the cursor; on an empty line, end", "delete-char", nullptr, nullptr,
+       true, &E::delete_forward},
+      {named_key(KeyName::Tab), "Tab", "blanks to the next stop of 8", "tab-insert", &E::insert_tab},
+      {alt(named_key(KeyName::Tab)), nullptr, nullptr, "tab-insert", &E::insert_tab},
+      {alt(text_key('#')), "Alt+#", "the line as a comment, taken", "insert-comment", nullptr, nullptr, true,
+       &E::insert_comment},
+      {named_key(KeyName::Escape), "Escape", "clear the line (Ctrl+Y or Ctrl+_ bring it back)", "clear-line",
+       &E::clear, nullptr, false},
+      {ctrl_byte('G'), "Ctrl+G", "cancel a count or a key sequence, ring the bell", "abort", &E::abort_keys,
+       nullptr, false},
+      {kCtrlX, nullptr, nullptr, "abort", &E::abort_keys, nullptr, false, nullptr, ctrl_byte('G')},
+      {alt(ctrl_byte('G')), nullptr, nullptr, "abort", &E::abort_keys, nullptr, false},
+      {ctrl_byte('L'), "Ctrl+L", "clear the screen", "clear-screen", &E::clear_screen, nullptr, false},
+      {kCtrlX, "Ctrl+X (", "record keys, stop, type them again", "start-kbd-macro",
+       &E::start_kbd_macro, nullptr, false, nullptr, text_key('(')},
+      {kCtrlX, "Ctrl+X )", nullptr, "end-kbd-macro", &E::end_kbd_macro, nullptr, false, nullptr, text_key(')')},
+      {kCtrlX, "Ctrl+X e", nullptr, "call-last-kbd-macro", nullptr, nullptr, true, &E::call_last_kbd_macro,
+       text_key('e')},
+      {kCtrlX, "Ctrl+X Ctrl+R", "read the inputrc file again", "re-read-init-file", &E::re_read_init_file, nullptr,
+       false, nullptr, ctrl_byte('R')},
+      {named_key(KeyName::Enter), "Enter", "take the line", "accept-line", &E::end_line, nullptr, false},
+      {named_key(KeyName::PasteStart), nullptr, nullptr, "bracketed-paste-begin", &E::begin_paste, nullptr, false},
+      {named_key(KeyName::PasteEnd), nullptr, nullptr, nullptr, &E::end_paste, nullptr, false},
       {kNotBound, "Ctrl+C, Ctrl+Z", "quit, suspend"},  // the terminal's signals
+      // Completion has nothing to complete here: a bell, as readline rings when there is nothing.
+      {alt(text_key('?')), nullptr, nullptr, "possible-completions", &E::ring_bell_only, nullptr, false},
+      {alt(text_key('=')), nullptr, nullptr, "possible-completions", &E::ring_bell_only, nullptr, false},
+      {alt(text_key('*')), nullptr, nullptr, "insert-completions", &E::ring_bell_only, nullptr, false},
+      {alt(named_key(KeyName::Escape)), nullptr, nullptr, "complete", &E::ring_bell_only, nullptr, false},
+      // Functions without a key of their own.
+      {kNotBound, nullptr, nullptr, "self-insert", nullptr, nullptr, true, &E::self_insert},
+      {kNotBound, nullptr, nullptr, "history-search-backward", &E::history_search_backward,
+       &E::history_search_forward},
+      {kNotBound, nullptr, nullptr, "history-search-forward", &E::history_search_forward, &E::history_search_backward},
+      {kNotBound, nullptr, nullptr, "history-substring-search-backward", &E::history_substring_search_backward,
+       &E::history_substring_search_forward},
+      {kNotBound, nullptr, nullptr, "history-substring-search-forward", &E::history_substring_search_forward,
+       &E::history_substring_search_backward},
+      {kNotBound, nullptr, nullptr, "kill-whole-line", &E::kill_whole_line, nullptr, false},
+      {kNotBound, nullptr, nullptr, "kill-region", &E::kill_region, nullptr, false},
+      {kNotBound, nullptr, nullptr, "copy-region-as-kill", &E::copy_region_as_kill, nullptr, false},
+      {kNotBound, nullptr, nullptr, "copy-backward-word", nullptr, nullptr, true, &E::copy_backward_word},
+      {kNotBound, nullptr, nullptr, "copy-forward-word", nullptr, nullptr, true, &E::copy_forward_word},
+      {kNotBound, nullptr, nullptr, "unix-filename-rubout", &E::unix_filename_rubout},
+      {kNotBound, nullptr, nullptr, "overwrite-mode", nullptr, nullptr, true, &E::overwrite_mode},
+      {kNotBound, nullptr, nullptr, "redraw-current-line", &E::redraw_current_line, nullptr, false},
+      {kNotBound, nullptr, nullptr, "do-lowercase-version", &E::do_lowercase_version, nullptr, false},
+      {kNotBound, nullptr, nullptr, "prefix-meta", &E::prefix_meta, nullptr, false},
+      {kNotBound, nullptr, nullptr, "previous-screen-line", &E::screen_line_up, nullptr},
+      {kNotBound, nullptr, nullptr, "next-screen-line", &E::screen_line_down, nullptr},
+      {kNotBound, nullptr, nullptr, "menu-complete", &E::ring_bell_only, nullptr, false},
+      {kNotBound, nullptr, nullptr, "menu-complete-backward", &E::ring_bell_only, nullptr, false},
+      {kNotBound, nullptr, nullptr, "old-menu-complete", &E::ring_bell_only, nullptr, false},
   };
   return kBindings;
 }
 
-// Alt with a capital letter is Alt with the small one, as readline takes it.
-const LineEditor::Binding* LineEditor::binding_for(const Key& key) {
-  Key wanted = key;
-  if (wanted.name == KeyName::Byte && wanted.modifiers == KEY_ALT && wanted.code >= 'A' && wanted.code <= 'Z')
-    wanted.code += 'a' - 'A';
-  for (const Binding& binding : bindings()) {
-    if (binding.key == wanted && binding.key) return &binding;
+int LineEditor::function_named(std::string_view name) {
+  const std::span<const Binding> rows = bindings();
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const char* function = rows[row].function;
+    if (function != nullptr && name.size() == std::strlen(function) &&
+        std::equal(name.begin(), name.end(), function,
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+      return static_cast<int>(row);
   }
-  return nullptr;
+  return -1;
+}
+
+void LineEditor::bind_defaults(KeyBindings* keys) {
+  const std::span<const Binding> rows = bindings();
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const Binding& binding = rows[row];
+    if (!binding.key) continue;
+    std::vector<Key> sequence{binding.key};
+    if (binding.then) sequence.push_back(binding.then);
+    keys->bind(Keymap::Emacs, std::move(sequence), Command{static_cast<int>(row), {}});
+  }
 }
 
 // The lines of --help's key list, from the bindings' names and help.
@@ -273,42 +360,123 @@ const LineEditor::SearchBinding* LineEditor::search_binding_for(const Key& key) 
 }
 
 void LineEditor::apply(Key key) {
+  if (recording_macro_ && macro_depth_ == 0) recorded_.push_back(key);
   if (key.pasted) return paste_byte(static_cast<uint8_t>(key.code));
-  const bool typed = key_is_text(key) && !search_ && !prefix_.active();
-  if (!typed) insert_typed();  // what was typed goes in before any other key acts
+  if (!typed_as_text(key)) insert_typed();  // what was typed goes in before any other key acts
   // An Escape taken back comes right after it: what it cleared comes back.
   if (key.name == KeyName::EscapeTakenBack) return undo_escape();
   if (key == named_key(KeyName::Escape)) {
-    before_escape_ = BeforeEscape{search_,         history_.shown(), position_,    prefix_,
-                                  last_was_kill_,  gathering_kills_, last_was_yank_, yanked_from_,
+    before_escape_ = BeforeEscape{search_,         history_.shown(), position_,    prefix_,       sequence_,
+                                  last_command_,   last_was_kill_,   gathering_kills_, last_was_yank_, yanked_from_,
                                   yanked_length_, undo_.changes()};
   } else {
     before_escape_.reset();
   }
   if (search_ && search_key(key)) return;
-  // A count (Alt+digits and Alt+-, then digits), Ctrl+X or Ctrl+V in progress takes the key.
-  switch (prefix_.take(key)) {
-    case KeyPrefix::Taken::Yes:
-      if (key.name == KeyName::PasteStart) break;  // Ctrl+X's second key, and a paste nonetheless
-      return show_count();
-    case KeyPrefix::Taken::Undo: return undo_times(prefix_.take_ctrl_x_count());
-    case KeyPrefix::Taken::Quoted: return insert_quoted(key);
-    case KeyPrefix::Taken::Minus: key = text_key('-'); break;
-    case KeyPrefix::Taken::No: break;
+  if (meta_next_ && key.name != KeyName::PasteStart) {
+    meta_next_ = false;
+    key = alt(key);
   }
+  if (awaited_ != Awaited::None) {  // the key a command asked for
+    const Awaited what = std::exchange(awaited_, Awaited::None);
+    return search_character(key, what == Awaited::CharacterBackward, awaited_count_);
+  }
+  // A count (Alt+digits and Alt+-, then digits) or Ctrl+V in progress takes the key.
+  if (sequence_.empty()) {
+    switch (prefix_.take(key)) {
+      case KeyPrefix::Taken::Yes: return show_count();
+      case KeyPrefix::Taken::Quoted: return insert_quoted(key);
+      case KeyPrefix::Taken::Minus: key = text_key('-'); break;
+      case KeyPrefix::Taken::No: break;
+    }
+  }
+  // Ctrl+D on an empty line ends the input, whatever it is bound to, as readline's end-of-file character does.
+  if (key == ctrl_byte('D') && line_.empty() && sequence_.empty() && !prefix_.active() && keymap_ != Keymap::ViCommand) {
+    input_ended_ = line_ended_ = true;
+    return;
+  }
+  dispatch(key);
+}
+
+// The key joins the keys of a sequence begun (or begins one): a whole
+// sequence runs its command; the start of a longer one waits for more;
+// keys that begin no sequence are nothing, but that a shorter sequence
+// bound on the way runs and the last key then acts afresh.
+void LineEditor::dispatch(const Key& key) {
+  const bool paste_mark = key.name == KeyName::PasteStart || key.name == KeyName::PasteEnd;
+  if (paste_mark) sequence_.clear();  // a paste is a paste, whatever came before it
+  sequence_.push_back(key);
+  KeyBindings::Found found = settings_->keys.find(keymap_, sequence_);
+  if (!found.whole && !found.longer && key.name == KeyName::Byte && key.modifiers == KEY_ALT && key.code >= 'A' &&
+      key.code <= 'Z') {  // Alt with a capital is Alt with the small one, as readline's do-lowercase-version
+    sequence_.back().code += 'a' - 'A';
+    found = settings_->keys.find(keymap_, sequence_);
+  }
+  if (found.longer) {
+    waiting_command_ = found.whole;
+    return;
+  }
+  std::vector<Key> keys = std::exchange(sequence_, {});
+  const Command* waited = std::exchange(waiting_command_, nullptr);
+  command_keys_ = keys.size();
+  if (found.whole == nullptr && keys.size() > 1) {
+    if (waited == nullptr) return;  // Ctrl+X and a key it has nothing for: both are nothing
+    run_command(waited, keys[keys.size() - 2]);
+    return dispatch(key);
+  }
+  run_command(found.whole, key);
+}
+
+void LineEditor::run_command(const Command* command, const Key& key) {
   const Count count = prefix_.take_count();
   if (count.given) show_count();
   // Consecutive kills gather into one piece, a yank may be replaced right
   // after; any other key ends both.
   gathering_kills_ = last_was_kill_;
   last_was_kill_ = false;
-  const bool after_yank = last_was_yank_;
+  after_yank_ = last_was_yank_;
   last_was_yank_ = false;
-  if (key_is_text(key)) return type_text(key, count);
-  finish_character();  // a key that is not text ends an unfinished character
-  if (key == alt(text_key('y')) && !after_yank) return;  // Alt+Y only right after a yank
-  if (const Binding* binding = binding_for(key)) run_binding(*binding, count);
+  current_key_ = key;
+  this_command_ = nullptr;
+  if (command != nullptr && command->function >= 0) this_command_ = &bindings()[static_cast<std::size_t>(command->function)];
+  if (command == nullptr && key_is_text(key)) {
+    type_text(key, count);
+  } else {
+    finish_character();  // a key that is not text ends an unfinished character
+    if (command != nullptr && command->function < 0) {
+      run_macro(command->macro);
+    } else if (this_command_ != nullptr) {
+      run_binding(*this_command_, count);
+    }
+  }
+  last_command_ = this_command_;
 }
+
+// A macro's keys act as if typed, each in turn; a macro within a macro is
+// followed a few deep, so one that names itself ends.
+void LineEditor::run_macro(const std::vector<Key>& keys) {
+  constexpr int kMostMacroDepth = 16;
+  if (macro_depth_ >= kMostMacroDepth) return;
+  ++macro_depth_;
+  for (const Key& key : keys) {
+    if (line_ended_) break;
+    apply(key);
+  }
+  insert_typed();
+  --macro_depth_;
+}
+
+// A text key is typed, gathering with the text before it, unless a
+// search, a count, a sequence or a binding of its own takes it.
+bool LineEditor::typed_as_text(const Key& key) const {
+  if (!key_is_text(key) || search_ || prefix_.active() || !sequence_.empty() || awaited_ != Awaited::None ||
+      meta_next_ || overwrite_)
+    return false;
+  const KeyBindings::Found found = settings_->keys.find(keymap_, std::span(&key, 1));
+  return found.whole == nullptr && !found.longer;
+}
+
+void LineEditor::ring_bell() { term_emit(CAP_BELL, 0, 0); }
 
 void LineEditor::run_binding(const Binding& binding, Count count) {
   if (binding.with_count != nullptr) return (this->*binding.with_count)(count);

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "runtime/input/edit_memory.h"
+#include "runtime/input/edit_settings.h"
 #include "runtime/input/input_internal.h"
 #include "runtime/input/key_prefix.h"
 #include "runtime/input/line_view.h"
@@ -32,29 +33,37 @@ class LineEditor {
   using Observer = void (*)(const LineView& view, const std::string& line, std::size_t position);
   static inline Observer observer = nullptr;
 
- private:
   using Action = void (LineEditor::*)();
   using Count = KeyPrefix::Count;
   using CountedAction = void (LineEditor::*)(Count);
-  // What a key does: its action, the one a negative count turns it into, and
-  // whether a count repeats it; or an action that takes the count itself.
-  // With it, what --help says of the key: its name and its line's text (a
-  // row without text joins the line above; a row without a name is one that
-  // a line's text names). A row for kNotBound is a line of --help only, for
-  // keys whose meaning lies elsewhere (a count's keys, the terminal's signals).
+  // A row of the key table: a key (or two, as Ctrl+X Ctrl+U), what it does
+  // by readline's name for it (what an inputrc binds), and what --help says
+  // of it: the key's name and its line's text (a row without text joins the
+  // line above; a row without a name is one that a line's text names). What
+  // it does is its action, the one a negative count turns it into, and
+  // whether a count repeats it; or an action that takes the count itself. A
+  // row for kNotBound is a function no key has by default, or a line of
+  // --help only, for keys whose meaning lies elsewhere (a count's keys, the
+  // terminal's signals).
   static constexpr Key kNotBound{};
   struct Binding {
     Key key;
     const char* name;
     const char* help;
+    const char* function = nullptr;
     Action action = nullptr;
     Action backward = nullptr;
     bool counted = true;
     CountedAction with_count = nullptr;
+    Key then = {};
   };
   static std::span<const Binding> bindings();
-  friend std::span<const KeyHelp> editor_key_help();
+  // The row of the first binding of a function by its readline name (in any case), or -1.
+  static int function_named(std::string_view name);
+  // Binds the table's keys to their rows.
+  static void bind_defaults(KeyBindings* keys);
 
+ private:
   // --- The loop and the screen (line_edit.cpp) ---
   void start();
   bool wait_for_input();
@@ -64,9 +73,13 @@ class LineEditor {
   void finish();
   void show_cursor_as(int32_t visibility);
   void apply(Key key);
+  void dispatch(const Key& key);
+  void run_command(const Command* command, const Key& key);
   void run_binding(const Binding& binding, Count count);
+  void run_macro(const std::vector<Key>& keys);
   void show_count();  // "(arg: N) " in place of the prompt while a count is typed
-  static const Binding* binding_for(const Key& key);
+  bool typed_as_text(const Key& key) const;
+  void ring_bell();
 
   // --- Commands (edit_commands.cpp) ---
   void move_home();
@@ -78,6 +91,8 @@ class LineEditor {
   void row_up_or_older();
   void row_down_or_newer();
   bool move_rows(int32_t rows);
+  void screen_line_up() { move_rows(-1); }
+  void screen_line_down() { move_rows(1); }
   void move_to(std::size_t position);
   std::size_t next_unit(std::size_t at) const;
   std::size_t word_start_before(std::size_t at);
@@ -87,6 +102,7 @@ class LineEditor {
   void type_text(const Key& key, Count count);
   void type_byte(char byte, Count count);
   void finish_character();
+  void overwrite_with(const std::string& character, int times);
   void insert_typed();
   void insert_tab();
   void insert(const std::string& bytes, bool typed = false);
@@ -103,7 +119,7 @@ class LineEditor {
   void delete_under();
   void rubout(Count count);
   void delete_forward(Count count);
-  void delete_forward_or_end_input(Count count);
+  void rub_out_overwriting();
   void kill_to_end();
   void kill_to_start();
   void kill_word_after();
@@ -124,9 +140,41 @@ class LineEditor {
   void undo_times(Count count);
   void undo_group(bool cursor_as_before);
   void revert_line();
-  void ctrl_x(Count count) { prefix_.start_ctrl_x(count); }
   void clear_screen() { clear_screen_ = true; }
+  void redraw_current_line() { redraw_all_ = true; }
   void end_line() { line_ended_ = true; }
+
+  // --- readline's other one-line commands (edit_more.cpp) ---
+  void self_insert(Count count) { type_text(current_key_, count); }
+  void re_read_init_file();
+  void abort_keys();
+  void ring_bell_only() { ring_bell(); }  // completion: nothing to complete here
+  void do_lowercase_version();
+  void prefix_meta() { meta_next_ = true; }
+  void kill_whole_line();
+  void unix_filename_rubout();
+  void set_mark() { mark_ = position_; }
+  void exchange_point_and_mark();
+  void kill_region();
+  void copy_region_as_kill();
+  void copy_backward_word(Count count);
+  void copy_forward_word(Count count);
+  void copy_to_kills(std::size_t from, std::size_t to, bool backward);
+  void overwrite_mode(Count count);
+  void insert_comment(Count count);
+  void character_search(Count count) { await_key(Awaited::CharacterForward, count); }
+  void character_search_backward(Count count) { await_key(Awaited::CharacterBackward, count); }
+  void search_character(const Key& key, bool backward, Count count);
+  bool find_character(const Key& key, int count, bool backward, bool till);
+  void start_kbd_macro();
+  void end_kbd_macro();
+  void call_last_kbd_macro(Count count);
+  // A command that reads the key after it (Ctrl+], Alt+Ctrl+]).
+  enum class Awaited { None, CharacterForward, CharacterBackward };
+  void await_key(Awaited what, Count count) {
+    awaited_ = what;
+    awaited_count_ = count;
+  }
 
   // Changes [from, to) to text and puts the cursor at position; recorded for
   // undo, and shown from from on at the next update.
@@ -138,6 +186,15 @@ class LineEditor {
   void recall_first();
   void recall_last();
   void recall(std::size_t index);
+  void history_search_backward() { history_search(true, true); }
+  void history_search_forward() { history_search(false, true); }
+  void history_substring_search_backward() { history_search(true, false); }
+  void history_substring_search_forward() { history_search(false, false); }
+  void history_search(bool backward, bool anchored);
+  void yank_last_arg(Count count);
+  void yank_nth_arg(Count count);
+  static constexpr int kLastWord = 1 << 30;
+  bool yank_argument(int skip, int word);
   // Ctrl+R, Ctrl+S; a negative count turns the direction around, as readline's.
   void search_backward(Count count) { begin_search(count.value >= 0); }
   void search_forward(Count count) { begin_search(count.value < 0); }
@@ -157,6 +214,31 @@ class LineEditor {
   void end_search();
   void show_search_prompt();
 
+  EditMemory* memory_;
+  EditSettings own_settings_;
+  EditSettings* settings_;      // the run's, or these defaults without a memory
+  Keymap keymap_ = Keymap::Emacs;
+  std::vector<Key> sequence_;   // the keys so far of a sequence bound to a command (Ctrl+X Ctrl+U)
+  const Command* waiting_command_ = nullptr;  // ... what those keys do if no more of one come
+  Key current_key_;             // the key a command runs for
+  const Binding* last_command_ = nullptr;  // the table row that ran for the last key, if any
+  const Binding* this_command_ = nullptr;
+  int macro_depth_ = 0;         // within a macro within a macro ...
+  bool meta_next_ = false;      // after prefix-meta: the next key with Alt
+  Awaited awaited_ = Awaited::None;
+  Count awaited_count_;
+  std::size_t mark_ = 0;        // readline's mark: a byte index, kept within the line when used
+  bool overwrite_ = false;
+  bool recording_macro_ = false;
+  std::vector<Key> recorded_;
+  std::vector<Key> own_macro_;
+  std::vector<Key>* keyboard_macro_;  // the run's, or this line's own without a memory
+  std::size_t command_keys_ = 0;      // how many keys the sequence of the command running took
+  std::string history_query_;   // what history-search looks for, while it is repeated
+  int yank_arg_word_ = 0;       // yank-last-arg, repeated: the word it takes, from which line back, which way
+  int yank_arg_skip_ = 0;
+  int yank_arg_direction_ = 1;
+  bool yank_arg_inserted_ = false;
   bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
   bool fresh_row_;              // the prompt is not where the cursor is: draw it again on a fresh row
   std::string prompt_;
@@ -183,6 +265,7 @@ class LineEditor {
   bool last_was_kill_ = false;  // ... so a kill now gathers into the same piece
   bool gathering_kills_ = false;
   bool last_was_yank_ = false;  // ... so Alt+Y may replace what it put in
+  bool after_yank_ = false;     // ... as the key now acting sees it
   std::size_t yanked_from_ = 0, yanked_length_ = 0;
   // What the editor was before the last key, an Escape: given back when the
   // Escape turns out to have begun a sequence that stalled on the link. The
@@ -192,6 +275,8 @@ class LineEditor {
     std::size_t shown;
     std::size_t position;
     KeyPrefix prefix;
+    std::vector<Key> sequence;
+    const Binding* last_command;
     bool last_was_kill, gathering_kills, last_was_yank;
     std::size_t yanked_from, yanked_length;
     std::size_t changes;      // in the undo list: what the Escape changed in the line is undone

@@ -146,6 +146,18 @@ void keyboard_fill() {
   take_due_replies();
 }
 
+std::vector<Key> keys_spelt_by(std::string_view bytes) {
+  const KeyGrammar grammar{key_tree(), term.device.meta_key && !term_text_utf8(), term_text_utf8()};
+  const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+  std::vector<Key> keys;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const DecodedUnit unit = decode_unit(data + at, bytes.size() - at, true, grammar);
+    if (unit.kind == Unit::Key) keys.push_back(unit.key);
+    at += std::max<std::size_t>(unit.length, 1);
+  }
+  return keys;
+}
+
 void keyboard_read_past_line_ends(bool on) { term_keyboard.past_line_ends = on; }
 
 void keyboard_take_what_was_read() {

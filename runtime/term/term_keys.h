@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // --- Keys -------------------------------------------------------------------
 
@@ -85,6 +87,10 @@ int32_t key_code(const Key& key);
 Key key_of_code(int32_t code);
 // The key code of a key string from next_key_string (1 or 2 bytes).
 int32_t key_code_of(const std::string& key);
+
+// The keys that bytes spell, as this terminal's keyboard reads them: a key
+// sequence or a macro in the inputrc ("\e[A" is Up, "\ex" Alt+X).
+std::vector<Key> keys_spelt_by(std::string_view bytes);
 
 // The next key, or a key named None when there is none.
 Key next_key();

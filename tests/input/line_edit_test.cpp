@@ -21,6 +21,7 @@
 #include "runtime/term/term_internal.h"
 #include "tests/support/capture.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/vt_screen.h"
 
 namespace {
@@ -187,6 +188,14 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"twenty typed characters are one undo step", "abcdefghijklmnopqrstuvwxy<c-_>", "abcdefghijklmnopqrst"},
       {"undoing a kill puts the cursor after what came back", "ab<c-a><c-k><c-_>x", "abx"},
       {"Tab stops count cells", "é<tab>x", "é       x", "C.UTF-8"},
+      // Readline's other default keys.
+      {"Ctrl+] moves onto the next such character", "a1b1c<c-a><c-]>1X", "aX1b1c"},
+      {"Alt+Ctrl+] onto the one before, a count that many", "a1b1c1<m-2><m-c-]>1X", "a1bX1c1"},
+      {"Ctrl+@ sets the mark, Ctrl+X Ctrl+X swaps it with the cursor", "12<c-@>34<c-x><c-x>X", "12X34"},
+      {"Ctrl+X and a key it has nothing for are nothing", "12<c-x>a3", "123"},
+      {"Ctrl+G cancels a count", "<m-3><c-g>x", "x"},
+      {"Alt+# takes the line as a comment", "212<left><m-#>9", "#212"},
+      {"Ctrl+X ( records keys, Ctrl+X e types them again", "<c-x>(12<c-x>)<c-x>e<m-2><c-x>e", "12121212"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -325,6 +334,10 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
       {"12<c-r>7<del>", "2"},              // a failed search leaves the cursor at the line's start
       {"5<c-r>21<stalled-left><enter>", "212"},  // an arrow stalled on the link leaves the search as it was
       {"<m--><c-r>1<enter>", ""},          // a negative count searches the other way: nothing newer
+      {"<m-.><m-.>", "100"},               // Alt+.: the last word of the line before, again of the one before that
+      {"<m-.><m-.><m--><m-.>", "212"},     // ... a negative count turns the way round
+      {"x <m-0><m-c-y>", "x 212"},         // Alt+Ctrl+Y: the word a count numbers
+      {"x <m-c-y>", "x "},                 // ... the second word, which a line of one has not
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
@@ -349,6 +362,64 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
     editor.memory.histories[kFahrenheitPrompt] = {"100", "212"};
     editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
     EXPECT_EQ(editor.row(24), row);  // no line end: the prompt's row is the bottom one
+  }
+}
+
+// An inputrc's bindings at work, each row as bash's read -e gives it with
+// the same file and the history 212, -40, 2000.
+TEST(LineEditor, TheInputrcBindsAsReadline) {
+  TempDir folder("inputrc");
+  ASSERT_TRUE(folder.made());
+  const std::string included = folder.path() + "/included";
+  std::FILE* file = std::fopen(included.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs("\"\\C-]\": end-of-line\n", file);
+  std::fclose(file);
+  const std::string arrows = "\"\\e[A\": history-search-backward\n\"\\e[B\": history-search-forward\n";
+  const std::string substring =
+      "\"\\e[A\": history-substring-search-backward\n\"\\e[B\": history-substring-search-forward\n";
+  const struct {
+    std::string inputrc;
+    const char* keys;
+    const char* line;
+  } cases[] = {
+      {arrows, "2<up><up>", "212"},                // Up as this terminal sends it, whatever the file spells
+      {arrows, "2<up><up><up><down>X", "2X000"},   // none older: the bell; the cursor after what was typed
+      {arrows, "<up><up>X", "-40X"},               // nothing typed: the lines in turn, the cursor at their end
+      {substring, "0<up>X", "200X0"},              // the text's last place in the line found going back
+      {substring, "0<up><up><down>X", "2X000"},    // ... its first going forward
+      {"\"\\ex\": \"212\"", "<m-x>", "212"},      // a macro types its text
+      {"\"\\ex\": \"\\ex1\"", "<m-x>", "1111111111111111"},  // one that types itself ends
+      {"\"\\C-t\": backward-char", "12<c-t>3", "132"},
+      {"\"\\C-t\": no-such-function\nnonsense", "12<c-t>", "21"},  // skipped: the default stays
+      {"$include " + included, "12<home><c-]>3", "123"},
+      {"$if mode=vi\n\"\\C-t\": backward-char\n$endif", "12<c-t>", "21"},
+      {"\"\\C-o\": overwrite-mode", "1234<c-a><c-o>99", "9934"},
+      {"\"\\C-o\": overwrite-mode", "1234<left><left><c-o><bs>", "1 34"},
+      {"\"\\C-o\": copy-forward-word", "ab cd<c-a><c-o><c-e><c-y>", "ab cdab"},
+      {"\"\\C-o\": copy-forward-word", "ab cd<m-b><c-o><c-e><c-y>", "ab cdcd"},
+      {"\"\\C-o\": kill-region", "12345<c-a><right><c-@><c-e><c-o>9<c-y>", "192345"},
+      {"\"\\C-o\": kill-whole-line", "12 34<left><c-o>5<c-y>", "512 34"},
+      {"\"\\C-o\": unix-filename-rubout", "a/b//  <c-o>x", "a/x"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.inputrc + " | " + c.keys);
+    Editor editor;
+    editor.memory.histories[kFahrenheitPrompt] = {"212", "-40", "2000"};
+    editor.memory.read_settings = edit_settings_from(c.inputrc);
+    EXPECT_EQ(editor.line(c.keys), c.line);
+  }
+  {  // Ctrl+X Ctrl+R reads the file INPUTRC names again
+    const std::string inputrc = folder.path() + "/inputrc";
+    file = std::fopen(inputrc.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("\"\\C-t\": backward-char\n", file);
+    std::fclose(file);
+    setenv("INPUTRC", inputrc.c_str(), 1);
+    Editor editor;
+    editor.memory.read_settings = edit_settings_from("");
+    EXPECT_EQ(editor.line("12<c-t><c-x><c-r>3<c-t>4"), "2143");
+    setenv("INPUTRC", "/dev/null", 1);
   }
 }
 

@@ -199,6 +199,7 @@ std::vector<int> typed(std::string_view keys, bool burst) {
     if (key.empty() && name.size() == 3 && name[1] == '-') {
       key = name[0] == 'c' ? std::string(1, static_cast<char>(name[2] & 0x1F)) : std::string("\033") + name[2];
     }
+    if (key.empty() && name.size() == 5 && name.starts_with("m-c-")) key = std::string("\033") + static_cast<char>(name[4] & 0x1F);
     add(key);
     i = close + 1;
   }

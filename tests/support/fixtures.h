@@ -57,7 +57,7 @@ bool used_up();
 // is typed as it stands (a UTF-8 character as one key), and <name> is a key
 // as xterm sends it in keypad mode: <left> <right> <up> <down> <home> <end>
 // <del> <bs> <tab> <esc> <enter> <f1> <pgup> <ins> <btab>, <c-x> for Ctrl
-// with a letter, <m-x> for Alt with a letter, <m-bs>, <c-left> <c-right>
+// with a letter, <m-x> for Alt with a letter, <m-c-x> for both, <m-bs>, <c-left> <c-right>
 // <c-up> <m-left> <m-up> as xterm's modifier sequences, <urxvt-m-left> (ESC
 // ESC [ D), <linux-f1> (ESC [ [ A), <m-gt> (Alt+>), <stalled-left> (ESC, a
 // STALL, O D; any key so, <stalled-c-del>), the keypad in application mode (<kp-minus> <kp-4> <kp-0>

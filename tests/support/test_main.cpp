@@ -28,7 +28,7 @@ class FailuresToStderr : public ::testing::EmptyTestEventListener {
 // What the program reads from its environment is set here, so that every test,
 // and every program and tmux server a test starts, sees the same whatever
 // the machine's settings: a UTF-8 locale, no terminal, no size or escape wait
-// given. A test that relies on other settings gives them itself.
+// given, no inputrc (the user's would rebind keys). A test that relies on other settings gives them itself.
 void set_the_environment_tests_rely_on() {
   std::vector<std::string> names;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -38,6 +38,7 @@ void set_the_environment_tests_rely_on() {
   for (const char* name : {"TERM", "TERMCAP", "TERMINFO", "ESCDELAY", "COLUMNS", "LINES", "LANGUAGE"}) names.push_back(name);
   for (const std::string& name : names) unsetenv(name.c_str());
   setenv("LANG", "C.UTF-8", 1);
+  setenv("INPUTRC", "/dev/null", 1);  // not a file: nothing read, and no fallback to ~/.inputrc
 }
 
 }  // namespace

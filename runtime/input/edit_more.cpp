@@ -1,0 +1,269 @@
+// SPDX-License-Identifier: MIT
+// The rest of readline's one-line commands, as bash's `read -e` does them:
+// the mark and the region, copying words, searching for a character, the
+// history searched by the line's start or by any part of it, the words of
+// earlier lines, overwriting, comments, keyboard macros, and reading the
+// inputrc again.
+#include <algorithm>
+#include <cstdlib>
+
+#include "runtime/input/line_editor.h"
+#include "runtime/term/term.h"
+
+namespace {
+
+// The blank-separated words of a line.
+std::vector<std::string_view> words_of(std::string_view line) {
+  std::vector<std::string_view> words;
+  std::size_t at = 0;
+  while (at < line.size()) {
+    while (at < line.size() && is_blank(line[at])) ++at;
+    const std::size_t start = at;
+    while (at < line.size() && !is_blank(line[at])) ++at;
+    if (at > start) words.push_back(line.substr(start, at - start));
+  }
+  return words;
+}
+
+}  // namespace
+
+// --- Settings and keys ----------------------------------------------------------------
+
+void LineEditor::re_read_init_file() {
+  waiting_command_ = nullptr;
+  if (memory_ != nullptr) {
+    memory_->read_settings = read_edit_settings();
+    settings_ = &memory_->settings();
+  } else {
+    own_settings_ = read_edit_settings();
+  }
+}
+
+// Ctrl+G: a bell; the count was spent on it, a keyboard macro being recorded is dropped.
+void LineEditor::abort_keys() {
+  recording_macro_ = false;
+  ring_bell();
+}
+
+// Alt with a capital letter: what Alt with the small one does.
+void LineEditor::do_lowercase_version() {
+  Key key = current_key_;
+  if (key.name != KeyName::Byte || key.code < 'A' || key.code > 'Z') return;
+  key.code += 'a' - 'A';
+  dispatch(key);
+}
+
+// --- Killing and copying --------------------------------------------------------------
+
+void LineEditor::kill_whole_line() {
+  undo_.open_group();
+  kill(0, line_.size(), false);
+  undo_.end_group();
+  mark_ = 0;
+}
+
+// Back over blanks, then slashes, then the rest of a word up to a blank or a slash.
+void LineEditor::unix_filename_rubout() {
+  std::size_t from = position_;
+  while (from > 0 && is_blank(line_[from - 1])) --from;
+  if (from > 0 && line_[from - 1] == '/') {
+    std::size_t slashes = from;
+    while (slashes > 0 && line_[slashes - 1] == '/') --slashes;
+    if (slashes == 0 || is_blank(line_[slashes - 1])) return kill(slashes, position_, true);  // slashes alone
+  }
+  while (from > 0 && line_[from - 1] == '/') --from;
+  while (from > 0 && !is_blank(line_[from - 1]) && line_[from - 1] != '/') --from;
+  kill(view_.unit_holding(line_, from), position_, true);
+}
+
+void LineEditor::exchange_point_and_mark() {
+  const std::size_t mark = view_.unit_holding(line_, std::min(mark_, line_.size()));
+  mark_ = position_;
+  move_to(mark);
+}
+
+// The text between the cursor and the mark: taken out, or copied, into the kill ring.
+void LineEditor::kill_region() {
+  const std::size_t mark = view_.unit_holding(line_, std::min(mark_, line_.size()));
+  const std::size_t from = std::min(position_, mark), to = std::max(position_, mark);
+  kill(from, to, position_ > mark);
+  if (from == to) last_was_kill_ = true;  // readline counts an empty region as a kill
+  mark_ = position_;
+}
+void LineEditor::copy_region_as_kill() {
+  const std::size_t mark = view_.unit_holding(line_, std::min(mark_, line_.size()));
+  copy_to_kills(std::min(position_, mark), std::max(position_, mark), position_ > mark);
+}
+// The words before or after the cursor, whole, into the kill ring (the
+// cursor stays): as readline, from the word's far end back to its near start.
+void LineEditor::copy_backward_word(Count count) { copy_forward_word({-count.value, count.given}); }
+void LineEditor::copy_forward_word(Count count) {
+  const std::size_t far = words_moved(position_, count.value);
+  const std::size_t near = words_moved(far, -count.value);
+  copy_to_kills(std::min(far, near), std::max(far, near), near > far);
+}
+void LineEditor::copy_to_kills(std::size_t from, std::size_t to, bool backward) {
+  if (from != to) {
+    const KillRing::Gather gather =
+        !gathering_kills_ ? KillRing::Gather::New : (backward ? KillRing::Gather::Prepend : KillRing::Gather::Append);
+    kills_->kill(std::string_view(line_).substr(from, to - from), gather);
+  }
+  gathering_kills_ = last_was_kill_ = true;
+}
+
+// --- Typing over, comments ------------------------------------------------------------
+
+// Without a count it turns overwriting on or off; a count above 0 turns it on, any other off.
+void LineEditor::overwrite_mode(Count count) { overwrite_ = count.given ? count.value > 0 : !overwrite_; }
+
+// Alt+#: the comment mark at the start of the line, and the line taken (with
+// a count, a line that starts with the mark loses it instead).
+void LineEditor::insert_comment(Count count) {
+  const std::string& mark = settings_->comment_begin;
+  if (count.given && line_.compare(0, mark.size(), mark) == 0) {
+    replace(0, mark.size(), "", 0);
+  } else {
+    replace(0, 0, mark, 0);
+  }
+  end_line();
+}
+
+// --- Searching for a character --------------------------------------------------------
+
+// The count-th character after (or before) the cursor that is the key's
+// character: the cursor on it, or (till) next to it on this side. Where
+// fewer are found, the cursor stops at the last one and the bell rings.
+bool LineEditor::find_character(const Key& key, int count, bool backward, bool till) {
+  if (count < 0) {
+    count = -count;
+    backward = !backward;
+  }
+  std::string wanted;
+  if (key.name == KeyName::Byte && key.modifiers == 0 && key.code >= 0x20 && key.code != 0x7F) {
+    wanted.assign(1, static_cast<char>(key.code));
+  } else if (key.name == KeyName::Character && key.modifiers == 0) {
+    wanted = text_of_character(key.code);
+  } else if (key.name == KeyName::Tab) {
+    wanted = "\t";
+  } else {
+    ring_bell();
+    return false;
+  }
+  std::size_t at = position_;
+  for (int found = 0; found < count; ++found) {
+    for (;;) {
+      if (backward ? at == 0 : at >= line_.size()) {
+        ring_bell();
+        return false;
+      }
+      // Past the character next to the cursor when it is the one a "till" stopped by.
+      at = backward ? view_.unit_before(line_, at) : next_unit(at);
+      if (at < line_.size() && line_.compare(at, wanted.size(), wanted) == 0) break;
+    }
+    move_to(till ? (backward ? next_unit(at) : view_.unit_before(line_, at)) : at);
+  }
+  return true;
+}
+void LineEditor::search_character(const Key& key, bool backward, Count count) {
+  find_character(key, count.value, backward, false);
+}
+
+// --- The history by its lines' text ----------------------------------------------------
+
+// The next older (or newer) line of the history that begins with (anchored)
+// or holds the text before the cursor; the text is kept while the command
+// is repeated. Anchored, the cursor stays after that text; else it goes to
+// where the text stands in the line found (its last place going back, its
+// first going forward). With no text, the previous or next line, the cursor at its end.
+void LineEditor::history_search(bool backward, bool anchored) {
+  const bool repeated = last_command_ != nullptr && this_command_ != nullptr &&
+                        (last_command_->action == this_command_->action ||
+                         last_command_->action == this_command_->backward);
+  if (!repeated) history_query_ = line_.substr(0, position_);
+  if (history_query_.empty()) {
+    const std::size_t shown = history_.shown();
+    if (backward ? shown == 0 : history_.at_newest()) return ring_bell();
+    recall(backward ? shown - 1 : shown + 1);
+    return;
+  }
+  const std::size_t last_entry = history_.size() - 1;  // the line being typed is not searched
+  std::size_t index = history_.shown();
+  for (;;) {
+    if (backward ? index == 0 : index + 1 >= last_entry) return ring_bell();
+    index = backward ? index - 1 : index + 1;
+    const std::string& text = history_.text_of(index, line_);
+    const std::size_t at = anchored ? (text.rfind(history_query_, 0) == 0 ? 0 : std::string::npos)
+                                    : (backward ? text.rfind(history_query_) : text.find(history_query_));
+    if (at == std::string::npos) continue;
+    recall(index);
+    move_to(anchored ? history_query_.size() : at);
+    return;
+  }
+}
+
+// Alt+. and Alt+_: the last word of the line before this one in the history
+// (with a count, that word of it, as Alt+Ctrl+Y); again right after, the
+// word of the line before that in its place (a negative count turns the
+// way round). Alt+Ctrl+Y: the word numbered by the count (1 without one,
+// the second word; 0 the first; -1 the one before the last).
+void LineEditor::yank_last_arg(Count count) {
+  const bool repeated = last_command_ != nullptr && last_command_->with_count == &LineEditor::yank_last_arg;
+  if (!repeated) {
+    yank_arg_skip_ = 0;
+    yank_arg_direction_ = 1;
+    yank_arg_word_ = count.given ? count.value : kLastWord;
+  } else {
+    if (yank_arg_inserted_) undo_group(false);
+    if (count.value < 0) yank_arg_direction_ = -yank_arg_direction_;
+    yank_arg_skip_ = std::max(0, yank_arg_skip_ + yank_arg_direction_);
+  }
+  yank_arg_inserted_ = yank_argument(yank_arg_skip_, yank_arg_word_);
+}
+void LineEditor::yank_nth_arg(Count count) { yank_argument(0, count.value); }
+
+bool LineEditor::yank_argument(int skip, int word) {
+  const std::size_t shown = history_.shown();
+  if (static_cast<std::size_t>(skip) >= shown) {
+    ring_bell();
+    return false;
+  }
+  const std::vector<std::string_view> words = words_of(history_.text_of(shown - 1 - skip, line_));
+  const auto size = static_cast<int>(words.size());
+  const int index = word == kLastWord ? size - 1 : (word < 0 ? size + word - 1 : word);
+  if (index < 0 || index >= size) {
+    ring_bell();
+    return false;
+  }
+  mark_ = position_;
+  undo_.open_group();
+  insert(std::string(words[static_cast<std::size_t>(index)]));
+  undo_.end_group();
+  return true;
+}
+
+// --- Keyboard macros -------------------------------------------------------------------
+
+// Ctrl+X (: the keys from here are recorded (with a count, after the last
+// macro, typed again first); Ctrl+X ): the recording ends; Ctrl+X E types
+// the keys again, count times.
+void LineEditor::start_kbd_macro() {
+  if (recording_macro_) return abort_keys();
+  recording_macro_ = true;
+  recorded_.clear();
+}
+void LineEditor::end_kbd_macro() {
+  if (!recording_macro_) return ring_bell();
+  recording_macro_ = false;
+  recorded_.resize(recorded_.size() - std::min(recorded_.size(), command_keys_));  // not the keys that ended it
+  *keyboard_macro_ = recorded_;
+}
+void LineEditor::call_last_kbd_macro(Count count) {
+  if (recording_macro_) {  // it would call itself: readline rings and drops the key
+    ring_bell();
+    if (!recorded_.empty()) recorded_.pop_back();
+    return;
+  }
+  if (keyboard_macro_->empty()) return ring_bell();
+  const std::vector<Key> keys = *keyboard_macro_;
+  for (int i = 0; i < std::min(count.value, KeyPrefix::kMostCount) && !line_ended_; ++i) run_macro(keys);
+}

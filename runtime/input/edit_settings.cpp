@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+#include "runtime/input/edit_settings.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+
+#include "runtime/input/line_editor.h"
+#include "runtime/term/term.h"
+
+namespace {
+
+constexpr std::size_t kMostInputrcBytes = 1 << 20;
+
+// A plain file's text, at most kMostInputrcBytes of it; a FIFO, a device or
+// a folder is no file (reading one could wait for ever or never end).
+std::optional<std::string> read_plain_file(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat status {};
+  std::optional<std::string> text;
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+    text.emplace();
+    char buffer[8192];
+    while (text->size() < kMostInputrcBytes) {
+      const ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      text->append(buffer, static_cast<std::size_t>(got));
+    }
+    if (text->size() > kMostInputrcBytes) text->resize(kMostInputrcBytes);
+  }
+  close(fd);
+  return text;
+}
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+InputrcContext context_of_this_run() {
+  InputrcContext context;
+  context.term = environment("TERM");
+  context.home = environment("HOME");
+  context.read_file = read_plain_file;
+  return context;
+}
+
+void bind(EditSettings* settings, const InputrcBinding& binding) {
+  std::vector<Key> keys = keys_spelt_by(binding.keys);
+  Command command;
+  if (binding.macro) {
+    command.macro = keys_spelt_by(binding.value);
+  } else {
+    command.function = LineEditor::function_named(binding.value);
+    if (command.function < 0) return;  // a function this editor does not have
+  }
+  settings->keys.bind(binding.keymap, std::move(keys), std::move(command));
+}
+
+EditSettings settings_from(std::string_view inputrc, const InputrcContext& context) {
+  EditSettings settings;
+  LineEditor::bind_defaults(&settings.keys);
+  const Inputrc read = read_inputrc(inputrc, context);
+  for (const InputrcBinding& binding : read.bindings) bind(&settings, binding);
+  return settings;
+}
+
+}  // namespace
+
+EditSettings edit_settings_from(std::string_view inputrc) { return settings_from(inputrc, context_of_this_run()); }
+
+EditSettings read_edit_settings() {
+  const InputrcContext context = context_of_this_run();
+  std::optional<std::string> text;
+  if (const std::string named = environment("INPUTRC"); !named.empty()) {
+    text = read_plain_file(named);
+  } else {
+    if (!context.home.empty()) text = read_plain_file(context.home + "/.inputrc");
+    if (!text) text = read_plain_file("/etc/inputrc");
+  }
+  return settings_from(text.value_or(""), context);
+}

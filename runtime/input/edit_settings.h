@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+// The line editor's settings for the run: the keys' bindings in each keymap
+// and the variables, readline's defaults with the user's inputrc on top.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "runtime/input/key_bindings.h"
+
+struct EditSettings {
+  KeyBindings keys;
+  std::string comment_begin = "#";  // what Alt+# puts at the line's start
+};
+
+// The defaults, then what an inputrc text binds and sets.
+EditSettings edit_settings_from(std::string_view inputrc);
+// The defaults with the user's inputrc: the file INPUTRC names, else
+// ~/.inputrc, else /etc/inputrc. A file missing, unreadable or not a plain
+// file is no file.
+EditSettings read_edit_settings();
