@@ -318,6 +318,11 @@ void LineEditor::undo_escape() {
     search_ = before.search;
     show_search_prompt();
   }
+  if (keymap_ != before.keymap) {  // vi mode's Escape: the mode, and the cursor it moved back
+    keymap_ = before.keymap;
+    prefix_.set_mode(keymap_ == Keymap::ViInsert ? KeyPrefix::Mode::ViInsert : KeyPrefix::Mode::ViCommand);
+    move_to(before.position);
+  }
   prefix_ = before.prefix;
   sequence_ = before.sequence;
   waiting_command_ = sequence_.empty() ? nullptr : settings_->keys.find(keymap_, sequence_).whole;
@@ -388,6 +393,10 @@ void LineEditor::undo_times(Count count) {
 
 // Alt+R: the line as it was when the prompt or the recalled entry was shown.
 void LineEditor::revert_line() {
+  if (keymap_ != Keymap::Emacs) {  // vi's U: every change undone, the cursor at the start
+    while (!undo_.empty()) undo_group(false);
+    return move_to(0);
+  }
   line_ = history_.original();
   undo_.clear();
   position_ = line_.size();

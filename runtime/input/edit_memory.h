@@ -52,6 +52,10 @@ class UndoList {
   // Opens a group that the changes until end_group share (a command repeated by a count).
   void open_group() { open_ = false; grouping_ = true; }
   void end_group() { grouping_ = open_ = false; }
+  // The changes made since there were first changes (an insertion in vi mode, from i to Escape) are one group.
+  void join_from(std::size_t first) {
+    for (std::size_t i = first + 1; i < changes_.size(); ++i) changes_[i].starts_group = false;
+  }
   // Undoes the last group on line; false when there is none. Each change
   // it makes is told to changed: bytes [at, at + removed) replaced by
   // inserted bytes. The cursor goes after what came back, as readline puts

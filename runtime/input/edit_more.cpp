@@ -130,10 +130,10 @@ void LineEditor::insert_comment(Count count) {
 
 // --- Searching for a character --------------------------------------------------------
 
-// The count-th character after (or before) the cursor that is the key's
-// character: the cursor on it, or (till) next to it on this side. Where
-// fewer are found, the cursor stops at the last one and the bell rings.
-bool LineEditor::find_character(const Key& key, int count, bool backward, bool till) {
+// Where the count-th character after (or before) the cursor that is the
+// key's character is: on it, or (till) next to it on this side; nullopt,
+// with the bell, when there are fewer.
+std::optional<std::size_t> LineEditor::character_target(const Key& key, int count, bool backward, bool till) {
   if (count < 0) {
     count = -count;
     backward = !backward;
@@ -145,27 +145,101 @@ bool LineEditor::find_character(const Key& key, int count, bool backward, bool t
     wanted = text_of_character(key.code);
   } else if (key.name == KeyName::Tab) {
     wanted = "\t";
-  } else {
-    ring_bell();
-    return false;
   }
-  std::size_t at = position_;
-  for (int found = 0; found < count; ++found) {
+  std::size_t at = position_, target = position_;
+  for (int found = 0; found < count && !wanted.empty(); ++found) {
     for (;;) {
       if (backward ? at == 0 : at >= line_.size()) {
-        ring_bell();
-        return false;
+        wanted.clear();
+        break;
       }
-      // Past the character next to the cursor when it is the one a "till" stopped by.
       at = backward ? view_.unit_before(line_, at) : next_unit(at);
       if (at < line_.size() && line_.compare(at, wanted.size(), wanted) == 0) break;
     }
-    move_to(till ? (backward ? next_unit(at) : view_.unit_before(line_, at)) : at);
+    target = till ? (backward ? next_unit(at) : view_.unit_before(line_, at)) : at;
   }
-  return true;
+  if (wanted.empty()) {
+    ring_bell();
+    return std::nullopt;
+  }
+  return target;
 }
 void LineEditor::search_character(const Key& key, bool backward, Count count) {
-  find_character(key, count.value, backward, false);
+  if (const auto target = character_target(key, count.value, backward, false)) move_to(*target);
+}
+
+// --- Searching the history for a text typed first ---------------------------------------
+
+// Alt+P and Alt+N (and vi's / and ?): the text is typed after ":" (or the
+// key) in place of the line; Enter looks for the nearest line of the
+// history that holds it (with nothing typed, the text looked for last).
+void LineEditor::begin_text_search(bool backward, char shown) {
+  mini_ = MiniSearch{backward, shown, "", std::move(line_), position_, std::move(undo_)};
+  line_.clear();
+  undo_.clear();
+  position_ = 0;
+  view_.replaced();
+  show_text_search();
+}
+void LineEditor::show_text_search() {
+  view_.set_prompt(prompt_ + mini_->shown + mini_->query);
+  redraw_all_ = true;
+}
+void LineEditor::end_text_search() {
+  line_ = std::move(mini_->line);
+  undo_ = std::move(mini_->undo);
+  position_ = mini_->position;
+  mini_.reset();
+  view_.set_prompt(prompt_);
+  view_.replaced();
+  redraw_all_ = true;
+}
+void LineEditor::text_search_key(const Key& key) {
+  std::string& query = mini_->query;
+  if (key == named_key(KeyName::Enter)) {
+    const bool backward = mini_->backward, vi = mini_->shown != ':';
+    std::string wanted = query;
+    end_text_search();
+    if (wanted.empty()) wanted = last_text_query_;
+    if (wanted.empty()) return ring_bell();  // readline empties the line here; it is kept
+    last_text_query_ = wanted;
+    last_text_backward_ = backward;
+    return search_text(wanted, backward, vi);
+  }
+  if (key == named_key(KeyName::Backspace)) {
+    if (query.empty()) return end_text_search();
+    drop_last_character(&query);
+  } else if (key == ctrl_byte('G')) {
+    ring_bell();
+    return end_text_search();
+  } else if (key == ctrl_byte('U')) {
+    query.clear();
+  } else if (key == ctrl_byte('W')) {
+    while (!query.empty() && is_blank(query.back())) query.pop_back();
+    while (!query.empty() && !is_blank(query.back())) query.pop_back();
+  } else if (key_is_text(key)) {
+    query += key.name == KeyName::Byte ? std::string(1, static_cast<char>(key.code)) : text_of_character(key.code);
+  }
+  show_text_search();
+}
+// The line found is shown with the cursor where the text stands (in vi
+// mode at its start); none found, the bell, the cursor at the line's start.
+void LineEditor::search_text(const std::string& wanted, bool backward, bool vi) {
+  const int64_t from = backward ? -1 : static_cast<int64_t>(line_.size()) + 1;  // not in the line shown
+  const auto found = history_.search(wanted, line_, from, backward);
+  if (!found || found->index + 1 >= history_.size()) {
+    ring_bell();
+    return move_to(0);
+  }
+  recall(found->index);
+  move_to(vi ? 0 : found->at);
+}
+void LineEditor::non_incremental_reverse_search() { begin_text_search(true, ':'); }
+void LineEditor::non_incremental_forward_search() { begin_text_search(false, ':'); }
+void LineEditor::vi_search() { begin_text_search(current_key_ == text_key('/'), static_cast<char>(current_key_.code)); }
+void LineEditor::vi_search_again() {
+  if (last_text_query_.empty()) return ring_bell();
+  search_text(last_text_query_, last_text_backward_ != (current_key_ == text_key('N')), true);
 }
 
 // --- The history by its lines' text ----------------------------------------------------

@@ -6,8 +6,6 @@
 #include "runtime/input/line_editor.h"
 #include "runtime/term/term.h"
 
-namespace {
-
 // The text without its last character: a whole UTF-8 character in a UTF-8 locale.
 void drop_last_character(std::string* text) {
   if (text->empty()) return;
@@ -19,12 +17,10 @@ void drop_last_character(std::string* text) {
   text->erase(start);
 }
 
-}  // namespace
-
 void LineEditor::recall(std::size_t index) {
   if (index == history_.shown()) return;
   history_.move_to(index, &line_, &undo_);
-  position_ = line_.size();
+  position_ = keymap_ == Keymap::ViCommand ? 0 : line_.size();  // vi's command mode: at the start, as readline
   view_.replaced();
 }
 

@@ -63,10 +63,21 @@ void bind(EditSettings* settings, const InputrcBinding& binding) {
   settings->keys.bind(binding.keymap, std::move(keys), std::move(command));
 }
 
+// The variables that mean something here; the others are skipped.
+void set(EditSettings* settings, const InputrcVariable& variable) {
+  const std::string value = inputrc_string(variable.value);
+  if (variable.name == "editing-mode") {
+    if (value == "vi" || value == "emacs") settings->vi = value == "vi";
+  } else if (variable.name == "comment-begin") {
+    settings->comment_begin = value;
+  }
+}
+
 EditSettings settings_from(std::string_view inputrc, const InputrcContext& context) {
   EditSettings settings;
   LineEditor::bind_defaults(&settings.keys);
   const Inputrc read = read_inputrc(inputrc, context);
+  for (const InputrcVariable& variable : read.variables) set(&settings, variable);
   for (const InputrcBinding& binding : read.bindings) bind(&settings, binding);
   return settings;
 }

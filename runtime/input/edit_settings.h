@@ -10,6 +10,7 @@
 
 struct EditSettings {
   KeyBindings keys;
+  bool vi = false;                  // editing-mode vi: each line begins in vi's insert mode
   std::string comment_begin = "#";  // what Alt+# puts at the line's start
 };
 

@@ -7,9 +7,11 @@
 
 namespace {
 
-// The keys a prefix takes, as readline has them. Ctrl+V is the editor's
-// binding that starts its own; it then takes any key whatever.
-enum class When { Always, Counting };
+// The keys a prefix takes, as readline has them: in emacs mode Alt with the
+// digits and -, in vi's command mode the digits alone (0 after another).
+// Ctrl+V is the editor's binding that starts its own; it then takes any key
+// whatever.
+enum class When { Always, Counting, ViCommand, ViCounting };
 using Meaning = KeyPrefix::Meaning;
 struct PrefixBinding {
   Key first_key, last_key;  // a run of byte keys with the same modifiers
@@ -21,6 +23,8 @@ constexpr PrefixBinding kPrefixBindings[] = {
     {text_key('0'), text_key('9'), When::Counting, Meaning::Digit},          // extends one
     {alt(text_key('-')), alt(text_key('-')), When::Always, Meaning::Minus},  // negative before digits,
     {text_key('-'), text_key('-'), When::Counting, Meaning::Minus},          // typed after them
+    {text_key('1'), text_key('9'), When::ViCommand, Meaning::Digit},
+    {text_key('0'), text_key('9'), When::ViCounting, Meaning::Digit},
 };
 
 bool is_key_of(const PrefixBinding& row, const Key& key) {
@@ -38,7 +42,10 @@ KeyPrefix::Taken KeyPrefix::take(const Key& key) {
     return Taken::Quoted;
   }
   for (const PrefixBinding& row : kPrefixBindings) {
-    const bool applies = row.when == When::Always || (row.when == When::Counting && counting_);
+    const bool vi = mode_ != Mode::Emacs;
+    const bool applies = vi ? mode_ == Mode::ViCommand && (row.when == When::ViCommand ||
+                                                           (row.when == When::ViCounting && counting_))
+                            : row.when == When::Always || (row.when == When::Counting && counting_);
     if (applies && is_key_of(row, key)) return take_as(row.meaning, key);
   }
   return Taken::No;

@@ -28,6 +28,15 @@ class KeyPrefix {
   };
 
   Taken take(const Key& key);
+  // Which keys make a count: Alt+digits in emacs mode, digits in vi's command mode, none in its insert mode.
+  enum class Mode : uint8_t { Emacs, ViInsert, ViCommand };
+  void set_mode(Mode mode) { mode_ = mode; }
+  // A count as if typed (vi's . repeating a change with the count it had).
+  void set_count(Count count) {
+    counting_ = count.given;
+    count_ = count.value < 0 ? -count.value : count.value;
+    negative_ = count.value < 0;
+  }
   // Ctrl+V: the next key goes in as it is, count times.
   void start_quoting(Count count) {
     quoting_ = true;
@@ -45,6 +54,7 @@ class KeyPrefix {
  private:
   Taken take_as(Meaning meaning, const Key& key);
 
+  Mode mode_ = Mode::Emacs;
   bool counting_ = false;      // a count is being typed
   std::optional<int> count_;   // its digits so far
   bool negative_ = false;

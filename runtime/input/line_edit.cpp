@@ -78,6 +78,11 @@ bool LineEditor::run() {
 
 void LineEditor::start() {
   HeldOutput held;
+  if (settings_->vi) {
+    vi_editing_mode();
+    vi_start_recording(text_key('i'), {});  // what is typed before the first Escape is an insertion . repeats
+    vi_recording_insert_ = true;
+  }
   initial_visibility_ = term_cursor_visible() ? CURSOR_SHOW : CURSOR_HIDE;
   term_refresh();
   term_line_keys_on();
@@ -204,6 +209,10 @@ std::span<const LineEditor::Binding> LineEditor::bindings() {
       {alt(text_key('<')), "Alt+<", "the first line of the history, the line being typed", "beginning-of-history",
        &E::recall_first, nullptr, false},
       {alt(text_key('>')), "Alt+>", nullptr, "end-of-history", &E::recall_last, nullptr, false},
+      {alt(text_key('p')), "Alt+P", "search the history for a text typed after it", "non-incremental-reverse-search-history",
+       &E::non_incremental_reverse_search, nullptr, false},
+      {alt(text_key('n')), "Alt+N", nullptr, "non-incremental-forward-search-history", &E::non_incremental_forward_search,
+       nullptr, false},
       {ctrl_byte('R'), "Ctrl+R", "search the history backward or forward as you type", "reverse-search-history",
        nullptr, nullptr, true, &E::search_backward},
       {ctrl_byte('S'), "Ctrl+S", nullptr, "forward-search-history", nullptr, nullptr, true, &E::search_forward},
@@ -294,11 +303,138 @@ std::span<const LineEditor::Binding> LineEditor::bindings() {
       {kNotBound, nullptr, nullptr, "prefix-meta", &E::prefix_meta, nullptr, false},
       {kNotBound, nullptr, nullptr, "previous-screen-line", &E::screen_line_up, nullptr},
       {kNotBound, nullptr, nullptr, "next-screen-line", &E::screen_line_down, nullptr},
+      {alt(ctrl_byte('J')), "Alt+Ctrl+J", "vi mode (as set editing-mode vi in the inputrc)", "vi-editing-mode",
+       &E::vi_editing_mode, nullptr, false},
+      {kNotBound, nullptr, nullptr, "emacs-editing-mode", &E::emacs_editing_mode, nullptr, false},
       {kNotBound, nullptr, nullptr, "menu-complete", &E::ring_bell_only, nullptr, false},
       {kNotBound, nullptr, nullptr, "menu-complete-backward", &E::ring_bell_only, nullptr, false},
       {kNotBound, nullptr, nullptr, "old-menu-complete", &E::ring_bell_only, nullptr, false},
+      // vi mode's (its keys in bind_vi_defaults).
+      {kNotBound, nullptr, nullptr, "vi-movement-mode", &E::vi_movement_mode, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-insertion-mode", &E::vi_insertion_mode, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-append-mode", &E::vi_append_mode, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-insert-beg", &E::vi_insert_beg, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-append-eol", &E::vi_append_eol, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-forward-word", &E::vi_forward_word, &E::vi_backward_word},
+      {kNotBound, nullptr, nullptr, "vi-forward-bigword", &E::vi_forward_bigword, &E::vi_backward_bigword},
+      {kNotBound, nullptr, nullptr, "vi-backward-word", &E::vi_backward_word, &E::vi_forward_word},
+      {kNotBound, nullptr, nullptr, "vi-backward-bigword", &E::vi_backward_bigword, &E::vi_forward_bigword},
+      {kNotBound, nullptr, nullptr, "vi-end-word", &E::vi_end_word},
+      {kNotBound, nullptr, nullptr, "vi-end-bigword", &E::vi_end_bigword},
+      {kNotBound, nullptr, nullptr, "vi-first-print", &E::vi_first_print, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-column", nullptr, nullptr, true, &E::vi_column},
+      {kNotBound, nullptr, nullptr, "vi-match", &E::vi_match, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-char-search", nullptr, nullptr, true, &E::vi_char_search},
+      {kNotBound, nullptr, nullptr, "vi-delete-to", nullptr, nullptr, true, &E::vi_operator},
+      {kNotBound, nullptr, nullptr, "vi-change-to", nullptr, nullptr, true, &E::vi_operator},
+      {kNotBound, nullptr, nullptr, "vi-yank-to", nullptr, nullptr, true, &E::vi_operator},
+      {kNotBound, nullptr, nullptr, "vi-delete", nullptr, nullptr, true, &E::vi_delete},
+      {kNotBound, nullptr, nullptr, "vi-rubout", nullptr, nullptr, true, &E::vi_rubout},
+      {kNotBound, nullptr, nullptr, "vi-change-char", nullptr, nullptr, true, &E::vi_change_char_key},
+      {kNotBound, nullptr, nullptr, "vi-replace", &E::vi_replace, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-change-case", nullptr, nullptr, true, &E::vi_change_case},
+      {kNotBound, nullptr, nullptr, "vi-put", nullptr, nullptr, true, &E::vi_put},
+      {kNotBound, nullptr, nullptr, "vi-undo", nullptr, nullptr, true, &E::vi_undo},
+      {kNotBound, nullptr, nullptr, "vi-redo", nullptr, nullptr, true, &E::vi_redo},
+      {kNotBound, nullptr, nullptr, "vi-subst", nullptr, nullptr, true, &E::vi_subst},
+      {kNotBound, nullptr, nullptr, "vi-fetch-history", nullptr, nullptr, true, &E::vi_fetch_history},
+      {kNotBound, nullptr, nullptr, "vi-search", &E::vi_search, nullptr, false},
+      {kNotBound, nullptr, nullptr, "vi-search-again", &E::vi_search_again},
+      {kNotBound, nullptr, nullptr, "vi-eof-maybe", &E::vi_eof_maybe, nullptr, false},
   };
   return kBindings;
+}
+
+// vi mode's keys, as readline binds them: the arrows, Home, End and Delete
+// in both modes, and in insert mode the control keys readline gives it.
+void LineEditor::bind_vi_defaults(KeyBindings* keys) {
+  using K = KeyName;
+  static constexpr struct {
+    Keymap keymap;
+    Key key;
+    const char* function;
+  } kViKeys[] = {
+      {Keymap::ViInsert, named_key(K::Escape), "vi-movement-mode"},
+      {Keymap::ViInsert, named_key(K::Backspace), "backward-delete-char"},
+      {Keymap::ViInsert, ctrl_byte('W'), "unix-word-rubout"},
+      {Keymap::ViInsert, ctrl_byte('U'), "unix-line-discard"},
+      {Keymap::ViInsert, ctrl_byte('V'), "quoted-insert"},
+      {Keymap::ViInsert, ctrl_byte('T'), "transpose-chars"},
+      {Keymap::ViInsert, ctrl_byte('Y'), "yank"},
+      {Keymap::ViInsert, ctrl_byte('R'), "reverse-search-history"},
+      {Keymap::ViInsert, ctrl_byte('S'), "forward-search-history"},
+      {Keymap::ViInsert, ctrl_byte('D'), "vi-eof-maybe"},
+      {Keymap::ViInsert, named_key(K::Tab), "tab-insert"},
+      {Keymap::ViCommand, named_key(K::Escape), "abort"},
+      {Keymap::ViCommand, text_key('h'), "backward-char"},
+      {Keymap::ViCommand, named_key(K::Backspace), "backward-char"},
+      {Keymap::ViCommand, text_key('l'), "forward-char"},
+      {Keymap::ViCommand, text_key(' '), "forward-char"},
+      {Keymap::ViCommand, text_key('w'), "vi-forward-word"},
+      {Keymap::ViCommand, text_key('W'), "vi-forward-bigword"},
+      {Keymap::ViCommand, text_key('b'), "vi-backward-word"},
+      {Keymap::ViCommand, text_key('B'), "vi-backward-bigword"},
+      {Keymap::ViCommand, text_key('e'), "vi-end-word"},
+      {Keymap::ViCommand, text_key('E'), "vi-end-bigword"},
+      {Keymap::ViCommand, text_key('0'), "beginning-of-line"},
+      {Keymap::ViCommand, text_key('^'), "vi-first-print"},
+      {Keymap::ViCommand, text_key('$'), "end-of-line"},
+      {Keymap::ViCommand, text_key('|'), "vi-column"},
+      {Keymap::ViCommand, text_key('%'), "vi-match"},
+      {Keymap::ViCommand, text_key('f'), "vi-char-search"},
+      {Keymap::ViCommand, text_key('F'), "vi-char-search"},
+      {Keymap::ViCommand, text_key('t'), "vi-char-search"},
+      {Keymap::ViCommand, text_key('T'), "vi-char-search"},
+      {Keymap::ViCommand, text_key(';'), "vi-char-search"},
+      {Keymap::ViCommand, text_key(','), "vi-char-search"},
+      {Keymap::ViCommand, text_key('d'), "vi-delete-to"},
+      {Keymap::ViCommand, text_key('D'), "vi-delete-to"},
+      {Keymap::ViCommand, text_key('c'), "vi-change-to"},
+      {Keymap::ViCommand, text_key('C'), "vi-change-to"},
+      {Keymap::ViCommand, text_key('y'), "vi-yank-to"},
+      {Keymap::ViCommand, text_key('Y'), "vi-yank-to"},
+      {Keymap::ViCommand, text_key('x'), "vi-delete"},
+      {Keymap::ViCommand, named_key(K::Delete), "vi-delete"},
+      {Keymap::ViCommand, text_key('X'), "vi-rubout"},
+      {Keymap::ViCommand, text_key('r'), "vi-change-char"},
+      {Keymap::ViCommand, text_key('R'), "vi-replace"},
+      {Keymap::ViCommand, text_key('~'), "vi-change-case"},
+      {Keymap::ViCommand, text_key('p'), "vi-put"},
+      {Keymap::ViCommand, text_key('P'), "vi-put"},
+      {Keymap::ViCommand, text_key('u'), "vi-undo"},
+      {Keymap::ViCommand, text_key('U'), "revert-line"},
+      {Keymap::ViCommand, text_key('.'), "vi-redo"},
+      {Keymap::ViCommand, text_key('s'), "vi-subst"},
+      {Keymap::ViCommand, text_key('S'), "vi-subst"},
+      {Keymap::ViCommand, text_key('i'), "vi-insertion-mode"},
+      {Keymap::ViCommand, named_key(K::Insert), "vi-insertion-mode"},
+      {Keymap::ViCommand, text_key('a'), "vi-append-mode"},
+      {Keymap::ViCommand, text_key('I'), "vi-insert-beg"},
+      {Keymap::ViCommand, text_key('A'), "vi-append-eol"},
+      {Keymap::ViCommand, text_key('k'), "previous-history"},
+      {Keymap::ViCommand, text_key('-'), "previous-history"},
+      {Keymap::ViCommand, text_key('j'), "next-history"},
+      {Keymap::ViCommand, text_key('+'), "next-history"},
+      {Keymap::ViCommand, text_key('G'), "vi-fetch-history"},
+      {Keymap::ViCommand, text_key('/'), "vi-search"},
+      {Keymap::ViCommand, text_key('?'), "vi-search"},
+      {Keymap::ViCommand, text_key('n'), "vi-search-again"},
+      {Keymap::ViCommand, text_key('N'), "vi-search-again"},
+      {Keymap::ViCommand, text_key('#'), "insert-comment"},
+      {Keymap::ViCommand, ctrl_byte('D'), "vi-eof-maybe"},
+      {Keymap::ViCommand, ctrl_byte('R'), "reverse-search-history"},
+      {Keymap::ViCommand, ctrl_byte('S'), "forward-search-history"},
+  };
+  // Keys both modes share with emacs mode's.
+  for (const Keymap map : {Keymap::ViInsert, Keymap::ViCommand}) {
+    for (const Key key : {named_key(K::Left), named_key(K::Right), named_key(K::Up), named_key(K::Down),
+                          named_key(K::Home), named_key(K::End), named_key(K::Delete), named_key(K::Enter),
+                          named_key(K::PasteStart), named_key(K::PasteEnd), ctrl_byte('L')}) {
+      const KeyBindings::Found found = keys->find(Keymap::Emacs, std::span(&key, 1));
+      if (found.whole != nullptr) keys->bind(map, {key}, *found.whole);
+    }
+  }
+  for (const auto& row : kViKeys) keys->bind(row.keymap, {row.key}, Command{function_named(row.function), {}});
 }
 
 int LineEditor::function_named(std::string_view name) {
@@ -322,6 +458,7 @@ void LineEditor::bind_defaults(KeyBindings* keys) {
     if (binding.then) sequence.push_back(binding.then);
     keys->bind(Keymap::Emacs, std::move(sequence), Command{static_cast<int>(row), {}});
   }
+  bind_vi_defaults(keys);
 }
 
 // The lines of --help's key list, from the bindings' names and help.
@@ -361,26 +498,36 @@ const LineEditor::SearchBinding* LineEditor::search_binding_for(const Key& key) 
 
 void LineEditor::apply(Key key) {
   if (recording_macro_ && macro_depth_ == 0) recorded_.push_back(key);
+  if (vi_recording_ && !vi_replaying_) vi_keys_.push_back(key);
   if (key.pasted) return paste_byte(static_cast<uint8_t>(key.code));
   if (!typed_as_text(key)) insert_typed();  // what was typed goes in before any other key acts
   // An Escape taken back comes right after it: what it cleared comes back.
   if (key.name == KeyName::EscapeTakenBack) return undo_escape();
   if (key == named_key(KeyName::Escape)) {
-    before_escape_ = BeforeEscape{search_,         history_.shown(), position_,    prefix_,       sequence_,
-                                  last_command_,   last_was_kill_,   gathering_kills_, last_was_yank_, yanked_from_,
-                                  yanked_length_, undo_.changes()};
+    before_escape_ = BeforeEscape{search_,        history_.shown(), position_,       prefix_,
+                                  sequence_,      last_command_,    keymap_,         last_was_kill_,
+                                  gathering_kills_, last_was_yank_, yanked_from_,    yanked_length_,
+                                  undo_.changes()};
   } else {
     before_escape_.reset();
   }
+  if (vi_splits_alt(key)) {  // in vi mode an Alt key no binding takes is the Escape and the key, typed quickly
+    apply(named_key(KeyName::Escape));
+    return apply(Key{key.name, static_cast<uint8_t>(key.modifiers & ~KEY_ALT), key.keypad, false, key.code});
+  }
   if (search_ && search_key(key)) return;
+  if (mini_) return text_search_key(key);
   if (meta_next_ && key.name != KeyName::PasteStart) {
     meta_next_ = false;
     key = alt(key);
   }
   if (awaited_ != Awaited::None) {  // the key a command asked for
     const Awaited what = std::exchange(awaited_, Awaited::None);
+    if (what == Awaited::ViCharacter) return vi_search_character(key, awaited_count_);
+    if (what == Awaited::ViReplacement) return vi_change_char(key, awaited_count_);
     return search_character(key, what == Awaited::CharacterBackward, awaited_count_);
   }
+  if (vi_pending_) return vi_pending_key(key);
   // A count (Alt+digits and Alt+-, then digits) or Ctrl+V in progress takes the key.
   if (sequence_.empty()) {
     switch (prefix_.take(key)) {
@@ -391,7 +538,7 @@ void LineEditor::apply(Key key) {
     }
   }
   // Ctrl+D on an empty line ends the input, whatever it is bound to, as readline's end-of-file character does.
-  if (key == ctrl_byte('D') && line_.empty() && sequence_.empty() && !prefix_.active() && keymap_ != Keymap::ViCommand) {
+  if (key == ctrl_byte('D') && line_.empty() && sequence_.empty() && !prefix_.active()) {
     input_ended_ = line_ended_ = true;
     return;
   }
@@ -439,7 +586,10 @@ void LineEditor::run_command(const Command* command, const Key& key) {
   current_key_ = key;
   this_command_ = nullptr;
   if (command != nullptr && command->function >= 0) this_command_ = &bindings()[static_cast<std::size_t>(command->function)];
-  if (command == nullptr && key_is_text(key)) {
+  const bool vi_command = keymap_ == Keymap::ViCommand;
+  if (vi_command && this_command_ != nullptr && this_command_->with_count != &LineEditor::vi_redo)
+    vi_start_recording(key, count);
+  if (command == nullptr && key_is_text(key) && !vi_command) {
     type_text(key, count);
   } else {
     finish_character();  // a key that is not text ends an unfinished character
@@ -450,6 +600,7 @@ void LineEditor::run_command(const Command* command, const Key& key) {
     }
   }
   last_command_ = this_command_;
+  vi_keep_on_a_character();
 }
 
 // A macro's keys act as if typed, each in turn; a macro within a macro is
@@ -470,8 +621,14 @@ void LineEditor::run_macro(const std::vector<Key>& keys) {
 // search, a count, a sequence or a binding of its own takes it.
 bool LineEditor::typed_as_text(const Key& key) const {
   if (!key_is_text(key) || search_ || prefix_.active() || !sequence_.empty() || awaited_ != Awaited::None ||
-      meta_next_ || overwrite_)
+      meta_next_ || overwrite_ || mini_ || vi_pending_ || keymap_ == Keymap::ViCommand)
     return false;
+  const KeyBindings::Found found = settings_->keys.find(keymap_, std::span(&key, 1));
+  return found.whole == nullptr && !found.longer;
+}
+
+bool LineEditor::vi_splits_alt(const Key& key) const {
+  if (keymap_ == Keymap::Emacs || (key.modifiers & KEY_ALT) == 0 || !sequence_.empty() || key.pasted) return false;
   const KeyBindings::Found found = settings_->keys.find(keymap_, std::span(&key, 1));
   return found.whole == nullptr && !found.longer;
 }

@@ -19,6 +19,9 @@
 #include "runtime/input/line_view.h"
 #include "runtime/term/term.h"
 
+// The text without its last character: a whole UTF-8 character in a UTF-8 locale.
+void drop_last_character(std::string* text);
+
 class LineEditor {
  public:
   LineEditor(int32_t mode, std::string_view prompt, EditMemory* memory, bool fresh_row);
@@ -79,6 +82,7 @@ class LineEditor {
   void run_macro(const std::vector<Key>& keys);
   void show_count();  // "(arg: N) " in place of the prompt while a count is typed
   bool typed_as_text(const Key& key) const;
+  bool vi_splits_alt(const Key& key) const;
   void ring_bell();
 
   // --- Commands (edit_commands.cpp) ---
@@ -165,12 +169,31 @@ class LineEditor {
   void character_search(Count count) { await_key(Awaited::CharacterForward, count); }
   void character_search_backward(Count count) { await_key(Awaited::CharacterBackward, count); }
   void search_character(const Key& key, bool backward, Count count);
-  bool find_character(const Key& key, int count, bool backward, bool till);
+  std::optional<std::size_t> character_target(const Key& key, int count, bool backward, bool till);
+  // Alt+P, Alt+N, and vi's / and ?: a text typed first, then searched for.
+  void non_incremental_reverse_search();
+  void non_incremental_forward_search();
+  void begin_text_search(bool backward, char shown);
+  void show_text_search();
+  void end_text_search();
+  void text_search_key(const Key& key);
+  void search_text(const std::string& wanted, bool backward, bool vi);
+  struct MiniSearch {
+    bool backward;
+    char shown;          // ":" or vi's key, before the text typed
+    std::string query;
+    std::string line;    // the line and its undo list, as they were before
+    std::size_t position;
+    UndoList undo;
+  };
+  std::optional<MiniSearch> mini_;
+  std::string last_text_query_;
+  bool last_text_backward_ = true;
   void start_kbd_macro();
   void end_kbd_macro();
   void call_last_kbd_macro(Count count);
   // A command that reads the key after it (Ctrl+], Alt+Ctrl+]).
-  enum class Awaited { None, CharacterForward, CharacterBackward };
+  enum class Awaited { None, CharacterForward, CharacterBackward, ViCharacter, ViReplacement };
   void await_key(Awaited what, Count count) {
     awaited_ = what;
     awaited_count_ = count;
@@ -179,6 +202,79 @@ class LineEditor {
   // Changes [from, to) to text and puts the cursor at position; recorded for
   // undo, and shown from from on at the next update.
   void replace(std::size_t from, std::size_t to, std::string_view text, std::size_t position, bool typed = false);
+
+  // --- vi mode (vi_mode.cpp) ---
+  char vi_char(std::size_t at) const;
+  std::size_t vi_next(std::size_t at) const;
+  std::size_t vi_prev(std::size_t at);
+  std::optional<std::size_t> vi_motion(const Key& key, int count, std::size_t at, std::size_t end);
+  std::size_t vi_word_forward(std::size_t at, int count, std::size_t end, bool big);
+  std::size_t vi_word_back(std::size_t at, int count, bool big);
+  std::size_t vi_word_end(std::size_t at, int count, std::size_t end, bool big);
+  std::size_t vi_first_nonblank() const;
+  std::optional<std::size_t> vi_matching();
+  void enter_vi_insert();
+  void vi_movement_mode();
+  void vi_insertion_mode();
+  void vi_append_mode();
+  void vi_insert_beg();
+  void vi_append_eol();
+  void vi_begin_insert();
+  void vi_editing_mode();
+  void emacs_editing_mode();
+  void vi_keep_on_a_character();
+  void vi_start_recording(const Key& key, Count count);
+  void vi_change_done();
+  void vi_redo(Count count);
+  void vi_delete(Count count);
+  void vi_rubout(Count count);
+  void vi_change_char_key(Count count) { await_key(Awaited::ViReplacement, count); }
+  void vi_change_char(const Key& key, Count count);
+  void vi_replace();
+  void vi_change_case(Count count);
+  void vi_put(Count count);
+  void vi_undo(Count count);
+  void vi_subst(Count count);
+  void vi_operator(Count count);
+  void vi_pending_key(const Key& key);
+  void vi_finish_pending(const Key& motion);
+  void vi_operate(char op, const Key& motion, Count motion_count, Count count);
+  void vi_char_search(Count count);
+  void vi_search_character(const Key& key, Count count);
+  void vi_column(Count count);
+  void vi_match();
+  void vi_first_print();
+  void vi_forward_word();
+  void vi_forward_bigword();
+  void vi_backward_word();
+  void vi_backward_bigword();
+  void vi_end_word();
+  void vi_end_bigword();
+  void vi_fetch_history(Count count);
+  void vi_eof_maybe();
+  void vi_search();
+  void vi_search_again();
+  static void bind_vi_defaults(KeyBindings* keys);
+  struct ViPending {   // an operator waiting for its motion
+    char op;
+    Count count;
+    int motion_count;
+    char search;       // f F t T waiting for its character
+  };
+  std::optional<ViPending> vi_pending_;
+  struct ViSearch {
+    Key key;
+    bool backward, till;
+  };
+  std::optional<ViSearch> vi_last_search_;
+  char vi_search_key_ = 'f';
+  std::size_t vi_insert_from_ = 0;  // the undo list's length when insert mode began
+  bool vi_recording_ = false;       // the keys of a command that may change the line are kept
+  bool vi_recording_insert_ = false;
+  bool vi_replaying_ = false;
+  bool vi_command_once_ = false;    // this line has been in command mode
+  std::vector<Key> vi_keys_, vi_redo_;
+  Count vi_keys_count_, vi_redo_count_;
 
   // --- History and its search (edit_search.cpp) ---
   void recall_older();
@@ -277,6 +373,7 @@ class LineEditor {
     KeyPrefix prefix;
     std::vector<Key> sequence;
     const Binding* last_command;
+    Keymap keymap;
     bool last_was_kill, gathering_kills, last_was_yank;
     std::size_t yanked_from, yanked_length;
     std::size_t changes;      // in the undo list: what the Escape changed in the line is undone

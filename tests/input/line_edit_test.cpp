@@ -423,6 +423,57 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
   }
 }
 
+// vi mode, each row as bash's read -e gives it with "set editing-mode vi"
+// and the history 212, -40, 2000.
+TEST(LineEditor, ViModeAsReadline) {
+  const struct {
+    const char* keys;
+    const char* line;
+    bool burst = false;  // Escape and the next key at once: Alt with it, which vi mode takes apart
+  } cases[] = {
+      {"385<esc>t2<esc><bs>wdd<esc>ES8", "8"},
+      {"385<esc>t2<esc><bs>wdd<esc>ES8", "8", true},
+      {"1 23<esc>biX", "1 X23"},
+      {"ab cd<esc>0cwX<esc>", "X cd"},       // cw changes to the word's end
+      {"ab  cd<esc>0cwX", "X  cd"},
+      {"a b<esc>0cw9", "9 b"},
+      {"ab cd<esc>3|cw9", "ab9cd"},
+      {"ab cd<esc>0dw", "cd"},               // dw takes the blanks after the word
+      {"a.b c<esc>0dWx", ""},
+      {"ab cd ef<esc>02bdeiX", "X cd ef"},   // de takes the character it stops on
+      {"a b c d<esc>0d2w", "c d"},           // a count after the operator
+      {"a b c d<esc>02dw", "c d"},           // ... or before it
+      {"abcdef<esc>02x", "cdef"},
+      {"abc<esc>0~~", "ABc"},
+      {"abc<esc>0rx", "xbc"},
+      {"abc<esc>0Ryz<esc>", "yzc"},
+      {"a(b)c<esc>0%iX", "a(bX)c"},
+      {"abc<esc>0yyP", "abcabc"},
+      {"12<esc>0ylp", "112"},
+      {"12 34<esc>0dwP", "12 34"},
+      {"ab cd<esc>0fcD", "ab "},
+      {"ab cd<esc>0tcC9", "ab9"},
+      {"1,2,3<esc>0f,;D", "1,2"},            // ; the last f again
+      {"1,2,3<esc>$F,,D", "1,2"},            // , the other way: none, and D from where F stopped
+      {"12345<esc>03|D", "12"},
+      {"ab<esc>cc9", "9"},
+      {"abc<esc>hhix<esc>..", "xxxabc"},     // . repeats the last change
+      {"x1<esc>3.<esc>", "xx1x1x11"},        // ... an insertion count times
+      {"abc<esc>U", "abc"},                  // the line as first typed is where u and U stop
+      {"abc<esc>idd<esc>U", "abc"},
+      {"123<esc>kX", "2000"},                // k: the history, the cursor at the start
+      {"2pn2<esc>/2<enter>paE", "20E00"},    // /: searched; p with nothing killed still moves
+      {"ab<esc>cpiX", "aXb"},                // an operator with no motion is nothing
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.keys);
+    Editor editor;
+    editor.memory.histories[kFahrenheitPrompt] = {"212", "-40", "2000"};
+    editor.memory.read_settings = edit_settings_from("set editing-mode vi");
+    EXPECT_EQ(editor.line(c.keys, kFahrenheitPrompt, c.burst), c.line);
+  }
+}
+
 TEST(LineEditor, CtrlDOnAnEmptyLineEndsTheInput) {
   Editor editor;
   EXPECT_EQ(editor.line("<c-d>"), "");
