@@ -229,10 +229,7 @@ void LineEditor::delete_before() {
   replace(from, position_, "", from);
 }
 void LineEditor::delete_under() {
-  if (position_ == line_.size()) {
-    term_emit(CAP_BELL, 0, 0);
-    return;
-  }
+  if (position_ == line_.size()) return ring_bell();
   replace(position_, next_unit(position_), "", position_);
 }
 // Backspace and Delete with a count kill that many characters, as readline's

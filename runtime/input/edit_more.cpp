@@ -182,7 +182,7 @@ void LineEditor::begin_text_search(bool backward, char shown) {
   show_text_search();
 }
 void LineEditor::show_text_search() {
-  view_.set_prompt(prompt_ + mini_->shown + mini_->query);
+  view_.set_prompt(shown_prompt() + mini_->shown + mini_->query);
   redraw_all_ = true;
 }
 void LineEditor::end_text_search() {
@@ -190,7 +190,7 @@ void LineEditor::end_text_search() {
   undo_ = std::move(mini_->undo);
   position_ = mini_->position;
   mini_.reset();
-  view_.set_prompt(prompt_);
+  view_.set_prompt(shown_prompt());
   view_.replaced();
   redraw_all_ = true;
 }

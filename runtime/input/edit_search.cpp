@@ -24,11 +24,23 @@ void LineEditor::recall(std::size_t index) {
   view_.replaced();
 }
 
+// With history-preserve-point the cursor keeps its place from line to line
+// while the history is stepped through, unless it was at the end.
 void LineEditor::recall_older() {
-  if (history_.shown() > 0) recall(history_.shown() - 1);
+  if (history_.shown() > 0) step_history(history_.shown() - 1);
 }
 void LineEditor::recall_newer() {
-  if (!history_.at_newest()) recall(history_.shown() + 1);
+  if (!history_.at_newest()) step_history(history_.shown() + 1);
+}
+void LineEditor::step_history(std::size_t index) {
+  const bool stepping = last_command_ != nullptr && (last_command_->action == &LineEditor::recall_older ||
+                                                     last_command_->action == &LineEditor::recall_newer ||
+                                                     last_command_->action == &LineEditor::row_up_or_older ||
+                                                     last_command_->action == &LineEditor::row_down_or_newer);
+  if (!stepping) saved_point_ = position_ < line_.size() ? std::optional(position_) : std::nullopt;
+  recall(index);
+  if (settings_->history_preserve_point && saved_point_ && keymap_ != Keymap::ViCommand)
+    move_to(std::min(*saved_point_, line_.size()));
 }
 void LineEditor::recall_first() { recall(0); }
 void LineEditor::recall_last() { recall(history_.size() - 1); }
@@ -48,7 +60,7 @@ void LineEditor::show_search_prompt() {
 
 void LineEditor::end_search() {
   search_.reset();
-  view_.set_prompt(prompt_);
+  view_.set_prompt(shown_prompt());
   redraw_all_ = true;
 }
 
@@ -79,6 +91,11 @@ void LineEditor::search_again(bool backward, bool including_here) {
 // acts as it always does (false: not taken here).
 bool LineEditor::search_key(const Key& key) {
   HistorySearch& search = *search_;
+  const int32_t code = key.modifiers == 0 ? key_code(key) : -1;
+  if (code > 0 && code < 256 && settings_->isearch_terminators.find(static_cast<char>(code)) != std::string::npos) {
+    end_search();  // an isearch terminator: the line found stays, the key does nothing more
+    return true;
+  }
   if (const SearchBinding* binding = search_binding_for(key)) {
     (this->*binding->action)();
   } else if (key_is_text(key)) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -63,13 +64,62 @@ void bind(EditSettings* settings, const InputrcBinding& binding) {
   settings->keys.bind(binding.keymap, std::move(keys), std::move(command));
 }
 
+// A number, as readline reads one (a value that is not is ignored).
+bool number_of(const std::string& value, int* number) {
+  char* end = nullptr;
+  const long read = std::strtol(value.c_str(), &end, 10);
+  if (value.empty() || *end != '\0') return false;
+  *number = static_cast<int>(std::clamp(read, -1000000L, 1000000L));
+  return true;
+}
+
+// A mode string as shown: the parts readline's \1 and \2 mark as invisible
+// (a colour's escape sequences) left out, and control characters too: the
+// prompt's cells must be known.
+std::string visible_part(const std::string& text) {
+  std::string shown;
+  bool invisible = false;
+  for (const char c : text) {
+    if (c == '\1' || c == '\2') {
+      invisible = c == '\1';
+    } else if (!invisible && (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)) {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 // The variables that mean something here; the others are skipped.
 void set(EditSettings* settings, const InputrcVariable& variable) {
+  const std::string& name = variable.name;
   const std::string value = inputrc_string(variable.value);
-  if (variable.name == "editing-mode") {
+  int number = 0;
+  if (name == "editing-mode") {
     if (value == "vi" || value == "emacs") settings->vi = value == "vi";
-  } else if (variable.name == "comment-begin") {
-    settings->comment_begin = value;
+  } else if (name == "comment-begin") {
+    settings->comment_begin = visible_part(value);
+  } else if (name == "bell-style") {
+    if (value == "none" || value == "off") settings->bell = EditSettings::Bell::None;
+    if (value == "visible") settings->bell = EditSettings::Bell::Visible;
+    if (value == "audible" || value == "on") settings->bell = EditSettings::Bell::Audible;
+  } else if (name == "prefer-visible-bell") {
+    settings->bell = inputrc_on(variable.value) ? EditSettings::Bell::Visible : EditSettings::Bell::Audible;
+  } else if (name == "history-size" && number_of(value, &number)) {
+    settings->history_size = number < 0 ? 1000000 : number;  // below 0: as many as memory allows, within reason
+  } else if (name == "keyseq-timeout" && number_of(value, &number)) {
+    settings->keyseq_timeout = number <= 0 ? -1 : number;  // 0 or less: readline waits for ever; the default here
+  } else if (name == "show-mode-in-prompt") {
+    settings->show_mode = inputrc_on(variable.value);
+  } else if (name == "emacs-mode-string") {
+    settings->emacs_mode_string = visible_part(value);
+  } else if (name == "vi-ins-mode-string") {
+    settings->vi_ins_mode_string = visible_part(value);
+  } else if (name == "vi-cmd-mode-string") {
+    settings->vi_cmd_mode_string = visible_part(value);
+  } else if (name == "isearch-terminators") {
+    settings->isearch_terminators = value;
+  } else if (name == "history-preserve-point") {
+    settings->history_preserve_point = inputrc_on(variable.value);
   }
 }
 

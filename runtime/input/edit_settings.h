@@ -12,6 +12,13 @@ struct EditSettings {
   KeyBindings keys;
   bool vi = false;                  // editing-mode vi: each line begins in vi's insert mode
   std::string comment_begin = "#";  // what Alt+# puts at the line's start
+  enum class Bell : uint8_t { None, Visible, Audible } bell = Bell::Audible;
+  int history_size = 100;           // lines kept at each prompt
+  int keyseq_timeout = -1;          // ms a lone Escape waits for more; -1: ESCDELAY's, or 100
+  bool show_mode = false;           // show-mode-in-prompt, with the mode's string before the prompt
+  std::string emacs_mode_string = "@", vi_ins_mode_string = "(ins)", vi_cmd_mode_string = "(cmd)";
+  std::string isearch_terminators;  // bytes that end an incremental search, keeping the line found
+  bool history_preserve_point = false;
 };
 
 // The defaults, then what an inputrc text binds and sets.

@@ -25,8 +25,6 @@
 
 namespace {
 
-constexpr std::size_t kHistoryLines = 100;
-
 // Standard input is a terminal the program does not drive: the terminal's own
 // line discipline edits and echoes; read up to the line feed. The terminal has
 // echoed that line feed itself when the answer is shown on it too.
@@ -78,6 +76,7 @@ bool LineEditor::run() {
 
 void LineEditor::start() {
   HeldOutput held;
+  if (settings_->keyseq_timeout > 0) term_set_escape_delay(settings_->keyseq_timeout);
   if (settings_->vi) {
     vi_editing_mode();
     vi_start_recording(text_key('i'), {});  // what is typed before the first Escape is an insertion . repeats
@@ -90,6 +89,10 @@ void LineEditor::start() {
   if (fresh_row_) {  // the shell wrote its lines meanwhile
     show_cursor_as(CURSOR_HIDE);
     view_.follow_screen_change(line_, position_, true);
+  }
+  if (shown_prompt() != prompt_) {  // the mode's string: the prompt drawn again with it
+    show_count();
+    bring_screen_up_to_date();
   }
   idle_visibility_ = soft_cursor_ ? CURSOR_HIDE : CURSOR_SHOW;
   show_cursor_as(idle_visibility_);
@@ -158,7 +161,7 @@ void LineEditor::finish() {
   move_to(line_.size());
   bring_screen_up_to_date();
   term_set_cursor_visibility(initial_visibility_);
-  if (!input_ended_) history_.take(line_, kHistoryLines);
+  if (!input_ended_) history_.take(line_, static_cast<std::size_t>(std::max(settings_->history_size, 0)));
 }
 
 void LineEditor::show_cursor_as(int32_t visibility) {
@@ -601,6 +604,7 @@ void LineEditor::run_command(const Command* command, const Key& key) {
   }
   last_command_ = this_command_;
   vi_keep_on_a_character();
+  if (!mini_ && !search_) show_count();  // the mode's string may have changed
 }
 
 // A macro's keys act as if typed, each in turn; a macro within a macro is
@@ -633,7 +637,11 @@ bool LineEditor::vi_splits_alt(const Key& key) const {
   return found.whole == nullptr && !found.longer;
 }
 
-void LineEditor::ring_bell() { term_emit(CAP_BELL, 0, 0); }
+void LineEditor::ring_bell() {
+  if (settings_->bell == EditSettings::Bell::None) return;
+  if (settings_->bell == EditSettings::Bell::Visible && term_flash()) return;
+  term_emit(CAP_BELL, 0, 0);
+}
 
 void LineEditor::run_binding(const Binding& binding, Count count) {
   if (binding.with_count != nullptr) return (this->*binding.with_count)(count);
@@ -645,10 +653,17 @@ void LineEditor::run_binding(const Binding& binding, Count count) {
   undo_.end_group();
 }
 
+// The prompt with the editing mode's string before it, where the inputrc asks for it.
+std::string LineEditor::shown_prompt() const {
+  if (!settings_->show_mode) return prompt_;
+  if (keymap_ == Keymap::Emacs) return settings_->emacs_mode_string + prompt_;
+  return (keymap_ == Keymap::ViInsert ? settings_->vi_ins_mode_string : settings_->vi_cmd_mode_string) + prompt_;
+}
+
 // While a count is typed readline shows it in place of the prompt, as "(arg: 3) ".
 void LineEditor::show_count() {
   const std::optional<int> count = prefix_.shown_count();
-  const std::string prompt = count ? "(arg: " + std::to_string(*count) + ") " : prompt_;
+  const std::string prompt = count ? "(arg: " + std::to_string(*count) + ") " : shown_prompt();
   if (search_ || prompt == view_.prompt()) return;
   view_.set_prompt(prompt);
   redraw_all_ = true;

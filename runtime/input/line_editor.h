@@ -82,6 +82,7 @@ class LineEditor {
   void run_macro(const std::vector<Key>& keys);
   void show_count();  // "(arg: N) " in place of the prompt while a count is typed
   bool typed_as_text(const Key& key) const;
+  std::string shown_prompt() const;
   bool vi_splits_alt(const Key& key) const;
   void ring_bell();
 
@@ -282,6 +283,8 @@ class LineEditor {
   void recall_first();
   void recall_last();
   void recall(std::size_t index);
+  void step_history(std::size_t index);
+  std::optional<std::size_t> saved_point_;  // where the cursor was when stepping through the history began
   void history_search_backward() { history_search(true, true); }
   void history_search_forward() { history_search(false, true); }
   void history_substring_search_backward() { history_search(true, false); }

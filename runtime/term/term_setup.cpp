@@ -323,5 +323,21 @@ bool term_emit(int32_t index, int32_t a, int32_t b) {
   return false;
 }
 
+bool term_flash() {
+  if (!handling_active()) return false;
+  char name[] = "vb";
+  const char* flash = tgetstr(name, nullptr);
+  if (flash == nullptr || flash[0] == '\0') return false;
+  tputs(flash, 1, put_output);
+  stream_output_done();
+  return true;
+}
+
+void term_set_escape_delay(int milliseconds) {
+  KeyDecoder::Timing timing = term_keyboard.decoder.timing();
+  timing.escape_delay_ms = std::clamp(milliseconds, 0, 10000);
+  term_keyboard.decoder.set_timing(timing);
+}
+
 void term_lock() { pthread_mutex_lock(&term.mutex); }
 void term_unlock() { pthread_mutex_unlock(&term.mutex); }

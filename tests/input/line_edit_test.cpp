@@ -401,6 +401,10 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
       {"\"\\C-o\": kill-region", "12345<c-a><right><c-@><c-e><c-o>9<c-y>", "192345"},
       {"\"\\C-o\": kill-whole-line", "12 34<left><c-o>5<c-y>", "512 34"},
       {"\"\\C-o\": unix-filename-rubout", "a/b//  <c-o>x", "a/x"},
+      {"set isearch-terminators x", "<c-r>21x9", "9212"},      // x ends the search, the line found stays
+      {"set history-preserve-point on", "12<left><up>X", "2X000"},
+      {"set history-preserve-point on", "12<left><up><up>X", "-X40"},
+      {"set history-preserve-point on", "12<up>X", "2000X"},   // from the end: at the end
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.inputrc + " | " + c.keys);
@@ -408,6 +412,26 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
     editor.memory.histories[kFahrenheitPrompt] = {"212", "-40", "2000"};
     editor.memory.read_settings = edit_settings_from(c.inputrc);
     EXPECT_EQ(editor.line(c.keys), c.line);
+  }
+  // The bell as bell-style has it; the mode's string before the prompt; how many lines a history keeps.
+  for (const auto& [inputrc, bell] : {std::pair{"", true}, {"set bell-style none", false}}) {
+    Editor editor;
+    editor.memory.read_settings = edit_settings_from(inputrc);
+    editor.line("1<del>");
+    EXPECT_EQ(editor.written().find('\a') != std::string::npos, bell) << inputrc;
+  }
+  for (const auto& [keys, row] : {std::pair{"12", "(ins)Input"}, {"12<esc>", "(cmd)Input"}}) {
+    Editor editor;
+    editor.memory.read_settings = edit_settings_from("set editing-mode vi\nset show-mode-in-prompt on");
+    editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
+    EXPECT_EQ(editor.row(24), std::string(row) + kFahrenheitPrompt.substr(5) + "12");
+  }
+  {
+    Editor editor;
+    editor.memory.read_settings = edit_settings_from("set history-size 1");
+    editor.line("1");
+    editor.line("2");
+    EXPECT_EQ(editor.memory.histories[kFahrenheitPrompt], std::vector<std::string>{"2"});
   }
   {  // Ctrl+X Ctrl+R reads the file INPUTRC names again
     const std::string inputrc = folder.path() + "/inputrc";
