@@ -118,6 +118,10 @@ void set(EditSettings* settings, const InputrcVariable& variable) {
     settings->vi_cmd_mode_string = visible_part(value);
   } else if (name == "isearch-terminators") {
     settings->isearch_terminators = value;
+  } else if (name == "mark-modified-lines") {
+    settings->mark_modified = inputrc_on(variable.value);
+  } else if (name == "enable-bracketed-paste") {
+    settings->bracketed_paste = inputrc_on(variable.value);
   } else if (name == "history-preserve-point") {
     settings->history_preserve_point = inputrc_on(variable.value);
   }

@@ -19,6 +19,8 @@ struct EditSettings {
   std::string emacs_mode_string = "@", vi_ins_mode_string = "(ins)", vi_cmd_mode_string = "(cmd)";
   std::string isearch_terminators;  // bytes that end an incremental search, keeping the line found
   bool history_preserve_point = false;
+  bool bracketed_paste = true;      // enable-bracketed-paste
+  bool mark_modified = false;       // mark-modified-lines: "*" before the prompt of a history line edited
 };
 
 // The defaults, then what an inputrc text binds and sets.

@@ -84,6 +84,7 @@ void LineEditor::start() {
   }
   initial_visibility_ = term_cursor_visible() ? CURSOR_SHOW : CURSOR_HIDE;
   term_refresh();
+  term_set_bracketed_paste(settings_->bracketed_paste);
   term_line_keys_on();
   view_.start();
   if (fresh_row_) {  // the shell wrote its lines meanwhile
@@ -136,6 +137,7 @@ void LineEditor::apply_waiting_keys() {
   }
   insert_typed();  // before the screen is drawn
   insert_pasted();
+  if (!search_ && !mini_) show_count();  // a history line just edited gets its mark
 }
 
 void LineEditor::bring_screen_up_to_date() {
@@ -654,10 +656,13 @@ void LineEditor::run_binding(const Binding& binding, Count count) {
 }
 
 // The prompt with the editing mode's string before it, where the inputrc asks for it.
+// A history line that was edited has a "*" before it all, where the inputrc asks for that too.
 std::string LineEditor::shown_prompt() const {
-  if (!settings_->show_mode) return prompt_;
-  if (keymap_ == Keymap::Emacs) return settings_->emacs_mode_string + prompt_;
-  return (keymap_ == Keymap::ViInsert ? settings_->vi_ins_mode_string : settings_->vi_cmd_mode_string) + prompt_;
+  const std::string modified = settings_->mark_modified && !history_.at_newest() && !undo_.empty() ? "*" : "";
+  if (!settings_->show_mode) return modified + prompt_;
+  if (keymap_ == Keymap::Emacs) return modified + settings_->emacs_mode_string + prompt_;
+  return modified + (keymap_ == Keymap::ViInsert ? settings_->vi_ins_mode_string : settings_->vi_cmd_mode_string) +
+         prompt_;
 }
 
 // While a count is typed readline shows it in place of the prompt, as "(arg: 3) ".

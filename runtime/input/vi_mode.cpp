@@ -35,11 +35,7 @@ std::size_t LineEditor::vi_prev(std::size_t at) {
 // line's length, or one past it while an operator reads the motion); nullopt
 // when it is no motion or finds nothing.
 std::optional<std::size_t> LineEditor::vi_motion(const Key& key, int count, std::size_t at, std::size_t end) {
-  if (key == named_key(KeyName::Left) || key == named_key(KeyName::Backspace)) return vi_motion(text_key('h'), count, at, end);
-  if (key == named_key(KeyName::Right)) return vi_motion(text_key('l'), count, at, end);
-  if (key == named_key(KeyName::Home)) return 0;
-  if (key == named_key(KeyName::End)) return line_.size();
-  if (key.name != KeyName::Byte || key.modifiers != 0) return std::nullopt;
+  if (key.name != KeyName::Byte || key.modifiers != 0) return std::nullopt;  // readline's motions are letters alone
   const char c = static_cast<char>(key.code);
   const bool big = std::isupper(static_cast<unsigned char>(c)) != 0;
   switch (c) {
@@ -234,6 +230,10 @@ void LineEditor::vi_redo(Count count) {
     const bool ended = keys.size() > 1 && keys.back() == named_key(KeyName::Escape);
     const std::vector<Key> text(keys.begin() + 1, keys.end() - (ended ? 1 : 0));
     run_macro({first});
+    if (text.empty()) {  // nothing was typed: as readline, the command alone, insert mode left on
+      vi_replaying_ = false;
+      return;
+    }
     for (int i = 0; i < std::min(std::max(times.value, 1), KeyPrefix::kMostCount); ++i) run_macro(text);
     if (ended) run_macro({keys.back()});
   } else {
@@ -395,8 +395,7 @@ void LineEditor::vi_operate(char op, const Key& motion, Count motion_count, Coun
     const char* exclusive = op == 'y' ? " l|h^0%bBFT" : " l|h^0bBFT";
     const bool backward_search = (m == ';' || m == ',') && vi_last_search_ &&
                                  vi_last_search_->backward != (m == ',');
-    const bool inclusive = m != '\0' ? std::strchr(exclusive, m) == nullptr && !backward_search
-                                     : motion == named_key(KeyName::End);
+    const bool inclusive = std::strchr(exclusive, m) == nullptr && !backward_search;
     if (inclusive && !at_start && to < line_.size()) to = next_unit(to);
   }
   if (op == 'y') {

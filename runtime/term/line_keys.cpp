@@ -27,6 +27,8 @@ constexpr char kPasteOff[] = "\033[?2004l";
 constexpr char kKittyPush[] = "\033[>1u";
 constexpr char kKittyPop[] = "\033[<u";
 
+volatile sig_atomic_t paste_wanted = 1;  // the inputrc may turn bracketed paste off
+
 // Writes one of the sequences, from a handler too.
 void write_now(const char* sequence) { stream_write_fully(sequence, std::strlen(sequence)); }
 // ... or with the rest of the drawing.
@@ -37,7 +39,7 @@ void write_with_output(const char* sequence) {
 
 // Turns on what is still off; through write (a handler) or with the output.
 void turn_on(void (*write)(const char*)) {
-  if (!term.signals.paste_sent) {
+  if (paste_wanted && !term.signals.paste_sent) {
     write(kPasteOn);
     term.signals.paste_sent = 1;
   }
@@ -64,13 +66,16 @@ bool holding_the_terminal() { return handling_active() && !term.signals.modes_le
 }  // namespace
 
 void term_line_keys_on() {
-  const bool all_on = term.signals.paste_sent && (term.signals.kitty_known <= 0 || term.signals.kitty_sent);
+  const bool all_on = (term.signals.paste_sent || !paste_wanted) &&
+                      (term.signals.kitty_known <= 0 || term.signals.kitty_sent);
   if (term.signals.line_keys && all_on) return;  // the common case, at every key: no system call
   term.signals.line_keys = 1;
   if (!holding_the_terminal()) return;
   term_ask_keyboard_protocol();
   turn_on(write_with_output);
 }
+
+void term_set_bracketed_paste(bool on) { paste_wanted = on ? 1 : 0; }
 
 void term_line_keys_off() {
   term.signals.line_keys = 0;

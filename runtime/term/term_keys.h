@@ -115,4 +115,6 @@ bool term_keyboard_ended();
 // terminal has it (asked once, never waited for). On before the first key
 // of a line, off before anything else is written or done.
 void term_line_keys_on();
+// Whether bracketed paste is among them (readline's enable-bracketed-paste; on unless turned off).
+void term_set_bracketed_paste(bool on);
 void term_line_keys_off();

@@ -116,6 +116,10 @@ TEST(Interactive, EditingKeysShapeTheLine) {
        40},
       {"Home and End under a TERM that does not match tmux", {"12", "Home", "2", "End"}, "212",
        "TERM=xterm-256color "},
+      {"a macro of the inputrc INPUTRC names", {"M-x"}, "212", "INPUTRC=" TEMPCONV_SOURCE_DIR "/bench/inputrc.typical "},
+      {"vi mode as the inputrc sets it",
+       {"385", "Escape", "t", "2", "Escape", "BSpace", "w", "d", "d", "Escape", "E", "S", "8"}, "8",
+       "INPUTRC=" TEMPCONV_SOURCE_DIR "/bench/inputrc.vi ", false, 8},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -414,17 +415,25 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
     EXPECT_EQ(editor.line(c.keys), c.line);
   }
   // The bell as bell-style has it; the mode's string before the prompt; how many lines a history keeps.
-  for (const auto& [inputrc, bell] : {std::pair{"", true}, {"set bell-style none", false}}) {
+  for (const auto& [inputrc, bell, paste] : {std::tuple{"", true, true}, {"set bell-style none", false, true},
+                                             {"set enable-bracketed-paste off", true, false}}) {
     Editor editor;
     editor.memory.read_settings = edit_settings_from(inputrc);
     editor.line("1<del>");
     EXPECT_EQ(editor.written().find('\a') != std::string::npos, bell) << inputrc;
+    EXPECT_EQ(editor.written().find("\033[?2004h") != std::string::npos, paste) << inputrc;
   }
-  for (const auto& [keys, row] : {std::pair{"12", "(ins)Input"}, {"12<esc>", "(cmd)Input"}}) {
+  for (const auto& [keys, row] : {std::pair{"12", "(ins)Input temperature in Fahrenheit: 12"},
+                                  {"12<esc>", "(cmd)Input temperature in Fahrenheit: 12"},
+                                  {"<up>", "Input temperature in Fahrenheit: 2000"},
+                                  {"<up>9", "*Input temperature in Fahrenheit: 20009"}}) {
     Editor editor;
-    editor.memory.read_settings = edit_settings_from("set editing-mode vi\nset show-mode-in-prompt on");
+    editor.memory.histories[kFahrenheitPrompt] = {"2000"};
+    editor.memory.read_settings = edit_settings_from(std::string(keys).starts_with("12")
+                                                         ? "set editing-mode vi\nset show-mode-in-prompt on"
+                                                         : "set mark-modified-lines on");
     editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
-    EXPECT_EQ(editor.row(24), std::string(row) + kFahrenheitPrompt.substr(5) + "12");
+    EXPECT_EQ(editor.row(24), row);
   }
   {
     Editor editor;
@@ -483,11 +492,13 @@ TEST(LineEditor, ViModeAsReadline) {
       {"ab<esc>cc9", "9"},
       {"abc<esc>hhix<esc>..", "xxxabc"},     // . repeats the last change
       {"x1<esc>3.<esc>", "xx1x1x11"},        // ... an insertion count times
+      {"<esc>.c~", "c~"},                    // ... an empty one: insert mode, left on
       {"abc<esc>U", "abc"},                  // the line as first typed is where u and U stop
       {"abc<esc>idd<esc>U", "abc"},
       {"123<esc>kX", "2000"},                // k: the history, the cursor at the start
       {"2pn2<esc>/2<enter>paE", "20E00"},    // /: searched; p with nothing killed still moves
       {"ab<esc>cpiX", "aXb"},                // an operator with no motion is nothing
+      {"abc<esc>c<bs>X", "ac"},              // ... Backspace is none: c is nothing, X rubs out
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
