@@ -372,7 +372,6 @@ void LineEditor::bind_vi_defaults(KeyBindings* keys) {
       {Keymap::ViInsert, named_key(K::Tab), "tab-insert"},
       {Keymap::ViCommand, named_key(K::Escape), "abort"},
       {Keymap::ViCommand, text_key('h'), "backward-char"},
-      {Keymap::ViCommand, named_key(K::Backspace), "backward-char"},
       {Keymap::ViCommand, text_key('l'), "forward-char"},
       {Keymap::ViCommand, text_key(' '), "forward-char"},
       {Keymap::ViCommand, text_key('w'), "vi-forward-word"},

@@ -499,6 +499,7 @@ TEST(LineEditor, ViModeAsReadline) {
       {"2pn2<esc>/2<enter>paE", "20E00"},    // /: searched; p with nothing killed still moves
       {"ab<esc>cpiX", "aXb"},                // an operator with no motion is nothing
       {"abc<esc>c<bs>X", "ac"},              // ... Backspace is none: c is nothing, X rubs out
+      {"xja<esc><bs>D", "xj"},               // Backspace does nothing in command mode, as in readline 8.2
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
