@@ -501,6 +501,10 @@ const LineEditor::SearchBinding* LineEditor::search_binding_for(const Key& key) 
 }
 
 void LineEditor::apply(Key key) {
+  if (vi_splits_alt(key)) {  // in vi mode an Alt key no binding takes is the Escape and the key, typed quickly
+    apply(named_key(KeyName::Escape));
+    return apply(Key{key.name, static_cast<uint8_t>(key.modifiers & ~KEY_ALT), key.keypad, false, key.code});
+  }
   if (recording_macro_ && macro_depth_ == 0) recorded_.push_back(key);
   if (vi_recording_ && !vi_replaying_) vi_keys_.push_back(key);
   if (key.pasted) return paste_byte(static_cast<uint8_t>(key.code));
@@ -514,10 +518,6 @@ void LineEditor::apply(Key key) {
                                   undo_.changes()};
   } else {
     before_escape_.reset();
-  }
-  if (vi_splits_alt(key)) {  // in vi mode an Alt key no binding takes is the Escape and the key, typed quickly
-    apply(named_key(KeyName::Escape));
-    return apply(Key{key.name, static_cast<uint8_t>(key.modifiers & ~KEY_ALT), key.keypad, false, key.code});
   }
   if (search_ && search_key(key)) return;
   if (mini_) return text_search_key(key);

@@ -493,6 +493,7 @@ TEST(LineEditor, ViModeAsReadline) {
       {"abc<esc>hhix<esc>..", "xxxabc"},     // . repeats the last change
       {"x1<esc>3.<esc>", "xx1x1x11"},        // ... an insertion count times
       {"<esc>.c~", "c~"},                    // ... an empty one: insert mode, left on
+      {"<esc>.c~", "c~", true},
       {"abc<esc>U", "abc"},                  // the line as first typed is where u and U stop
       {"abc<esc>idd<esc>U", "abc"},
       {"123<esc>kX", "2000"},                // k: the history, the cursor at the start
