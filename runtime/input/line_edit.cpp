@@ -308,8 +308,9 @@ std::span<const LineEditor::Binding> LineEditor::bindings() {
       {kNotBound, nullptr, nullptr, "prefix-meta", &E::prefix_meta, nullptr, false},
       {kNotBound, nullptr, nullptr, "previous-screen-line", &E::screen_line_up, nullptr},
       {kNotBound, nullptr, nullptr, "next-screen-line", &E::screen_line_down, nullptr},
-      {alt(ctrl_byte('J')), "Alt+Ctrl+J", "vi mode (as set editing-mode vi in the inputrc)", "vi-editing-mode",
-       &E::vi_editing_mode, nullptr, false},
+      // Alt+Ctrl+J arrives as ESC LF, which is Alt with Enter.
+      {alt(named_key(KeyName::Enter)), "Alt+Ctrl+J", "vi mode (as set editing-mode vi in the inputrc)",
+       "vi-editing-mode", &E::vi_editing_mode, nullptr, false},
       {kNotBound, nullptr, nullptr, "emacs-editing-mode", &E::emacs_editing_mode, nullptr, false},
       {kNotBound, nullptr, nullptr, "menu-complete", &E::ring_bell_only, nullptr, false},
       {kNotBound, nullptr, nullptr, "menu-complete-backward", &E::ring_bell_only, nullptr, false},

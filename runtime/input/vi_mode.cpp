@@ -186,11 +186,13 @@ void LineEditor::vi_begin_insert() {
   if (vi_recording_) vi_recording_insert_ = true;
 }
 
+// The mode chosen stays for the lines after this one, as readline's.
 void LineEditor::vi_editing_mode() {
-  keymap_ = Keymap::ViInsert;
+  settings_->vi = true;
   enter_vi_insert();
 }
 void LineEditor::emacs_editing_mode() {
+  settings_->vi = false;
   keymap_ = Keymap::Emacs;
   prefix_.set_mode(KeyPrefix::Mode::Emacs);
 }

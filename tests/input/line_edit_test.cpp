@@ -509,6 +509,10 @@ TEST(LineEditor, ViModeAsReadline) {
     editor.memory.read_settings = edit_settings_from("set editing-mode vi");
     EXPECT_EQ(editor.line(c.keys, kFahrenheitPrompt, c.burst), c.line);
   }
+  Editor editor;  // Alt+Ctrl+J: vi mode from there on, for the lines after too
+  editor.memory.read_settings = edit_settings_from("");
+  EXPECT_EQ(editor.line("1<m-c-j>2<esc>0x"), "2");
+  EXPECT_EQ(editor.line("34<esc>0x"), "4");
 }
 
 TEST(LineEditor, CtrlDOnAnEmptyLineEndsTheInput) {
