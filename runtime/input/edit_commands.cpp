@@ -390,7 +390,8 @@ void LineEditor::undo_times(Count count) {
 
 // Alt+R: the line as it was when the prompt or the recalled entry was shown.
 void LineEditor::revert_line() {
-  if (keymap_ != Keymap::Emacs) {  // vi's U: every change undone, the cursor at the start
+  if (keymap_ != Keymap::Emacs) {  // vi's U: every change undone, the cursor at the start; none: a bell
+    if (undo_.empty()) return ring_bell();
     while (!undo_.empty()) undo_group(false);
     return move_to(0);
   }

@@ -264,7 +264,7 @@ void LineEditor::vi_rubout(Count count) {
   vi_change_done();
 }
 
-// r: count characters from the cursor become the key's, the cursor on the last.
+// r: count characters from the cursor (those there are) become the key's, the cursor on the last.
 void LineEditor::vi_change_char(const Key& key, Count count) {
   std::string character;
   if (key.name == KeyName::Byte && key.modifiers == 0 && key.code >= 0x20 && key.code != 0x7F) {
@@ -275,11 +275,11 @@ void LineEditor::vi_change_char(const Key& key, Count count) {
     return;  // Escape or another key: nothing
   }
   std::size_t to = position_;
-  int units = 0;
+  int units = 0;  // as many as there are, up to the count, as readline's
   for (; units < count.value && to < line_.size(); ++units) to = next_unit(to);
-  if (units < count.value) return ring_bell();
+  if (units == 0) return ring_bell();
   std::string text;
-  for (int i = 0; i < count.value; ++i) text += character;
+  for (int i = 0; i < units; ++i) text += character;
   undo_.open_group();
   replace(position_, to, text, position_ + text.size() - character.size());
   undo_.end_group();

@@ -479,6 +479,7 @@ TEST(LineEditor, ViModeAsReadline) {
       {"abcdef<esc>02x", "cdef"},
       {"abc<esc>0~~", "ABc"},
       {"abc<esc>0rx", "xbc"},
+      {"ab<esc>h5rx", "xx"},                 // a count past the end: those there are
       {"abc<esc>0Ryz<esc>", "yzc"},
       {"a(b)c<esc>0%iX", "a(bX)c"},
       {"abc<esc>0yyP", "abcabc"},
@@ -495,6 +496,7 @@ TEST(LineEditor, ViModeAsReadline) {
       {"<esc>.c~", "c~"},                    // ... an empty one: insert mode, left on
       {"<esc>.c~", "c~", true},
       {"abc<esc>U", "abc"},                  // the line as first typed is where u and U stop
+      {"abc<esc>hU<bs>x", "ac"},             // ... U with nothing to undo leaves the cursor
       {"abc<esc>idd<esc>U", "abc"},
       {"123<esc>kX", "2000"},                // k: the history, the cursor at the start
       {"2pn2<esc>/2<enter>paE", "20E00"},    // /: searched; p with nothing killed still moves
