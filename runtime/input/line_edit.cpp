@@ -590,6 +590,7 @@ void LineEditor::run_command(const Command* command, const Key& key) {
   last_was_yank_ = false;
   current_key_ = key;
   this_command_ = nullptr;
+  const std::size_t position_before = position_, size_before = line_.size();  // vi: a command that moves keeps on a character
   if (command != nullptr && command->function >= 0) this_command_ = &bindings()[static_cast<std::size_t>(command->function)];
   const bool vi_command = keymap_ == Keymap::ViCommand;
   if (vi_command && this_command_ != nullptr && this_command_->with_count != &LineEditor::vi_redo)
@@ -605,7 +606,7 @@ void LineEditor::run_command(const Command* command, const Key& key) {
     }
   }
   last_command_ = this_command_;
-  vi_keep_on_a_character();
+  if (position_ != position_before || line_.size() != size_before) vi_keep_on_a_character();
   if (!mini_ && !search_) show_count();  // the mode's string may have changed
 }
 

@@ -274,6 +274,7 @@ class LineEditor {
   bool vi_recording_insert_ = false;
   bool vi_replaying_ = false;
   bool vi_command_once_ = false;    // this line has been in command mode
+  bool vi_past_end_ = false;        // the command just run may leave the cursor past the last character
   std::vector<Key> vi_keys_, vi_redo_;
   Count vi_keys_count_, vi_redo_count_;
 

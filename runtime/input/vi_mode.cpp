@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "runtime/input/line_editor.h"
 #include "runtime/term/term.h"
@@ -68,7 +69,7 @@ std::optional<std::size_t> LineEditor::vi_motion(const Key& key, int count, std:
       return vi_matching();
     case ';':
     case ',':
-      if (!vi_last_search_) return std::nullopt;
+      if (!vi_last_search_) return at;  // a motion still, that goes nowhere (c then types)
       return character_target(vi_last_search_->key, count, vi_last_search_->backward != (c == ','),
                               vi_last_search_->till);
   }
@@ -199,6 +200,7 @@ void LineEditor::emacs_editing_mode() {
 
 // Keeps the cursor on a character in command mode, as vi does: never past the last.
 void LineEditor::vi_keep_on_a_character() {
+  if (std::exchange(vi_past_end_, false)) return;
   if (keymap_ == Keymap::ViCommand && position_ > 0 && position_ >= line_.size())
     move_to(view_.unit_before(line_, line_.size()));
 }
@@ -310,7 +312,10 @@ void LineEditor::vi_change_case(Count count) {
 // p and P: the newest kill after or before the cursor, the cursor on its last character.
 void LineEditor::vi_put(Count count) {
   if (current_key_ == text_key('p') && position_ < line_.size()) move_to(next_unit(position_));
-  if (kills_->empty()) return ring_bell();  // the cursor stays moved, as readline's
+  if (kills_->empty()) {  // the cursor stays moved, past the end even, as readline's
+    vi_past_end_ = true;
+    return ring_bell();
+  }
   undo_.open_group();
   for (int i = 0; i < std::min(count.value, KeyPrefix::kMostCount); ++i) insert(kills_->newest());
   undo_.end_group();

@@ -501,6 +501,7 @@ TEST(LineEditor, ViModeAsReadline) {
       {"123<esc>kX", "2000"},                // k: the history, the cursor at the start
       {"2pn2<esc>/2<enter>paE", "20E00"},    // /: searched; p with nothing killed still moves
       {"ab<esc>cpiX", "aXb"},                // an operator with no motion is nothing
+      {"c<esc>p3c,w", "cw"},                 // ... but , with no search before is one; p moved past the end
       {"abc<esc>c<bs>X", "ac"},              // ... Backspace is none: c is nothing, X rubs out
       {"xja<esc><bs>D", "xj"},               // Backspace does nothing in command mode, as in readline 8.2
   };
