@@ -130,6 +130,12 @@ void LineEditor::insert_comment(Count count) {
 
 // --- Searching for a character --------------------------------------------------------
 
+// The text a key types (a byte or a character without Ctrl or Alt), or nothing.
+std::string LineEditor::character_of(const Key& key) {
+  if (!key_is_text(key)) return "";
+  return key.name == KeyName::Byte ? std::string(1, static_cast<char>(key.code)) : text_of_character(key.code);
+}
+
 // Where the count-th character after (or before) the cursor that is the
 // key's character is: on it, or (till) next to it on this side; nullopt,
 // with the bell, when there are fewer.
@@ -138,14 +144,7 @@ std::optional<std::size_t> LineEditor::character_target(const Key& key, int coun
     count = -count;
     backward = !backward;
   }
-  std::string wanted;
-  if (key.name == KeyName::Byte && key.modifiers == 0 && key.code >= 0x20 && key.code != 0x7F) {
-    wanted.assign(1, static_cast<char>(key.code));
-  } else if (key.name == KeyName::Character && key.modifiers == 0) {
-    wanted = text_of_character(key.code);
-  } else if (key.name == KeyName::Tab) {
-    wanted = "\t";
-  }
+  std::string wanted = key.name == KeyName::Tab ? "\t" : character_of(key);
   std::size_t at = position_, target = position_;
   for (int found = 0; found < count && !wanted.empty(); ++found) {
     for (;;) {
@@ -217,8 +216,8 @@ void LineEditor::text_search_key(const Key& key) {
   } else if (key == ctrl_byte('W')) {
     while (!query.empty() && is_blank(query.back())) query.pop_back();
     while (!query.empty() && !is_blank(query.back())) query.pop_back();
-  } else if (key_is_text(key)) {
-    query += key.name == KeyName::Byte ? std::string(1, static_cast<char>(key.code)) : text_of_character(key.code);
+  } else {
+    query += character_of(key);
   }
   show_text_search();
 }

@@ -171,6 +171,7 @@ class LineEditor {
   void character_search_backward(Count count) { await_key(Awaited::CharacterBackward, count); }
   void search_character(const Key& key, bool backward, Count count);
   std::optional<std::size_t> character_target(const Key& key, int count, bool backward, bool till);
+  static std::string character_of(const Key& key);
   // Alt+P, Alt+N, and vi's / and ?: a text typed first, then searched for.
   void non_incremental_reverse_search();
   void non_incremental_forward_search();

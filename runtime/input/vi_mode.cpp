@@ -268,14 +268,8 @@ void LineEditor::vi_rubout(Count count) {
 
 // r: count characters from the cursor (those there are) become the key's, the cursor on the last.
 void LineEditor::vi_change_char(const Key& key, Count count) {
-  std::string character;
-  if (key.name == KeyName::Byte && key.modifiers == 0 && key.code >= 0x20 && key.code != 0x7F) {
-    character.assign(1, static_cast<char>(key.code));
-  } else if (key.name == KeyName::Character && key.modifiers == 0) {
-    character = text_of_character(key.code);
-  } else {
-    return;  // Escape or another key: nothing
-  }
+  const std::string character = character_of(key);
+  if (character.empty()) return;  // Escape or another key: nothing
   std::size_t to = position_;
   int units = 0;  // as many as there are, up to the count, as readline's
   for (; units < count.value && to < line_.size(); ++units) to = next_unit(to);
