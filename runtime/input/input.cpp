@@ -65,14 +65,21 @@ int32_t input_start(std::optional<std::string_view> prompt, Question question, L
     return set_error(ERROR_NONE);
   }
   context->source = nullptr;
-  term_refresh();
-  std::string shown;  // what stands before the line
-  if (prompt) {
-    print_string(CONSOLE, *prompt, PRINT_LINE_OPEN);
-    if (question == Question::Ask) print_text(CONSOLE, "? ", PRINT_LINE_OPEN);
-    shown = std::string(*prompt) + (question == Question::Ask ? "? " : "");
-  }
   if (context->edit_memory == nullptr) context->edit_memory = new EditMemory();  // the terminal path's alone
+  std::string shown;  // what stands before the line
+  {
+    HeldOutput held;  // the line's modes and the prompt in one write
+    term_refresh();
+    // Bracketed paste is on before the prompt shows: a paste that follows
+    // the prompt at once is still read as a paste.
+    term_set_bracketed_paste(context->edit_memory->settings().bracketed_paste);
+    term_line_keys_on();
+    if (prompt) {
+      print_string(CONSOLE, *prompt, PRINT_LINE_OPEN);
+      if (question == Question::Ask) print_text(CONSOLE, "? ", PRINT_LINE_OPEN);
+      shown = std::string(*prompt) + (question == Question::Ask ? "? " : "");
+    }
+  }
   LineEnding ending = LineEnding::Enter;
   std::string line = line_edit(EDIT_WITH_TERMINAL_CURSOR, &ending, shown, context->edit_memory);
   if (line_end == LineEnd::Print && ending != LineEnding::EnterEchoed) print_line_end(CONSOLE, PRINT_NEWLINE);
