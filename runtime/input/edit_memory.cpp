@@ -85,11 +85,14 @@ bool UndoList::undo(std::string& line, std::size_t* cursor, const Changed& chang
 
 const std::string HistoryWalk::kEmpty;
 
-HistoryWalk::HistoryWalk(std::vector<std::string>* entries)
-    : entries_(entries), count_(entries != nullptr ? entries->size() : 0), shown_(count_) {}
+HistoryWalk::HistoryWalk(History* history)
+    : history_(history),
+      count_(history != nullptr ? history->entries.size() : 0),
+      shown_(count_),
+      edited_(history != nullptr ? history->edits : std::map<std::size_t, HistoryEdit>{}) {}
 
 void HistoryWalk::move_to(std::size_t index, std::string* line, UndoList* undo) {
-  edited_[shown_] = Edited{std::move(*line), std::move(*undo)};
+  edited_[shown_] = HistoryEdit{std::move(*line), std::move(*undo)};
   shown_ = index;
   const auto found = edited_.find(index);
   if (found != edited_.end()) {
@@ -102,13 +105,13 @@ void HistoryWalk::move_to(std::size_t index, std::string* line, UndoList* undo) 
   }
 }
 
-const std::string& HistoryWalk::original() const { return shown_ < count_ ? (*entries_)[shown_] : kEmpty; }
+const std::string& HistoryWalk::original() const { return shown_ < count_ ? history_->entries[shown_] : kEmpty; }
 
 const std::string& HistoryWalk::text_of(std::size_t index, const std::string& shown_text) const {
   if (index == shown_) return shown_text;
   const auto found = edited_.find(index);
   if (found != edited_.end()) return found->second.text;
-  return index < count_ ? (*entries_)[index] : kEmpty;
+  return index < count_ ? history_->entries[index] : kEmpty;
 }
 
 std::optional<HistoryWalk::Found> HistoryWalk::search(std::string_view query, const std::string& shown_text,
@@ -129,9 +132,19 @@ std::optional<HistoryWalk::Found> HistoryWalk::search(std::string_view query, co
   return std::nullopt;
 }
 
-void HistoryWalk::take(const std::string& line, std::size_t limit) {
+void HistoryWalk::take(const std::string& line, std::size_t limit, bool revert) {
+  if (history_ == nullptr) return;
+  edited_.erase(count_);  // the line that was being typed is gone once another is taken
+  history_->edits = revert ? std::map<std::size_t, HistoryEdit>{} : std::move(edited_);
   edited_.clear();
-  if (entries_ == nullptr || line.empty()) return;
-  if (entries_->empty() || entries_->back() != line) entries_->push_back(line);
-  if (entries_->size() > limit) entries_->erase(entries_->begin());
+  std::vector<std::string>& entries = history_->entries;
+  if (line.empty()) return;
+  if (entries.empty() || entries.back() != line) entries.push_back(line);
+  if (entries.size() <= limit) return;
+  entries.erase(entries.begin());
+  std::map<std::size_t, HistoryEdit> shifted;  // the indices of the edits follow the entries
+  for (auto& [index, edit] : history_->edits) {
+    if (index > 0) shifted.emplace(index - 1, std::move(edit));
+  }
+  history_->edits = std::move(shifted);
 }

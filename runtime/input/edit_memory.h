@@ -94,13 +94,27 @@ struct HistorySearch {
   bool failed = false;
 };
 
-// A prompt's history as the editor walks it: the entries (oldest first) and,
-// after them, the line being typed. Edits made to an entry are kept, with
-// its undo list, while the walk goes on; the history itself never changes
-// until a line is taken.
+// An edit made to a history entry: its text now and the undo list that
+// takes it back to the entry.
+struct HistoryEdit {
+  std::string text;
+  UndoList undo;
+};
+
+// A prompt's history: the lines taken, oldest first, and the edits made to
+// entries on earlier lines, kept as readline keeps them unless
+// revert-all-at-newline is set.
+struct History {
+  std::vector<std::string> entries;
+  std::map<std::size_t, HistoryEdit> edits;
+};
+
+// A prompt's history as the editor walks it: the entries and, after them,
+// the line being typed. Edits made to an entry are kept, with its undo
+// list, while the walk goes on; the entries themselves never change.
 class HistoryWalk {
  public:
-  explicit HistoryWalk(std::vector<std::string>* entries);
+  explicit HistoryWalk(History* history);
   std::size_t size() const { return count_ + 1; }  // the entries and the line being typed
   std::size_t shown() const { return shown_; }
   bool at_newest() const { return shown_ == count_; }
@@ -121,17 +135,15 @@ class HistoryWalk {
                               bool backward) const;
   // The text a line shows on this walk.
   const std::string& text_of(std::size_t index, const std::string& shown_text) const;
-  // The line taken: added at the end unless it repeats the last entry.
-  void take(const std::string& line, std::size_t limit);
+  // The line taken: added at the end unless it repeats the last entry. The
+  // entry it came from, if any, goes back to what it was; the edits made to
+  // the others are kept for the next lines, or (revert) dropped.
+  void take(const std::string& line, std::size_t limit, bool revert);
 
  private:
-  struct Edited {
-    std::string text;
-    UndoList undo;
-  };
-  std::vector<std::string>* entries_;  // none: no history
-  std::size_t count_;                  // entries when the walk began
+  History* history_;    // none: no history
+  std::size_t count_;   // entries when the walk began
   std::size_t shown_;
-  std::map<std::size_t, Edited> edited_;
+  std::map<std::size_t, HistoryEdit> edited_;
   static const std::string kEmpty;
 };

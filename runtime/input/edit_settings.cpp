@@ -118,10 +118,20 @@ void set(EditSettings* settings, const InputrcVariable& variable) {
     settings->vi_cmd_mode_string = visible_part(value);
   } else if (name == "isearch-terminators") {
     settings->isearch_terminators = value;
+  } else if (name == "revert-all-at-newline") {
+    settings->revert_all = inputrc_on(variable.value);
   } else if (name == "mark-modified-lines") {
     settings->mark_modified = inputrc_on(variable.value);
   } else if (name == "enable-bracketed-paste") {
     settings->bracketed_paste = inputrc_on(variable.value);
+  } else if (name == "enable-keypad") {
+    settings->keypad = inputrc_on(variable.value);
+  } else if (name == "convert-meta") {
+    settings->convert_meta = inputrc_on(variable.value);
+  } else if (name == "input-meta" || name == "meta-flag") {
+    settings->input_meta = inputrc_on(variable.value);
+  } else if (name == "echo-control-characters") {
+    settings->echo_control = inputrc_on(variable.value);
   } else if (name == "history-preserve-point") {
     settings->history_preserve_point = inputrc_on(variable.value);
   }
@@ -137,6 +147,13 @@ EditSettings settings_from(std::string_view inputrc, const InputrcContext& conte
 }
 
 }  // namespace
+
+void apply_terminal_settings(const EditSettings& settings) {
+  term_set_bracketed_paste(settings.bracketed_paste);
+  term_set_keypad(settings.keypad.value_or(true));
+  term_set_eight_bit_keys(settings.convert_meta, !settings.input_meta);
+  term_set_signal_echo(settings.echo_control);
+}
 
 EditSettings edit_settings_from(std::string_view inputrc) { return settings_from(inputrc, context_of_this_run()); }
 

@@ -3,6 +3,7 @@
 // and the variables, readline's defaults with the user's inputrc on top.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,16 @@ struct EditSettings {
   std::string isearch_terminators;  // bytes that end an incremental search, keeping the line found
   bool history_preserve_point = false;
   bool bracketed_paste = true;      // enable-bracketed-paste
+  std::optional<bool> keypad;       // enable-keypad; unset: the application keypad is on for the run
+  std::optional<bool> convert_meta; // convert-meta; unset: as the terminal's entry says ("km")
+  bool input_meta = true;           // input-meta off: bytes past ASCII lose their eighth bit
+  bool echo_control = true;         // echo-control-characters: "^C" shown at Ctrl+C
+  bool revert_all = false;          // revert-all-at-newline: edits to history lines end with the line
   bool mark_modified = false;       // mark-modified-lines: "*" before the prompt of a history line edited
 };
+
+// Hands the terminal layer what the settings say of the terminal's modes and keys.
+void apply_terminal_settings(const EditSettings& settings);
 
 // The defaults, then what an inputrc text binds and sets.
 EditSettings edit_settings_from(std::string_view inputrc);

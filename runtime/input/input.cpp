@@ -72,7 +72,7 @@ int32_t input_start(std::optional<std::string_view> prompt, Question question, L
     term_refresh();
     // Bracketed paste is on before the prompt shows: a paste that follows
     // the prompt at once is still read as a paste.
-    term_set_bracketed_paste(context->edit_memory->settings().bracketed_paste);
+    apply_terminal_settings(context->edit_memory->settings());
     term_line_keys_on();
     if (prompt) {
       print_string(CONSOLE, *prompt, PRINT_LINE_OPEN);

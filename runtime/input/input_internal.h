@@ -22,11 +22,12 @@ inline constexpr std::size_t FIELD_BUFFER = FIELD_LIMIT + 1;
 inline constexpr int END_OF_INPUT = -1;
 
 // What the line editor keeps between lines for the run: each prompt's history
-// (oldest first, at most 100 lines, none twice in a row), the kill ring, the
-// keys a keyboard macro recorded, and the settings (read from the inputrc
-// when first asked for). Nothing is stored between runs.
+// (oldest first, at most 100 lines, none twice in a row, with the edits made
+// to its lines), the kill ring, the keys a keyboard macro recorded, and the
+// settings (read from the inputrc when first asked for). Nothing is stored
+// between runs.
 struct EditMemory {
-  std::map<std::string, std::vector<std::string>, std::less<>> histories;
+  std::map<std::string, History, std::less<>> histories;
   KillRing kills;
   std::vector<Key> keyboard_macro;
   std::optional<EditSettings> read_settings;

@@ -84,7 +84,7 @@ void LineEditor::start() {
   }
   initial_visibility_ = term_cursor_visible() ? CURSOR_SHOW : CURSOR_HIDE;
   term_refresh();
-  term_set_bracketed_paste(settings_->bracketed_paste);
+  apply_terminal_settings(*settings_);
   term_line_keys_on();
   view_.start();
   if (fresh_row_) {  // the shell wrote its lines meanwhile
@@ -163,7 +163,9 @@ void LineEditor::finish() {
   move_to(line_.size());
   bring_screen_up_to_date();
   term_set_cursor_visibility(initial_visibility_);
-  if (!input_ended_) history_.take(line_, static_cast<std::size_t>(std::max(settings_->history_size, 0)));
+  if (!input_ended_) {
+    history_.take(line_, static_cast<std::size_t>(std::max(settings_->history_size, 0)), settings_->revert_all);
+  }
 }
 
 void LineEditor::show_cursor_as(int32_t visibility) {

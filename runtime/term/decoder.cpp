@@ -367,7 +367,7 @@ DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete, 
   if (count == 0) return kIncomplete;
   if (bytes[0] != ESC) {
     if (grammar.eight_bit_meta && bytes[0] >= 0x80) return key(byte_key(bytes[0] & 0x7F, KEY_ALT), 1);
-    return key(byte_key(bytes[0]), 1);
+    return key(byte_key(grammar.seven_bit ? bytes[0] & 0x7F : bytes[0]), 1);
   }
   if (count == 1) return complete ? key(named_key(KeyName::Escape), 1) : kIncomplete;
   if (bytes[1] == ESC) {
@@ -401,7 +401,7 @@ void KeyDecoder::clear() {
 }
 
 KeyGrammar KeyDecoder::grammar() const {
-  return KeyGrammar{tree_source_ != nullptr ? tree_source_() : nullptr, eight_bit_meta_, utf8_};
+  return KeyGrammar{tree_source_ != nullptr ? tree_source_() : nullptr, eight_bit_meta_, utf8_, seven_bit_};
 }
 
 bool KeyDecoder::escapes_only(std::size_t at) const {

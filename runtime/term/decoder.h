@@ -80,6 +80,7 @@ struct KeyGrammar {
   const KeyNode* tree;
   bool eight_bit_meta;
   bool utf8 = false;
+  bool seven_bit = false;  // a byte past ASCII that is not Alt loses its eighth bit
 };
 DecodedUnit decode_unit(const uint8_t* bytes, std::size_t count, bool complete, const KeyGrammar& grammar);
 
@@ -108,6 +109,7 @@ class KeyDecoder {
   void set_tree_source(TreeSource source) { tree_source_ = source; }
   void set_eight_bit_meta(bool on) { eight_bit_meta_ = on; }
   void set_utf8(bool on) { utf8_ = on; }
+  void set_seven_bit(bool on) { seven_bit_ = on; }
   // The terminal sends the Escape key as a sequence of its own: a lone ESC begins one.
   void set_escape_reported(bool on) { escape_reported_ = on; }
   // While a report is awaited, a lone ESC waits for the rest until deadline_ms (0: none awaited).
@@ -167,6 +169,7 @@ class KeyDecoder {
   TreeSource tree_source_ = nullptr;
   bool eight_bit_meta_ = false;
   bool utf8_ = false;
+  bool seven_bit_ = false;
   bool escape_reported_ = false;
   bool ended_ = false;
   bool in_paste_ = false;              // the front bytes are a paste's text

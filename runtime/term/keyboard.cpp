@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <optional>
 
 #include "runtime/core/core.h"
 #include "runtime/term/keyboard.h"
@@ -32,6 +33,11 @@ namespace {
 constexpr std::size_t kFillLimit = 64 * 1024;  // bytes taken per fill: a long paste is decoded in slices
 constexpr int kReserve = 1024;                 // bytes of a backlog left to be read one at a time
 
+std::optional<bool> eight_bit_as_alt;  // the inputrc's convert-meta; unset: the entry's "km"
+bool eight_bit_stripped = false;       // input-meta off
+
+// Outside UTF-8, whether a byte past ASCII is Alt with its low seven bits.
+bool eight_bit_meta() { return !term_text_utf8() && eight_bit_as_alt.value_or(term.device.meta_key); }
 
 // How many bytes the tty holds for reading. Bytes the terminal sent a moment
 // ago may still be on their way into that count: poll() brings them in. A
@@ -139,15 +145,21 @@ void keyboard_fill() {
     }
     if (taken != 0) k.decoder.feed(k.fill.data(), taken, arrived);
   }
-  k.decoder.set_eight_bit_meta(term.device.meta_key && !term_text_utf8());
+  k.decoder.set_eight_bit_meta(eight_bit_meta());
+  k.decoder.set_seven_bit(eight_bit_stripped && !term_text_utf8());
   k.decoder.set_utf8(term_text_utf8());
   k.decoder.set_escape_reported(term.signals.kitty_sent);
   k.decoder.set_ended(k.ended);
   take_due_replies();
 }
 
+void term_set_eight_bit_keys(std::optional<bool> as_alt, bool stripped) {
+  eight_bit_as_alt = as_alt;
+  eight_bit_stripped = stripped;
+}
+
 std::vector<Key> keys_spelt_by(std::string_view bytes) {
-  const KeyGrammar grammar{key_tree(), term.device.meta_key && !term_text_utf8(), term_text_utf8()};
+  const KeyGrammar grammar{key_tree(), eight_bit_meta(), term_text_utf8(), eight_bit_stripped && !term_text_utf8()};
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   std::vector<Key> keys;
   for (std::size_t at = 0; at < bytes.size();) {

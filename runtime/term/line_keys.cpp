@@ -28,6 +28,7 @@ constexpr char kKittyPush[] = "\033[>1u";
 constexpr char kKittyPop[] = "\033[<u";
 
 volatile sig_atomic_t paste_wanted = 1;  // the inputrc may turn bracketed paste off
+volatile sig_atomic_t signal_echo_wanted = 1;
 
 // Writes one of the sequences, from a handler too.
 void write_now(const char* sequence) { stream_write_fully(sequence, std::strlen(sequence)); }
@@ -76,6 +77,27 @@ void term_line_keys_on() {
 }
 
 void term_set_bracketed_paste(bool on) { paste_wanted = on ? 1 : 0; }
+
+void term_set_keypad(bool on) {
+  if (term.modes.keypad == (on ? 1 : 0)) return;
+  term.modes.keypad = on ? 1 : 0;
+  if (!holding_the_terminal()) return;  // a resume enters the modes as they are now
+  term_emit(on ? CAP_KEYPAD_ON : CAP_KEYPAD_OFF, 0, 0);
+  stream_output_done();
+}
+
+void term_set_signal_echo(bool on) { signal_echo_wanted = on ? 1 : 0; }
+
+void line_keys_echo_signal(int signal) {
+  const termios& saved = term.device.saved_input_modes;
+  if (!signal_echo_wanted || !term.signals.line_keys || (saved.c_lflag & ECHOCTL) == 0) return;
+  const int index = signal == SIGINT ? VINTR : signal == SIGQUIT ? VQUIT : signal == SIGTSTP ? VSUSP : -1;
+  if (index < 0) return;
+  const cc_t key = saved.c_cc[index];
+  if (key == _POSIX_VDISABLE || key >= 0x20) return;  // shown as ^ and its letter only when a control byte
+  const char shown[2] = {'^', static_cast<char>(key ^ 0x40)};
+  stream_write_fully(shown, sizeof shown);
+}
 
 void term_line_keys_off() {
   term.signals.line_keys = 0;

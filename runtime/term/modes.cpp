@@ -43,6 +43,7 @@ void modes_prepare() {
   term.modes.working_input_modes = working_input_modes(term.device.saved_input_modes);
   term.modes.leaving = prepare(SEQ_FONT_DEFAULT, {CAP_ATTRS_OFF, CAP_CURSOR_NORMAL, CAP_KEYPAD_OFF});
   term.modes.entering = prepare(SEQ_FONT_DIRECT, {CAP_KEYPAD_ON});
+  term.modes.entering_no_keypad = prepare(SEQ_FONT_DIRECT, {});
 }
 
 bool modes_apply() {
@@ -53,7 +54,10 @@ bool modes_apply() {
   return true;
 }
 
-void modes_write_entering_bytes() { stream_write_fully(term.modes.entering.data(), term.modes.entering.size()); }
+void modes_write_entering_bytes() {
+  const std::string& bytes = term.modes.keypad ? term.modes.entering : term.modes.entering_no_keypad;
+  stream_write_fully(bytes.data(), bytes.size());
+}
 
 void modes_enter() {
   modes_apply();

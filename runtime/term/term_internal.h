@@ -87,6 +87,8 @@ const char* fixed_sequence(int32_t index);
 struct Modes {
   std::string leaving;             // "\e(B" on the console, then "me", "ve", "ke"
   std::string entering;            // "\e(U" on the console, then "ks"
+  std::string entering_no_keypad;  // the same without "ks" (the inputrc's enable-keypad off)
+  volatile sig_atomic_t keypad = 1;  // which of the two a resume writes
   termios working_output_modes;    // standard output: as found, with OPOST
   termios working_input_modes;     // the tty: no echo, no canonical input, no flow control
 };
@@ -166,8 +168,12 @@ void term_signals_restore();
 //                       protocol) that the kernel raises a signal for when
 //                       typed as its byte (Ctrl+C, Ctrl+Z, Ctrl+\): that
 //                       signal is raised; true then.
+//   line_keys_echo_signal: a signal's key ("^C") at the cursor, if it is one
+//                       the keyboard raises, a line is edited and the tty
+//                       echoes control characters; async-signal-safe.
 void line_keys_leave();
 void line_keys_enter();
+void line_keys_echo_signal(int signal);
 void line_keys_answered(bool has_protocol);
 bool line_keys_raise_signal(const Key& key);
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,4 +118,16 @@ bool term_keyboard_ended();
 void term_line_keys_on();
 // Whether bracketed paste is among them (readline's enable-bracketed-paste; on unless turned off).
 void term_set_bracketed_paste(bool on);
+// Whether the application keypad ("ks") is on for the run: on unless the
+// inputrc's enable-keypad turns it off. The keys read the same either way;
+// "ke" is sent on leaving whatever this says.
+void term_set_keypad(bool on);
+// How a byte past ASCII reads outside UTF-8 (the inputrc's convert-meta and
+// input-meta): as Alt with its low seven bits (as_alt; unset: as the entry's
+// "km" says), else as text, its eighth bit cleared if stripped.
+void term_set_eight_bit_keys(std::optional<bool> as_alt, bool stripped);
+// Whether a signal raised while a line is edited (Ctrl+C, Ctrl+\, Ctrl+Z)
+// shows its key, as "^C", where the tty echoes control characters
+// (readline's echo-control-characters; on unless turned off).
+void term_set_signal_echo(bool on);
 void term_line_keys_off();

@@ -70,6 +70,7 @@ void on_fatal_signal(int signal) {
   if (!term.signals.fatal_in_progress) {
     term.signals.fatal_in_progress = 1;
     if (handling_active() && !term.signals.modes_left) {
+      line_keys_echo_signal(signal);
       line_keys_leave();
       leave_line();
       reports_await_due_replies(/*for_the_shell=*/true);
@@ -86,9 +87,10 @@ void on_fatal_signal(int signal) {
   errno = saved_errno;
 }
 
-void on_stop_signal(int) {
+void on_stop_signal(int signal) {
   const int saved_errno = errno;
   if (handling_active() && !term.signals.modes_left) {
+    line_keys_echo_signal(signal);
     line_keys_leave();
     reports_await_due_replies(/*for_the_shell=*/false);
     modes_leave();

@@ -181,6 +181,9 @@ TEST(TerminalSession, FatalSignalsRestoreTheTerminalAndEndTheProcess) {
     // Restored from a fresh row below the line, where the shell's message goes.
     EXPECT_NE(session.output().find("\r\r\n" + exit_sequence("xterm")), std::string::npos)
         << ::testing::PrintToString(session.output());
+    // A signal the keyboard raises shows its key first, as readline echoes it.
+    const char* echoed = signal == SIGINT ? "12^C" : signal == SIGQUIT ? "12^\\" : "12\033";
+    EXPECT_NE(session.output().find(echoed), std::string::npos) << ::testing::PrintToString(session.output());
   }
 }
 

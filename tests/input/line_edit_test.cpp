@@ -312,7 +312,7 @@ TEST(LineEditor, EachPromptRecallsItsOwnHistory) {
   EXPECT_EQ(editor.line("3<up><up><down><down><c-p><c-p>", "? "), "1");
   EXPECT_EQ(editor.line("<up>"), "212");  // the last Fahrenheit temperature, not a choice
   EXPECT_EQ(editor.line("<c-n>5", "? "), "5");  // nothing newer than the line being typed
-  EXPECT_EQ(editor.memory.histories["? "], (std::vector<std::string>{"1", "2", "1", "5"}));
+  EXPECT_EQ(editor.memory.histories["? "].entries, (std::vector<std::string>{"1", "2", "1", "5"}));
 }
 
 // Readline's history keys: edits of recalled lines kept while walking (and
@@ -343,14 +343,14 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
     Editor editor;
-    editor.memory.histories[kFahrenheitPrompt] = {"100", "212"};
+    editor.memory.histories[kFahrenheitPrompt].entries = {"100", "212"};
     EXPECT_EQ(editor.line(c.keys), c.line);
-    EXPECT_EQ(editor.memory.histories[kFahrenheitPrompt].front(), "100");  // the history itself unchanged
+    EXPECT_EQ(editor.memory.histories[kFahrenheitPrompt].entries.front(), "100");  // the history itself unchanged
   }
   {  // Backspace in a query takes back a whole character
     Locale utf8("C.UTF-8");
     Editor editor;
-    editor.memory.histories[kFahrenheitPrompt] = {"é1 x"};
+    editor.memory.histories[kFahrenheitPrompt].entries = {"é1 x"};
     EXPECT_EQ(editor.line("<c-r>é1<bs><c-e>"), "é1 x");
     EXPECT_EQ(editor.line("<c-r><u-eacute><enter>"), "é1 x");  // a character sent by its code point
   }
@@ -360,7 +360,7 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
                                   std::pair{"<c-r>109", "(failed reverse-i-search)`109': 100"},
                                   std::pair{"12<m-->3", "(arg: -3) 12"}}) {
     Editor editor;
-    editor.memory.histories[kFahrenheitPrompt] = {"100", "212"};
+    editor.memory.histories[kFahrenheitPrompt].entries = {"100", "212"};
     editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
     EXPECT_EQ(editor.row(24), row);  // no line end: the prompt's row is the bottom one
   }
@@ -410,25 +410,27 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.inputrc + " | " + c.keys);
     Editor editor;
-    editor.memory.histories[kFahrenheitPrompt] = {"212", "-40", "2000"};
+    editor.memory.histories[kFahrenheitPrompt].entries = {"212", "-40", "2000"};
     editor.memory.read_settings = edit_settings_from(c.inputrc);
     EXPECT_EQ(editor.line(c.keys), c.line);
   }
   // The bell as bell-style has it; the mode's string before the prompt; how many lines a history keeps.
-  for (const auto& [inputrc, bell, paste] : {std::tuple{"", true, true}, {"set bell-style none", false, true},
-                                             {"set enable-bracketed-paste off", true, false}}) {
+  for (const auto& [inputrc, bell, paste, keypad_off] :
+       {std::tuple{"", true, true, false}, {"set bell-style none", false, true, false},
+        {"set enable-bracketed-paste off", true, false, false}, {"set enable-keypad off", true, true, true}}) {
     Editor editor;
     editor.memory.read_settings = edit_settings_from(inputrc);
     editor.line("1<del>");
     EXPECT_EQ(editor.written().find('\a') != std::string::npos, bell) << inputrc;
     EXPECT_EQ(editor.written().find("\033[?2004h") != std::string::npos, paste) << inputrc;
+    EXPECT_EQ(editor.written().find("\033[?1l\033>") != std::string::npos, keypad_off) << inputrc;  // xterm's "ke"
   }
   for (const auto& [keys, row] : {std::pair{"12", "(ins)Input temperature in Fahrenheit: 12"},
                                   {"12<esc>", "(cmd)Input temperature in Fahrenheit: 12"},
                                   {"<up>", "Input temperature in Fahrenheit: 2000"},
                                   {"<up>9", "*Input temperature in Fahrenheit: 20009"}}) {
     Editor editor;
-    editor.memory.histories[kFahrenheitPrompt] = {"2000"};
+    editor.memory.histories[kFahrenheitPrompt].entries = {"2000"};
     editor.memory.read_settings = edit_settings_from(std::string(keys).starts_with("12")
                                                          ? "set editing-mode vi\nset show-mode-in-prompt on"
                                                          : "set mark-modified-lines on");
@@ -440,7 +442,15 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
     editor.memory.read_settings = edit_settings_from("set history-size 1");
     editor.line("1");
     editor.line("2");
-    EXPECT_EQ(editor.memory.histories[kFahrenheitPrompt], std::vector<std::string>{"2"});
+    EXPECT_EQ(editor.memory.histories[kFahrenheitPrompt].entries, std::vector<std::string>{"2"});
+  }
+  // An edit of a history line outlives its line, as readline keeps it, unless revert-all-at-newline.
+  for (const auto& [inputrc, later] : {std::pair{"", "-4"}, {"set revert-all-at-newline on", "-40"}}) {
+    Editor editor;
+    editor.memory.histories[kFahrenheitPrompt].entries = {"212", "-40"};
+    editor.memory.read_settings = edit_settings_from(inputrc);
+    EXPECT_EQ(editor.line("<up><bs><up>"), "212");
+    EXPECT_EQ(editor.line("<up><up>"), later) << inputrc;
   }
   {  // Ctrl+X Ctrl+R reads the file INPUTRC names again
     const std::string inputrc = folder.path() + "/inputrc";
@@ -508,7 +518,7 @@ TEST(LineEditor, ViModeAsReadline) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.keys);
     Editor editor;
-    editor.memory.histories[kFahrenheitPrompt] = {"212", "-40", "2000"};
+    editor.memory.histories[kFahrenheitPrompt].entries = {"212", "-40", "2000"};
     editor.memory.read_settings = edit_settings_from("set editing-mode vi");
     EXPECT_EQ(editor.line(c.keys, kFahrenheitPrompt, c.burst), c.line);
   }
@@ -627,24 +637,39 @@ TEST(EditMemory, KillRingUndoListAndHistoryWalk) {
   EXPECT_EQ(line, "");
   EXPECT_FALSE(undo.undo(line, &cursor, ignore));
 
-  std::vector<std::string> entries = {"10", "20"};
-  HistoryWalk walk(&entries);
+  History history{{"10", "20"}, {}};
+  HistoryWalk walk(&history);
   std::string shown = "typed";
   UndoList shown_undo;
   walk.move_to(0, &shown, &shown_undo);
   EXPECT_EQ(shown, "10");
   shown = "15";  // an edit of the entry, kept while walking
+  walk.move_to(1, &shown, &shown_undo);
+  shown = "25";
   walk.move_to(2, &shown, &shown_undo);
   EXPECT_EQ(shown, "typed");
   EXPECT_EQ(walk.text_of(0, shown), "15");
   const auto found = walk.search("1", shown, static_cast<int64_t>(shown.size()), true);
   ASSERT_TRUE(found.has_value());
   EXPECT_EQ(found->index, 0u);
-  walk.take("20", 100);  // repeats the last entry: not added
-  walk.take("30", 2);    // the oldest goes past the limit
-  EXPECT_EQ(entries, (std::vector<std::string>{"20", "30"}));
-  walk.take("40", 3);    // ... and up to it, none
-  EXPECT_EQ(entries, (std::vector<std::string>{"20", "30", "40"}));
+  walk.take("30", 2, false);  // the oldest goes past the limit, its edit with it; the other's is kept
+  EXPECT_EQ(history.entries, (std::vector<std::string>{"20", "30"}));
+  ASSERT_EQ(history.edits.size(), 1u);
+  EXPECT_EQ(history.edits.at(0).text, "25");
+  HistoryWalk next(&history);
+  shown.clear();
+  next.move_to(0, &shown, &shown_undo);
+  EXPECT_EQ(shown + "|" + next.original(), "25|20");  // the edit, over the entry as it was
+  next.take(shown, 100, false);  // the entry taken is as it was again, its edit a new entry
+  EXPECT_EQ(history.entries, (std::vector<std::string>{"20", "30", "25"}));
+  EXPECT_TRUE(history.edits.empty());
+  HistoryWalk reverting(&history);
+  reverting.move_to(0, &shown, &shown_undo);
+  shown = "22";
+  reverting.move_to(2, &shown, &shown_undo);
+  reverting.take("25", 3, true);  // revert-all-at-newline: no edit outlives its line
+  EXPECT_EQ(history.entries, (std::vector<std::string>{"20", "30", "25"}));
+  EXPECT_TRUE(history.edits.empty());
 }
 
 TEST(CellAfter, CountsCellsRowByRowWithFloorDivision) {

@@ -54,6 +54,7 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term.device.capabilities[CAP_CURSOR_NORMAL] = "\033[?25h";
   term.device.capabilities[CAP_CURSOR_HIDDEN] = "\033[?25l";
   term.device.capabilities[CAP_KEYPAD_ON] = "\033[?1h\033=";
+  term.device.capabilities[CAP_KEYPAD_OFF] = "\033[?1l\033>";
   term.device.capabilities[CAP_CLEAR] = "\033[H\033[2J";
   term.device.capabilities[CAP_CLEAR_EOL] = "\033[K";
   term.device.motions[MOTION_UP_BY] = "\033[%p1%dA";

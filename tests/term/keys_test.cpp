@@ -165,6 +165,7 @@ TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
     int64_t reply_awaited_until = 0;  // a request outstanding until then
     bool eight_bit_meta = false;
     bool escape_reported = false;     // the kitty protocol is on
+    bool seven_bit = false;           // the inputrc's input-meta off
   } cases[] = {
       {"the rest of an arrow 150 ms after its ESC: the Escape is taken back",
        {{0, "\033"}, {150, "OD1"}}, {"k:Escape", "k:EscapeTakenBack", "k:Left", "k:1"}},
@@ -202,6 +203,7 @@ TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
        {"k:Delete", "k:Delete", "k:Alt+b"}},
       {"8-bit meta: 0xE2 is Alt+B", {{0, "\xe2" "a"}}, {"k:Alt+b", "k:a"}, 0, true},
       {"without it, the byte itself", {{0, "\xe2"}}, {"k:\\xE2"}},
+      {"... or, with the eighth bit stripped, b", {{0, "\xe2"}}, {"k:b"}, 0, false, false, true},
       {"the kitty protocol's answer and the device attributes are replies, split or not",
        {{0, "1\033[?0u\033[?62;"}, {400, "c2"}}, {"k:1", "keyboard:0", "attributes", "k:2"}},
       {"under the protocol a lone ESC begins a sequence: Alt+B over a stalling link",
@@ -227,6 +229,7 @@ TEST(KeyDecoder, TimeAndStallsDecideWhatTheBytesAre) {
     decoder.set_tree_source(key_tree);
     decoder.set_eight_bit_meta(c.eight_bit_meta);
     decoder.set_escape_reported(c.escape_reported);
+    decoder.set_seven_bit(c.seven_bit);
     decoder.await_reply_until(c.reply_awaited_until);
     std::vector<std::string> events;
     std::size_t next_piece = 0;
