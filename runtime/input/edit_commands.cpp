@@ -55,6 +55,7 @@ void LineEditor::row_down_or_newer() {
   if (!move_rows(1)) recall_newer();
 }
 bool LineEditor::move_rows(int32_t rows) {
+  if (view_.scrolls_sideways()) return false;  // one row
   const int64_t target = view_.offset_of(line_, position_) + int64_t{rows} * view_.width();
   const bool inside = rows < 0 ? target >= view_.offset_of(line_, 0) : target <= view_.offset_of(line_, line_.size());
   if (!inside) return false;

@@ -124,6 +124,8 @@ void set(EditSettings* settings, const InputrcVariable& variable) {
     settings->mark_modified = inputrc_on(variable.value);
   } else if (name == "enable-bracketed-paste") {
     settings->bracketed_paste = inputrc_on(variable.value);
+  } else if (name == "horizontal-scroll-mode") {
+    settings->horizontal_scroll = inputrc_on(variable.value);
   } else if (name == "enable-keypad") {
     settings->keypad = inputrc_on(variable.value);
   } else if (name == "convert-meta") {

@@ -24,6 +24,7 @@ struct EditSettings {
   std::optional<bool> keypad;       // enable-keypad; unset: the application keypad is on for the run
   std::optional<bool> convert_meta; // convert-meta; unset: as the terminal's entry says ("km")
   bool input_meta = true;           // input-meta off: bytes past ASCII lose their eighth bit
+  bool horizontal_scroll = false;   // horizontal-scroll-mode: one row that scrolls sideways
   bool echo_control = true;         // echo-control-characters: "^C" shown at Ctrl+C
   bool revert_all = false;          // revert-all-at-newline: edits to history lines end with the line
   bool mark_modified = false;       // mark-modified-lines: "*" before the prompt of a history line edited

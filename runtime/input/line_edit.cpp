@@ -86,6 +86,7 @@ void LineEditor::start() {
   term_refresh();
   apply_terminal_settings(*settings_);
   term_line_keys_on();
+  view_.set_scrolls_sideways(settings_->horizontal_scroll && !soft_cursor_);
   view_.start();
   if (fresh_row_) {  // the shell wrote its lines meanwhile
     show_cursor_as(CURSOR_HIDE);

@@ -15,6 +15,8 @@ constexpr int kResizeQuietMs = 50;
 // Leftover cells beyond this many are cleared to the end of the screen
 // rather than overwritten with blanks.
 constexpr int64_t kMostBlanks = 512;
+// The width of the sideways row's layout: one row that never wraps.
+constexpr int32_t kUnwrapped = 1 << 30;
 
 // Lays text out from offset up to the cell before limit and collects what
 // the terminal is sent for it: each unit as it is, or its stand-in where it
@@ -88,7 +90,8 @@ void LineView::note_screen_seen() {
 
 void LineView::forget_layout() {
   if (prompt_column_ > width_) prompt_column_ = 1;
-  layout_.set_geometry(render(prompt_, prompt_column_ - 1, width_, nullptr), width_);
+  const int32_t width = sideways_ ? kUnwrapped : width_;
+  layout_.set_geometry(render(prompt_, prompt_column_ - 1, width, nullptr), width);
 }
 
 void LineView::read_window() {
@@ -134,6 +137,73 @@ void LineView::start() {
   shown_end_ = layout_.start();
   note_screen_seen();
   term_set_feeds_to_fresh_row(1);
+  if (sideways_) take_lead(line_start);
+}
+
+void LineView::take_lead(ScreenCell line_start) {
+  // The prompt's units laid out from its first cell; those on the line's row are the lead.
+  const int64_t row_begin = (line_start.row - prompt_row_) * int64_t{width_};
+  int64_t offset = prompt_column_ - 1;
+  std::size_t i = 0;
+  for (; i < prompt_.size(); i += text_unit_at(prompt_, i).length) {
+    const int64_t start = unit_placed_at(offset, text_unit_at(prompt_, i).cells, width_);
+    if (start >= row_begin) break;
+    offset = start + text_unit_at(prompt_, i).cells;
+  }
+  lead_ = prompt_.substr(i);
+  lead_column_ = static_cast<int32_t>(std::clamp<int64_t>(
+      i < prompt_.size() ? unit_placed_at(offset, text_unit_at(prompt_, i).cells, width_) - row_begin + 1
+                         : line_start.column,
+      1, width_));
+  row_on_screen_ = line_start.row;
+  row_.reset();
+  row_shown_ = row_.lay_out(lead_, "", 0, std::max(width_ - lead_column_, 1)).cells;  // as the prompt was printed
+}
+
+// Draws the cells that differ from what the row shows, blanks what it showed
+// beyond its new end and puts the cursor on position. The last column is
+// never written: no wrap is ever pending, on any terminal.
+void LineView::draw_row(const std::string& line, std::size_t position) {
+  unshown_from_ = kAllShown;
+  ScrolledRow::Shown now = row_.lay_out(lead_, line, position, std::max(width_ - lead_column_, 1));
+  std::size_t first = 0;
+  while (first < now.cells.size() && first < row_shown_.size() && now.cells[first] == row_shown_[first]) ++first;
+  // A wide unit's second cell is drawn with its first, before and after.
+  while (first > 0 && ((first < now.cells.size() && now.cells[first].empty()) ||
+                       (first < row_shown_.size() && row_shown_[first].empty()))) {
+    --first;
+  }
+  const auto column_of = [&](std::size_t cell) { return static_cast<int32_t>(lead_column_ + cell); };
+  std::string out;
+  for (std::size_t cell = first; cell < now.cells.size(); ++cell) out += now.cells[cell];
+  if (!out.empty()) {
+    place({column_of(first), row_on_screen_});
+    term_write(out.data(), out.size());
+    cursor_ = {column_of(now.cells.size()), row_on_screen_};
+  }
+  if (row_shown_.size() > now.cells.size()) {
+    constexpr std::size_t kFewBlanks = 4;
+    const std::size_t blanks = row_shown_.size() - now.cells.size();
+    place({column_of(now.cells.size()), row_on_screen_});
+    if (blanks > kFewBlanks && term_clear_to_end_of_row()) {
+    } else {
+      term_write(std::string(blanks, ' ').data(), blanks);
+      cursor_.column = column_of(row_shown_.size());
+    }
+  }
+  place({column_of(static_cast<std::size_t>(now.cursor)), row_on_screen_});
+  row_shown_ = std::move(now.cells);
+}
+
+// Clears rows from the lead's cell down (what the row was rewrapped into)
+// and draws the row whole.
+void LineView::redraw_row(const std::string& line, std::size_t position, int32_t rows_to_clear) {
+  for (int32_t row = row_on_screen_; row < row_on_screen_ + std::max(rows_to_clear, 1) && row <= height_; ++row) {
+    place({row == row_on_screen_ ? lead_column_ : 1, row});
+    term_clear_to_end_of_row();
+  }
+  row_shown_.clear();
+  draw_row(line, position);
 }
 
 void LineView::changed(const std::string& line, std::size_t at, std::size_t removed, std::size_t inserted,
@@ -195,6 +265,7 @@ void LineView::scroll_up(int64_t rows) {
 }
 
 void LineView::place_at(const std::string& line, std::size_t position) {
+  if (sideways_) return draw_row(line, position);  // the window may move
   const int64_t row = cursor_row(line, position);
   if (row < 1) {  // above the first row shown: the rows are brought back into the window
     prompt_row_ += 1 - row;
@@ -290,6 +361,7 @@ void LineView::note_cursor_below(const std::string& line) {
 
 bool LineView::change_is_at_cursor(const std::string& line, std::size_t position) {
   constexpr int64_t kFewCells = 2;
+  if (sideways_) return has_unshown_change();  // one row, drawn where it changed
   if (!has_unshown_change() || wrap_pending_) return false;
   const int64_t from = layout_.before(line, layout_.unit_holding(line, std::min(unshown_from_, line.size())));
   const int64_t to = std::max(layout_.end(line), shown_end_);
@@ -300,6 +372,7 @@ bool LineView::change_is_at_cursor(const std::string& line, std::size_t position
 }
 
 void LineView::show(const std::string& line, std::size_t position) {
+  if (sideways_) return draw_row(line, position);
   const std::size_t from = std::min(unshown_from_, line.size());
   unshown_from_ = kAllShown;
   const int64_t row = cursor_row(line, position);
@@ -327,7 +400,11 @@ void LineView::draw_window(const std::string& line, bool from_top) {
   draw(line, from);
 }
 
-void LineView::redraw(const std::string& line, std::size_t position) { redraw_from(line, position, false); }
+void LineView::redraw(const std::string& line, std::size_t position) {
+  if (!sideways_) return redraw_from(line, position, false);
+  if (lead_ != prompt_ && !prompt_.ends_with(lead_)) lead_ = prompt_;  // another prompt (a search's) from the lead's cell
+  redraw_row(line, position, 1);
+}
 
 void LineView::redraw_from(const std::string& line, std::size_t position, bool from_top) {
   unshown_from_ = kAllShown;
@@ -348,6 +425,14 @@ bool LineView::clear_screen(const std::string& line, std::size_t position) {
   wrap_pending_ = false;
   shown_end_ = 0;
   forget_layout();
+  if (sideways_) {
+    lead_ = prompt_;
+    lead_column_ = 1;
+    row_on_screen_ = 1;
+    row_shown_.clear();
+    draw_row(line, position);
+    return true;
+  }
   // The screen is blank: a cursor below the bottom needs no scroll.
   const int64_t row = cursor_row(line, position);
   if (row > height_) prompt_row_ -= row - height_;
@@ -400,7 +485,45 @@ bool LineView::ready_to_follow(int* wait_ms) {
   return false;
 }
 
+void LineView::follow_row_change(const std::string& line, std::size_t position, bool continued) {
+  const int64_t drawn_offset = cursor_.column - 1;  // the row is never wider than the window was
+  const int64_t drawn_reach = lead_column_ - 1 + static_cast<int64_t>(row_shown_.size());
+  read_window();
+  forget_layout();
+  int32_t column = 0, row = 0;
+  const bool known = term_ask_cursor(&column, &row);
+  if (!known) {
+    column = width_;  // unknown: every move from here begins with a carriage return
+    row = height_;
+  }
+  cursor_ = {column, row};
+  wrap_pending_ = false;
+  int32_t rows = 1;
+  if (continued) {
+    if (!known || column != 1) {  // a fresh row, as shells do
+      term_write("\n", 1);
+      row = std::min(row + 1, height_);
+      cursor_ = {1, row};
+    }
+    row_on_screen_ = row;
+  } else {
+    // A terminal that rewraps its rows (tmux) may have put the row's end on
+    // the rows below and the cursor with it; one that keeps them cut it.
+    const int64_t rewrapped_rows = drawn_offset / width_;
+    const bool rewrapped = known && rewrapped_rows > 0 && column == drawn_offset % width_ + 1;
+    row_on_screen_ = static_cast<int32_t>(std::max<int64_t>(1, row - (rewrapped ? rewrapped_rows : 0)));
+    rows = static_cast<int32_t>(std::min<int64_t>(drawn_reach / width_ + 1, height_));
+  }
+  if (continued || lead_column_ > width_ / 2) {
+    lead_ = prompt_;
+    lead_column_ = 1;
+  }
+  redraw_row(line, position, rows);
+  note_screen_seen();
+}
+
 void LineView::follow_screen_change(const std::string& line, std::size_t position, bool continued) {
+  if (sideways_) return follow_row_change(line, position, continued);
   // Where the cursor was last drawn, in cells from the prompt's row, and at
   // what width: the terminal moved it from there (keys may have changed the
   // line since, unshown). Whether all of the prompt and the line was shown.

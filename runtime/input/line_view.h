@@ -31,6 +31,7 @@
 
 #include "runtime/input/input_internal.h"
 #include "runtime/input/line_layout.h"
+#include "runtime/input/scrolled_row.h"
 
 // A cell of the screen, 1-based. cell_after: the cell `cells` cells after
 // `from`, counting row by row at the window width (floor division: moving
@@ -54,6 +55,11 @@ class LineView {
   // starts on the first cell of the next row.
   void start();
   int32_t width() const { return width_; }
+  // One row that scrolls sideways instead of rows that wrap (readline's
+  // horizontal-scroll-mode); chosen before start. Offsets then count the
+  // cells of one unending row.
+  void set_scrolls_sideways(bool on) { sideways_ = on; }
+  bool scrolls_sideways() const { return sideways_; }
 
   // The line's bytes [at, at + removed) were replaced by inserted bytes (at
   // a unit's start in the line before, when the caller knows it); or the
@@ -137,6 +143,12 @@ class LineView {
   void follow_written(int64_t from_offset, int64_t end_offset);
   void note_cursor_below(const std::string& line);
   void note_screen_seen();
+  // The sideways row: the prompt's part on the row where the line begins,
+  // then the row drawn again where it changed, and the cursor placed.
+  void take_lead(ScreenCell line_start);
+  void draw_row(const std::string& line, std::size_t position);
+  void redraw_row(const std::string& line, std::size_t position, int32_t rows_to_clear);
+  void follow_row_change(const std::string& line, std::size_t position, bool continued);
 
   std::string prompt_;
   int64_t prompt_row_ = 1;          // the screen row of the prompt's first row; it falls as the screen scrolls
@@ -154,4 +166,10 @@ class LineView {
   unsigned resize_count_ = 0;       // the window changes the view has drawn for
   unsigned noticed_resizes_ = 0;    // the window changes counted when last looked
   int64_t noticed_at_ms_ = 0;       // when that count was first seen
+  bool sideways_ = false;
+  ScrolledRow row_;                 // the sideways row's window ...
+  std::vector<std::string> row_shown_;  // ... what its cells show from lead_column_ on
+  std::string lead_;                // the prompt's part on the row
+  int32_t lead_column_ = 1;         // where lead_ begins
+  int32_t row_on_screen_ = 1;       // the row's screen row
 };

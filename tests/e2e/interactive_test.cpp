@@ -3,6 +3,9 @@
 // session screen for screen, line editing checked through the echoed line and
 // the converted result, wrapped lines, the bottom-right corner, resizing, and
 // the terminal's modes before and after.
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "app/converter.h"
 #include "runtime/print/print.h"
 #include "tests/support/program.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/tmux.h"
 
 namespace {
@@ -355,6 +359,47 @@ TEST_P(Geometry, ResizedWhileEditingTheLineIsDrawnAgainAtTheNewWidth) {
   ASSERT_GT(at, 0u) << tmux.screen_text();
   EXPECT_EQ(rows[at - 1], "78901234567890") << tmux.screen_text();  // the last 14 of 33 + 41 bytes
   EXPECT_EQ(rows[at + 2], "Choose an option:") << tmux.screen_text();
+  exit_cleanly(tmux);
+}
+
+// With horizontal-scroll-mode the line keeps to one row: it scrolls
+// sideways as it grows, and after the window narrows it is one row again.
+TEST_P(Geometry, OneRowThatScrollsSidewaysStaysOneRowAfterAResize) {
+  TempDir folder("sideways");
+  ASSERT_TRUE(folder.made());
+  const std::string inputrc = folder.path() + "/inputrc";
+  std::FILE* file = std::fopen(inputrc.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs("set horizontal-scroll-mode on\n", file);
+  std::fclose(file);
+  TmuxSession tmux(40, 24, term() + "INPUTRC=" + inputrc + " ");
+  choose_fahrenheit(tmux);
+  const std::string digits = "12345678901234567890123456789012345678901234567890";
+  const auto cursor_row = [&] { return tmux.screen()[static_cast<std::size_t>(tmux.cursor().second - 1)]; };
+  const auto one_row_ending = [&](const std::string& end) {
+    for (int waited = 0; waited < 3000; waited += 20) {
+      const std::string row = cursor_row();
+      const std::vector<std::string> rows = tmux.screen();
+      const auto below = static_cast<std::size_t>(tmux.cursor().second);
+      if (row.starts_with("<") && row.ends_with(end) && (below >= rows.size() || rows[below].empty())) return true;
+      usleep(20000);
+    }
+    return false;
+  };
+  for (std::size_t at = 0; at < digits.size(); at += 10) {
+    tmux.type(digits.substr(at, 10));
+    tmux.settle(50);
+  }
+  ASSERT_TRUE(one_row_ending("4567890")) << tmux.screen_text();
+  EXPECT_LE(cursor_row().size(), 39u) << "the last column is never written";
+  tmux.resize(25, 24);
+  tmux.settle();
+  ASSERT_TRUE(one_row_ending("4567890")) << tmux.screen_text();
+  EXPECT_LE(cursor_row().size(), 24u);
+  tmux.keys({"Home"});
+  tmux.type("9");  // lands at the start of the line, where the model says
+  tmux.keys({"Enter"});
+  ASSERT_TRUE(tmux.wait_for_joined(celsius_line(std::strtod(("9" + digits).c_str(), nullptr)))) << tmux.screen_text();
   exit_cleanly(tmux);
 }
 

@@ -18,6 +18,7 @@
 #include "runtime/input/input_internal.h"
 #include "runtime/input/line_layout.h"
 #include "runtime/input/line_view.h"
+#include "runtime/input/scrolled_row.h"
 #include "runtime/stream/stream.h"
 #include "runtime/term/term_internal.h"
 #include "tests/support/capture.h"
@@ -444,6 +445,18 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
     editor.line("2");
     EXPECT_EQ(editor.memory.histories[kFahrenheitPrompt].entries, std::vector<std::string>{"2"});
   }
+  {  // horizontal-scroll-mode: one row that scrolls sideways, never onto the row below
+    std::string digits;
+    for (int i = 0; i < 6; ++i) digits += "1234567890";
+    for (const auto& [keys, row] :
+         {std::pair{digits, "<heit: " + digits}, {digits + "<c-u>", std::string("Input temperature in Fahrenheit:")}}) {
+      Editor editor;
+      editor.memory.read_settings = edit_settings_from("set horizontal-scroll-mode on");
+      EXPECT_EQ(editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false), keys == digits ? digits : "");
+      EXPECT_EQ(editor.row(24), row);
+      EXPECT_EQ(editor.row(23), "");
+    }
+  }
   // An edit of a history line outlives its line, as readline keeps it, unless revert-all-at-newline.
   for (const auto& [inputrc, later] : {std::pair{"", "-4"}, {"set revert-all-at-newline on", "-40"}}) {
     Editor editor;
@@ -532,6 +545,40 @@ TEST(LineEditor, CtrlDOnAnEmptyLineEndsTheInput) {
   Editor editor;
   EXPECT_EQ(editor.line("<c-d>"), "");
   EXPECT_EQ(editor.ending, LineEnding::EndOfInput);
+}
+
+// The sideways row: each step is the line and cursor after a key, in a row
+// of ten cells after the lead "P: "; the window moves only when the cursor
+// would leave it, and "<" and ">" mark what lies beyond its edges.
+TEST(ScrolledRow, TheWindowFollowsTheCursorByThirds) {
+  Locale locale("C.UTF-8");
+  const struct {
+    std::vector<std::pair<std::string, std::size_t>> steps;
+    std::string row;
+    int32_t cursor;
+  } cases[] = {
+      {{{"012345", 6}}, "P: 012345", 9},                              // it fits, the cursor after it too
+      {{{"0123456", 7}}, "<0123456", 8},                              // one more: a third of the row to its right
+      {{{"0123456", 7}, {"0123456", 0}}, "<0123456", 1},              // back at the start: still in the window
+      {{{"0123456789abc", 13}}, "<6789abc", 8},
+      {{{"0123456789abc", 13}, {"0123456789abc", 6}}, "<6789abc", 1},     // within the window: it stays
+      {{{"0123456789abc", 13}, {"0123456789abc", 5}}, "<456789abc", 2},   // onto the marker: a third back
+      {{{"0123456789abc", 13}, {"0123456789abc", 0}}, "P: 012345>", 3},    // ... at a multiple of a third
+      {{{"0123456789abc", 13}, {"0123", 4}}, "P: 0123", 7},           // shorter than the row: all of it
+      {{{"中中中中中", 15}}, "< 中中中", 8},                           // a wide character cut by the marker
+      {{{"中中中中中", 15}, {"中中中中中", 0}}, "P: 中中中>", 3},
+  };
+  for (const auto& c : cases) {
+    ScrolledRow row;
+    ScrolledRow::Shown shown;
+    for (const auto& [line, position] : c.steps) shown = row.lay_out("P: ", line, position, 10);
+    std::string text;
+    for (const std::string& cell : shown.cells) text += cell;
+    SCOPED_TRACE(c.steps.back().first + " at " + std::to_string(c.steps.back().second));
+    EXPECT_EQ(text, c.row);
+    EXPECT_EQ(shown.cursor, c.cursor);
+    EXPECT_LE(shown.cells.size(), 10u);
+  }
 }
 
 // The layout kept across edits agrees with the line laid out afresh, unit by
