@@ -485,9 +485,7 @@ bool LineView::ready_to_follow(int* wait_ms) {
   return false;
 }
 
-void LineView::follow_row_change(const std::string& line, std::size_t position, bool continued) {
-  const int64_t drawn_offset = cursor_.column - 1;  // the row is never wider than the window was
-  const int64_t drawn_reach = lead_column_ - 1 + static_cast<int64_t>(row_shown_.size());
+bool LineView::read_window_and_cursor() {
   read_window();
   forget_layout();
   int32_t column = 0, row = 0;
@@ -498,14 +496,26 @@ void LineView::follow_row_change(const std::string& line, std::size_t position, 
   }
   cursor_ = {column, row};
   wrap_pending_ = false;
+  return known;
+}
+
+void LineView::go_to_fresh_row(bool known) {
+  if (!known || cursor_.column != 1) {  // as shells do
+    term_write("\n", 1);
+    cursor_.row = std::min(cursor_.row + 1, height_);
+  }
+  cursor_.column = 1;
+}
+
+void LineView::follow_row_change(const std::string& line, std::size_t position, bool continued) {
+  const int64_t drawn_offset = cursor_.column - 1;  // the row is never wider than the window was
+  const int64_t drawn_reach = lead_column_ - 1 + static_cast<int64_t>(row_shown_.size());
+  const bool known = read_window_and_cursor();
+  const auto [column, row] = cursor_;
   int32_t rows = 1;
   if (continued) {
-    if (!known || column != 1) {  // a fresh row, as shells do
-      term_write("\n", 1);
-      row = std::min(row + 1, height_);
-      cursor_ = {1, row};
-    }
-    row_on_screen_ = row;
+    go_to_fresh_row(known);
+    row_on_screen_ = cursor_.row;
   } else {
     // A terminal that rewraps its rows (tmux) may have put the row's end on
     // the rows below and the cursor with it; one that keeps them cut it.
@@ -531,24 +541,12 @@ void LineView::follow_screen_change(const std::string& line, std::size_t positio
   const int64_t drawn_offset = (cursor_.row - prompt_row_) * width_ + (cursor_.column - 1);
   const bool scrolled_away = prompt_row_ < 1;
   const bool all_shown = !scrolled_away && row_of(std::max<int64_t>(layout_.end(line), 1) - 1) <= height_;
-  read_window();
-  forget_layout();
-  int32_t column = 0, row = 0;
-  const bool known = term_ask_cursor(&column, &row);
-  if (!known) {
-    column = width_;  // unknown: every move from here begins with a carriage return
-    row = height_;
-  }
-  cursor_ = {column, row};
-  wrap_pending_ = false;
+  const bool known = read_window_and_cursor();
+  const auto [column, row] = cursor_;
   if (continued) {
-    if (!known || column != 1) {  // a fresh row, as shells do
-      term_write("\n", 1);
-      row = std::min(row + 1, height_);
-    }
+    go_to_fresh_row(known);
     prompt_column_ = 1;
-    prompt_row_ = row;
-    cursor_ = {1, row};
+    prompt_row_ = cursor_.row;
     forget_layout();
   } else {
     // Terminals that rewrap their rows at the new width (tmux) show the

@@ -143,6 +143,11 @@ class LineView {
   void follow_written(int64_t from_offset, int64_t end_offset);
   void note_cursor_below(const std::string& line);
   void note_screen_seen();
+  // After a resize or a stop: the window's size, and where the cursor is
+  // now (false: not known, taken to be the bottom row's last column).
+  bool read_window_and_cursor();
+  // After a stop: the cursor at the start of a fresh row, as shells leave it.
+  void go_to_fresh_row(bool known);
   // The sideways row: the prompt's part on the row where the line begins,
   // then the row drawn again where it changed, and the cursor placed.
   void take_lead(ScreenCell line_start);

@@ -5,7 +5,6 @@
 // the terminal's modes before and after.
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -366,12 +365,8 @@ TEST_P(Geometry, ResizedWhileEditingTheLineIsDrawnAgainAtTheNewWidth) {
 // sideways as it grows, and after the window narrows it is one row again.
 TEST_P(Geometry, OneRowThatScrollsSidewaysStaysOneRowAfterAResize) {
   TempDir folder("sideways");
-  ASSERT_TRUE(folder.made());
-  const std::string inputrc = folder.path() + "/inputrc";
-  std::FILE* file = std::fopen(inputrc.c_str(), "w");
-  ASSERT_NE(file, nullptr);
-  std::fputs("set horizontal-scroll-mode on\n", file);
-  std::fclose(file);
+  const std::string inputrc = folder.write("inputrc", "set horizontal-scroll-mode on\n");
+  ASSERT_FALSE(inputrc.empty());
   TmuxSession tmux(40, 24, term() + "INPUTRC=" + inputrc + " ");
   choose_fahrenheit(tmux);
   const std::string digits = "12345678901234567890123456789012345678901234567890";

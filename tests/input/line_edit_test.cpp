@@ -371,12 +371,8 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
 // the same file and the history 212, -40, 2000.
 TEST(LineEditor, TheInputrcBindsAsReadline) {
   TempDir folder("inputrc");
-  ASSERT_TRUE(folder.made());
-  const std::string included = folder.path() + "/included";
-  std::FILE* file = std::fopen(included.c_str(), "w");
-  ASSERT_NE(file, nullptr);
-  std::fputs("\"\\C-]\": end-of-line\n", file);
-  std::fclose(file);
+  const std::string included = folder.write("included", "\"\\C-]\": end-of-line\n");
+  ASSERT_FALSE(included.empty());
   const std::string arrows = "\"\\e[A\": history-search-backward\n\"\\e[B\": history-search-forward\n";
   const std::string substring =
       "\"\\e[A\": history-substring-search-backward\n\"\\e[B\": history-substring-search-forward\n";
@@ -466,11 +462,8 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
     EXPECT_EQ(editor.line("<up><up>"), later) << inputrc;
   }
   {  // Ctrl+X Ctrl+R reads the file INPUTRC names again
-    const std::string inputrc = folder.path() + "/inputrc";
-    file = std::fopen(inputrc.c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    std::fputs("\"\\C-t\": backward-char\n", file);
-    std::fclose(file);
+    const std::string inputrc = folder.write("inputrc", "\"\\C-t\": backward-char\n");
+    ASSERT_FALSE(inputrc.empty());
     setenv("INPUTRC", inputrc.c_str(), 1);
     Editor editor;
     editor.memory.read_settings = edit_settings_from("");

@@ -7,6 +7,7 @@
 
 #include <stdlib.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -29,6 +30,15 @@ class TempDir {
 
   bool made() const { return !path_.empty(); }
   const std::string& path() const { return path_; }
+  // Writes a file of that name in the folder; its path, or "" if it could not be written.
+  std::string write(const std::string& name, const std::string& text) const {
+    if (path_.empty()) return "";
+    const std::string file = path_ + "/" + name;
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    if (out == nullptr) return "";
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    return std::fclose(out) == 0 && written ? file : "";
+  }
 
  private:
   std::string path_;
