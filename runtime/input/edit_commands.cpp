@@ -215,7 +215,7 @@ void LineEditor::yank() {
   last_was_yank_ = true;
 }
 void LineEditor::yank_previous() {
-  if (kills_->empty()) return;
+  if (!after_yank_ || kills_->empty()) return;  // only right after a yank
   const std::string& text = kills_->previous();
   replace(yanked_from_, yanked_from_ + yanked_length_, text, yanked_from_ + text.size());
   yanked_length_ = text.size();

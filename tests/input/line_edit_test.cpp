@@ -166,6 +166,7 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"undoing everything, then typing", "ab<c-_><c-_>x", "x"},
       {"Alt+Y after Ctrl+Y yanks the kill before", "12 34<m-bs><c-a><c-k><c-y><m-y>", "34"},
       {"Alt+Y goes round the ring", "1 2<m-bs><c-a><c-k><c-y><m-y><m-y>", "1 "},
+      {"Alt+Y after anything but a yank does nothing", "12<c-w>3<m-1><m-y>", "3"},
       {"Escape's clearing is a kill: Ctrl+Y brings it back", "12 345<esc><c-y>", "12 345"},
       {"... and undo does too", "12 345<esc><c-_>", "12 345"},
       {"Ctrl+V puts a control byte in as it is", "1<c-v><c-a>2", "1\x01" "2", "C", false, "1?2"},
