@@ -335,16 +335,19 @@ void LineEditor::undo_escape() {
 
 // --- Transposing and case -----------------------------------------------------------
 
-// Ctrl+T: the character before the cursor with the one under it, the cursor
-// moving past both; at the end of the line the last two.
-void LineEditor::transpose_characters() {
-  if (position_ == 0) return;
+// Ctrl+T: the character before the cursor dragged forward over the one
+// under it (with a count, over as many as there are of that many), the
+// cursor moving with it; at the end of the line the last two swapped. A
+// count of 0 or below does nothing, as in readline.
+void LineEditor::transpose_characters(Count count) {
+  if (position_ == 0 || count.value <= 0) return;
   const std::size_t at = position_ == line_.size() ? view_.unit_before(line_, position_) : position_;
   const std::size_t first = view_.unit_before(line_, at);
-  const std::size_t end = next_unit(at);
   if (first == at || at == line_.size()) return;  // fewer than two characters
-  const std::string swapped = line_.substr(at, end - at) + line_.substr(first, at - first);
-  replace(first, end, swapped, end);
+  std::size_t end = next_unit(at);
+  for (int i = 1; i < count.value && position_ != line_.size() && end < line_.size(); ++i) end = next_unit(end);
+  const std::string dragged = line_.substr(at, end - at) + line_.substr(first, at - first);
+  replace(first, end, dragged, end);
 }
 
 // Alt+T: the word before the cursor with the word after it, as readline's

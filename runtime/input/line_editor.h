@@ -135,7 +135,7 @@ class LineEditor {
   void clear();
   void undo_escape();
 
-  void transpose_characters();
+  void transpose_characters(Count count);
   void transpose_words(Count count);
   void upcase_words(Count count) { change_case(TextCase::Upper, count.value); }
   void downcase_words(Count count) { change_case(TextCase::Lower, count.value); }

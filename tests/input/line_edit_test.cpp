@@ -149,6 +149,10 @@ TEST(LineEditor, KeysShapeTheLine) {
       // Readline's editing, each row as bash's read -e gives it.
       {"Ctrl+T swaps the last two characters at the end", "12<c-t>", "21"},
       {"Ctrl+T swaps around the cursor and moves past both", "abc<left><c-t>", "acb"},
+      {"Ctrl+T with a count drags the character over that many", "84axy<left><left><left><m-2><c-t>", "8ax4y"},
+      {"... over as many as there are", "84axy<left><m-3><c-t>", "84ayx"},
+      {"... and at the end swaps the last two once", "84axy<m-2><c-t>", "84ayx"},
+      {"... a negative count does nothing", "84axy<left><left><left><m--><m-2><c-t>", "84axy"},
       {"Alt+T swaps the words around the cursor", "abc def<m-t>", "def abc"},
       {"Alt+T with no word before does nothing", "abc def<c-a><m-t>", "abc def"},
       {"Alt+C capitalizes and Alt+U upcases from the cursor", "hello world<c-a><m-c><m-u>", "Hello WORLD"},
