@@ -144,23 +144,24 @@ std::optional<std::size_t> LineEditor::character_target(const Key& key, int coun
     count = -count;
     backward = !backward;
   }
-  std::string wanted = key.name == KeyName::Tab ? "\t" : character_of(key);
-  std::size_t at = position_, target = position_;
+  const std::string wanted = key.name == KeyName::Tab ? "\t" : character_of(key);
+  // With a count, as far as the occurrences go: the last one found, as readline's.
+  std::optional<std::size_t> target;
+  std::size_t at = position_;
   for (int found = 0; found < count && !wanted.empty(); ++found) {
+    bool more = true;
     for (;;) {
       if (backward ? at == 0 : at >= line_.size()) {
-        wanted.clear();
+        more = false;
         break;
       }
       at = backward ? view_.unit_before(line_, at) : next_unit(at);
       if (at < line_.size() && line_.compare(at, wanted.size(), wanted) == 0) break;
     }
+    if (!more) break;
     target = till ? (backward ? next_unit(at) : view_.unit_before(line_, at)) : at;
   }
-  if (wanted.empty()) {
-    ring_bell();
-    return std::nullopt;
-  }
+  if (!target) ring_bell();
   return target;
 }
 void LineEditor::search_character(const Key& key, bool backward, Count count) {

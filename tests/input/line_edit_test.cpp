@@ -493,6 +493,8 @@ TEST(LineEditor, ViModeAsReadline) {
       {"a b<esc>0cw9", "9 b"},
       {"ab cd<esc>3|cw9", "ab9cd"},
       {"ab cd<esc>0dw", "cd"},               // dw takes the blanks after the word
+      {"abcabc<esc>0d3fc", ""},              // a count past the occurrences: as far as they go
+      {"5aAc<esc>3Taa9", "5aA9c"},
       {"a.b c<esc>0dWx", ""},
       {"ab cd ef<esc>02bdeiX", "X cd ef"},   // de takes the character it stops on
       {"a b c d<esc>0d2w", "c d"},           // a count after the operator
