@@ -5,12 +5,13 @@
 // which also rejects what is not a value.
 //
 // With the value as V / 10^s (V an integer), a conversion is
-// (a V + b 10^(s-2)) / (c 10^s): one integer, and a division by 1, 5 or 9
-// and a power of ten. Rounding it to k digits is one more integer division:
+// (a V + b 10^(s-2)) / (c 10^s): one integer, and a division by c and a
+// power of ten. Rounding it to k digits is one more integer division:
 // round(value x 10^shift), ties to even, from the remainder.
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <numeric>
 
 #include "app/exact_internal.h"
 #include "runtime/print/print.h"
@@ -118,6 +119,26 @@ bool parse_small(std::string_view text, Small* value) {
   return true;
 }
 
+// a V + b 10^(s-2), false where it might not fit 127 bits: each term below
+// 2^125 by the bit lengths of its factors (a few bit instructions, no division).
+bool numerator_of(const Formula& formula, i128 v, u128 v_magnitude, i128 hundredth, i128* n) {
+  constexpr int kTermBits = 125;
+  const auto a = static_cast<u128>(formula.a < 0 ? -formula.a : formula.a);
+  const auto b = static_cast<u128>(formula.b < 0 ? -formula.b : formula.b);
+  if (bit_length(v_magnitude) + bit_length(a) > kTermBits ||
+      bit_length(static_cast<u128>(hundredth)) + bit_length(b) > kTermBits)
+    return false;
+  *n = formula.a * v + formula.b * hundredth;
+  return true;
+}
+
+// The power of ten of the first significant digit of m / d (m > 0, d > 0 and small).
+int64_t first_digit_place(u128 m, u128 d) {
+  const int64_t e = decimal_length(m) - decimal_length(d);  // m / d is below 10^(e + 1) and not below 10^(e - 1)
+  const bool at_least = e >= 0 ? m / power_of_ten(static_cast<int>(e)) >= d : m * power_of_ten(static_cast<int>(-e)) >= d;
+  return at_least ? e : e - 1;
+}
+
 // The conversion with 128-bit integers; false where a term would not fit
 // (the decimal path then converts the value). *error tells a rejection.
 bool convert_small(const Small& value, Scale from, Scale to, Precision precision, Quantity quantity,
@@ -127,30 +148,32 @@ bool convert_small(const Small& value, Scale from, Scale to, Precision precision
   const u128 v_magnitude = u128{value.mantissa} * power_of_ten(value.exponent + s);  // below 10^37
   const i128 v = value.negative ? -static_cast<i128>(v_magnitude) : static_cast<i128>(v_magnitude);
   const i128 hundredth = static_cast<i128>(power_of_ten(s - 2));
-  if (quantity == Quantity::Reading && v + absolute_zero_in(from) * hundredth < 0) {
-    *error = ValueError::BelowAbsoluteZero;
-    return true;
+  i128 kelvin = 0;
+  if (quantity == Quantity::Reading) {
+    if (!numerator_of(to_kelvin(from), v, v_magnitude, hundredth, &kelvin)) return false;
+    if (kelvin < 0) {
+      *error = ValueError::BelowAbsoluteZero;
+      return true;
+    }
   }
   const Formula formula = formula_for(from, to, quantity);
-  const i128 n = formula.a * v + formula.b * hundredth;  // the result is n / (c x 10^s)
+  i128 n = 0;  // the result is n / (c x 10^s)
+  if (!numerator_of(formula, v, v_magnitude, hundredth, &n)) return false;
   const bool negative = n < 0;
   u128 magnitude = static_cast<u128>(negative ? -n : n);
-  int64_t scale = s;
-  u128 divisor = 1;
-  if (formula.c == 5) {
-    magnitude *= 2;  // below 2 x 9.1 x 10^37: fits
-    ++scale;
-  } else if (formula.c == 9) {
-    divisor = 9;
+  const Divisor c = divisor_of(formula.c);
+  if (c.product != 1) {
+    if (bit_length(magnitude) + bit_length(c.product) > 128) return false;
+    magnitude *= c.product;
   }
+  const int64_t scale = s + c.places;
+  const u128 divisor = c.rest;
   if (magnitude == 0) {
     lay_out_result(false, "0", 0, precision, out);
     return true;
   }
   // The power of ten of the first significant digit of magnitude / (divisor x 10^scale).
-  const int length = decimal_length(magnitude);
-  int64_t first = length - 1 - scale;
-  if (divisor == 9 && magnitude < 9 * power_of_ten(length - 1)) --first;
+  int64_t first = first_digit_place(magnitude, divisor) - scale;
   const bool significant = precision.kind == Precision::Kind::Significant;
   // round(value x 10^shift): count significant digits, or count places.
   const int64_t shift = significant ? precision.count - 1 - first : precision.count;
@@ -186,39 +209,57 @@ bool convert_small(const Small& value, Scale from, Scale to, Precision precision
 
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == y; });
-}
-
-std::optional<Scale> scale_of_letter(char letter) {
-  switch (lower(letter)) {
-    case 'c': return Scale::Celsius;
-    case 'f': return Scale::Fahrenheit;
-    case 'k': return Scale::Kelvin;
-    case 'r': return Scale::Rankine;
-    default: return std::nullopt;
-  }
+// The same letters, ASCII ones in either case, others byte for byte.
+bool same_letters(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
 }
 
 }  // namespace
 
+namespace {
+
+// Through Celsius, C = (x - offset) x factor: y = (x - x0) f / g + y0, in lowest terms.
+constexpr Formula reading_formula(const ScaleRow& from, const ScaleRow& to) {
+  int64_t a = from.factor_numerator * to.factor_denominator;
+  int64_t c = from.factor_denominator * to.factor_numerator;
+  int64_t b = -a * from.offset_hundredths + c * to.offset_hundredths;
+  if (c < 0) {
+    a = -a;
+    b = -b;
+    c = -c;
+  }
+  const int64_t common = std::gcd(std::gcd(a, b), c);
+  return {a / common, b / common, c / common};
+}
+
+constexpr auto kFormulas = [] {
+  std::array<std::array<Formula, kScaleCount>, kScaleCount> formulas{};
+  for (std::size_t from = 0; from < kScaleCount; ++from) {
+    for (std::size_t to = 0; to < kScaleCount; ++to) formulas[from][to] = reading_formula(kScales[from], kScales[to]);
+  }
+  return formulas;
+}();
+
+}  // namespace
+
 Formula formula_for(Scale from, Scale to, Quantity quantity) {
-  // to = (a x from + b / 100) / c, by [from][to] in the order C, F, K, R.
-  static constexpr Formula kFormulas[4][4] = {
-      {{1, 0, 1}, {9, 16000, 5}, {1, 27315, 1}, {9, 245835, 5}},           // from Celsius
-      {{5, -16000, 9}, {1, 0, 1}, {5, 229835, 9}, {1, 45967, 1}},          // from Fahrenheit
-      {{1, -27315, 1}, {9, -229835, 5}, {1, 0, 1}, {9, 0, 5}},             // from Kelvin
-      {{5, -245835, 9}, {1, -45967, 1}, {5, 0, 9}, {1, 0, 1}},             // from Rankine
-  };
-  Formula formula = kFormulas[static_cast<int>(from)][static_cast<int>(to)];
-  if (quantity == Quantity::Difference) formula.b = 0;
+  Formula formula = kFormulas[static_cast<std::size_t>(from)][static_cast<std::size_t>(to)];
+  if (quantity == Quantity::Difference) {
+    const int64_t common = std::gcd(formula.a, formula.c);
+    formula = {formula.a / common, 0, formula.c / common};
+  }
   return formula;
 }
 
-int64_t absolute_zero_in(Scale scale) {
-  if (scale == Scale::Celsius) return 27315;     // 273.15
-  if (scale == Scale::Fahrenheit) return 45967;  // 459.67
-  return 0;
+Divisor divisor_of(int64_t c) {
+  Divisor divisor{1, 0, static_cast<uint64_t>(c)};
+  int twos = 0, fives = 0;
+  for (; divisor.rest % 2 == 0; divisor.rest /= 2) ++twos;
+  for (; divisor.rest % 5 == 0; divisor.rest /= 5) ++fives;
+  divisor.places = std::max(twos, fives);
+  for (int i = twos; i < divisor.places; ++i) divisor.product *= 2;
+  for (int i = fives; i < divisor.places; ++i) divisor.product *= 5;
+  return divisor;
 }
 
 void lay_out_result(bool negative, std::string_view digits, int64_t exponent, Precision precision, std::string* out) {
@@ -250,41 +291,40 @@ void lay_out_result(bool negative, std::string_view digits, int64_t exponent, Pr
 }
 
 Suffixed split_scale_suffix(std::string_view value) {
-  static constexpr struct {
-    std::string_view symbol;
-    Scale scale;
-  } kSymbols[] = {{"\xe2\x84\x83", Scale::Celsius},  // ℃
-                  {"\xe2\x84\x89", Scale::Fahrenheit},  // ℉
-                  {"\xe2\x84\xaa", Scale::Kelvin}};     // K, the Kelvin sign
-  constexpr std::string_view kDegree = "\xc2\xb0";       // °
+  constexpr std::string_view kDegree = "\xc2\xb0";  // °
   if (value.empty() || static_cast<unsigned>(value.back() - '0') < 10 || value.back() == '.') return {value, std::nullopt};
+  // The longest suffix that ends the value: a sign, or letters (after ° or not).
   std::optional<Scale> scale;
-  std::size_t end = value.size();
-  for (const auto& s : kSymbols) {
-    if (value.ends_with(s.symbol)) {
-      scale = s.scale;
-      end -= s.symbol.size();
+  std::size_t length = 0;
+  bool lettered = false;
+  const auto ends_with = [&](std::string_view suffix) {
+    return !suffix.empty() && suffix.size() > length && value.size() >= suffix.size() &&
+           same_letters(value.substr(value.size() - suffix.size()), suffix);
+  };
+  for (const ScaleRow& row : kScales) {
+    for (const std::string_view letters : {row.letters, row.lettered}) {
+      if (ends_with(letters)) {
+        scale = row.scale;
+        length = letters.size();
+        lettered = true;
+      }
+    }
+    if (ends_with(row.sign)) {
+      scale = row.scale;
+      length = row.sign.size();
+      lettered = false;
     }
   }
-  if (!scale && end != 0 && (scale = scale_of_letter(value[end - 1]))) {
-    --end;
-    if (value.substr(0, end).ends_with(kDegree)) end -= kDegree.size();
-  }
   if (!scale) return {value, std::nullopt};
+  std::size_t end = value.size() - length;
+  if (lettered && value.substr(0, end).ends_with(kDegree)) end -= kDegree.size();
   if (end != 0 && (value[end - 1] == ' ' || value[end - 1] == '\t')) --end;
   return {value.substr(0, end), scale};
 }
 
 std::optional<Scale> scale_named(std::string_view name) {
-  static constexpr struct {
-    const char* word;
-    Scale scale;
-  } kWords[] = {{"celsius", Scale::Celsius},
-                {"fahrenheit", Scale::Fahrenheit},
-                {"kelvin", Scale::Kelvin},
-                {"rankine", Scale::Rankine}};
-  for (const auto& w : kWords) {
-    if (equal_ignoring_case(name, w.word)) return w.scale;
+  for (const ScaleRow& row : kScales) {
+    if (same_letters(name, row.name) || (!row.spelling.empty() && same_letters(name, row.spelling))) return row.scale;
   }
   const Suffixed symbol = split_scale_suffix(name);
   return symbol.number.empty() ? symbol.scale : std::nullopt;

@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Exact temperature conversion between Celsius, Fahrenheit, Kelvin and
-// Rankine, for the command line.
+// Exact temperature conversion between the scales of scales.h, for the
+// command line.
 //
-// A value is read as the exact decimal it spells, converted exactly
-// (C = (F - 32) x 5/9, K = C + 273.15, R = F + 459.67, their inverses and
-// compositions: the only denominators are 9 and powers of ten), and rounded
+// A value is read as the exact decimal it spells, converted exactly (each
+// scale's row gives it against Celsius as an offset and a fraction: C =
+// (F - 32) x 5/9, C = K - 273.15, C = (Ro - 7.5) x 40/21, ...; a conversion is
+// their composition, one fraction of any denominator), and rounded
 // half to even: to significant digits, laid out as printf's %g lays out a
 // number (trailing zeros dropped, the exponent form below 1e-4 or from
 // 10^digits), or to places after the point, laid out as %f does. "-0" is
@@ -18,16 +19,17 @@
 #include <string>
 #include <string_view>
 
-enum class Scale { Celsius, Fahrenheit, Kelvin, Rankine };
+#include "app/scales.h"
+
 
 // A reading is a point on a scale (10 C is 50 F); a difference is an
 // interval between two readings (10 C is 18 F): no offset, and no absolute
 // zero to stay above.
 enum class Quantity : uint8_t { Reading, Difference };
 
-// C, F, K or R in either case, optionally after a degree sign (°), the
-// symbols ℃, ℉ and K (the Kelvin sign), or celsius, fahrenheit, kelvin or
-// rankine in any case.
+// A scale's letters in any case (C, Re), optionally after a degree sign (°),
+// or in its own letters (Ré), or its sign (℃, ℉, K: the Kelvin sign), or its
+// name in any case (celsius, or in its own letters: réaumur).
 std::optional<Scale> scale_named(std::string_view name);
 
 inline constexpr int EXACT_DIGITS_MIN = 1;
@@ -59,8 +61,8 @@ enum class ValueError {
 };
 const char* value_error_text(ValueError error);
 
-// A value and the scale its suffix names, if it has one: C, F, K or R in
-// either case, optionally after °, or ℃, ℉, K, with an optional blank before.
+// A value and the scale its suffix names, if it has one: a scale's letters
+// as scale_named reads them, or its sign, with an optional blank before.
 struct Suffixed {
   std::string_view number;
   std::optional<Scale> scale;

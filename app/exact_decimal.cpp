@@ -11,8 +11,8 @@ namespace {
 
 // A number held exactly: (-1 if negative) x digits / (divisor x 10^scale).
 // digits holds decimal digit values (0 to 9), most significant first, with
-// no leading zero; none at all is zero. The divisor is 1 or 9 (a division by
-// 9 happens once at most: the formulas have no other).
+// no leading zero; none at all is zero. The divisor is prime to 10 (what
+// of a formula's denominator is not 2s and 5s), once at most, and small.
 struct Exact {
   bool negative = false;
   std::string digits;
@@ -135,22 +135,23 @@ void add_hundredths(Exact& value, int64_t hundredths) {
   if (value.digits.empty()) value.negative = false;
 }
 
-// to = (a x from + b / 100) / c; a division by 5 is a product by 2 over 10.
+// to = (a x from + b / 100) / c; the 2s and 5s of c are a product and places.
 void apply(Exact& value, const Formula& formula) {
-  if (formula.a != 1) multiply(value.digits, static_cast<uint32_t>(formula.a));
+  if (formula.a < 0 && !value.digits.empty()) value.negative = !value.negative;
+  const auto a = static_cast<uint32_t>(formula.a < 0 ? -formula.a : formula.a);
+  if (a != 1) multiply(value.digits, a);
+  if (value.digits.empty()) value.negative = false;
   if (formula.b != 0) add_hundredths(value, formula.b);
-  if (formula.c == 5) {
-    multiply(value.digits, 2);
-    value.scale += 1;
-  } else if (formula.c == 9) {
-    value.divisor *= 9;
-  }
+  const Divisor c = divisor_of(formula.c);
+  if (c.product != 1) multiply(value.digits, static_cast<uint32_t>(c.product));
+  value.scale += c.places;
+  value.divisor *= static_cast<uint32_t>(c.rest);
 }
 
 bool below_absolute_zero(const Exact& value, Scale scale) {
-  Exact absolute = value;
-  add_hundredths(absolute, absolute_zero_in(scale));
-  return absolute.negative;
+  Exact kelvin = value;
+  apply(kelvin, to_kelvin(scale));
+  return kelvin.negative;
 }
 
 // Where what is dropped by a rounding stands against one half of the last

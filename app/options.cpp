@@ -3,6 +3,7 @@
 
 #include <langinfo.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -27,11 +28,7 @@ struct OptionRow {
 };
 
 constexpr OptionRow kOptions[] = {
-    {"from", 'f', Takes::Value, "SCALE",
-     "the scale of values without one: C, F, K or R, or\n"
-     "celsius, fahrenheit, kelvin or rankine, in any case\n"
-     "(also °C, ℃, °F, ℉)",
-     Option::From},
+    {"from", 'f', Takes::Value, "SCALE", "the scale of values without one (Scales, below)", Option::From},
     {"to", 't', Takes::Value, "SCALE", "the scale of the results", Option::To},
     {"difference", 0, Takes::Nothing, "",
      "convert temperature differences (10 C is 18 F), not\n"
@@ -68,16 +65,15 @@ constexpr std::string_view kUsageStart =
     "  or:  tempconv -t SCALE [-f SCALE] [OPTION]... < FILE\n"
     "  or:  tempconv\n"
     "\n"
-    "Converts temperatures exactly between Celsius, Fahrenheit, Kelvin and\n"
-    "Rankine: each VALUE gives one result line; with no VALUE, each line of\n"
-    "standard input does, answered as it comes, or only the fields --field\n"
-    "chooses change. A value is an optional sign, digits with an optional\n"
-    "point and an optional exponent (e or E, at most 9999), at most 4096\n"
-    "bytes, not below absolute zero (a difference may be), and may end with its\n"
-    "scale (212F, 98.6°F, 37 °C, 300K). A rejected value gives an empty line\n"
-    "(in a field, it is left as written) and a message on standard error.\n"
-    "Results are rounded half to even and written as printf's %g writes them,\n"
-    "or with -p as %f does.\n"
+    "Converts temperatures exactly between the scales below: each VALUE gives\n"
+    "one result line; with no VALUE, each line of standard input does, answered\n"
+    "as it comes, or only the fields --field chooses change. A value is an\n"
+    "optional sign, digits with an optional point and an optional exponent (e or\n"
+    "E, at most 9999), at most 4096 bytes, not below absolute zero (a difference\n"
+    "may be), and may end with its scale (212F, 98.6°F, 37 °C, 300K). A rejected\n"
+    "value gives an empty line (in a field, it is left as written) and a message\n"
+    "on standard error. Results are rounded half to even and written as printf's\n"
+    "%g writes them, or with -p as %f does.\n"
     "\n"
     "  tempconv -f F -t C 212                       100\n"
     "  tempconv -t C 98.6F 300K                     37 and 26.85\n"
@@ -132,6 +128,37 @@ void append_key_list(std::string* text) {
   for (const KeyHelp& row : editor_key_help()) append_entry(text, "  " + std::string(row.keys), row.does, 32);
 }
 
+// The scales' letters, as a message lists them: "C, F, ... or N".
+std::string scale_letters() {
+  std::string list;
+  for (std::size_t i = 0; i < kScaleCount; ++i) {
+    if (i != 0) list += i + 1 == kScaleCount ? " or " : ", ";
+    list += kScales[i].letters;
+  }
+  return list;
+}
+
+// --help's list of the scales, a row each: letters, names, as shown.
+void append_scale_list(std::string* text) {
+  std::string signs;
+  for (const ScaleRow& row : kScales) {
+    if (!row.sign.empty()) signs += (signs.empty() ? "" : ", ") + std::string(row.sign);
+  }
+  *text += "\nScales: SCALE, and a value's suffix, is a scale's letters or name in any case\n"
+           "(the letters after a degree sign or not), or its sign (" + signs + "):\n";
+  for (const ScaleRow& row : kScales) {
+    std::string left = "  " + std::string(row.letters);
+    left.resize(7, ' ');
+    left += row.name;
+    if (!row.spelling.empty()) left += ", " + std::string(row.spelling);
+    // Padded by characters, whatever the locale: é is one column.
+    const auto characters = static_cast<std::size_t>(
+        std::count_if(left.begin(), left.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    left.append(kHelpColumn - std::min(kHelpColumn - 1, characters), ' ');
+    *text += left + std::string(row.shown) + "\n";
+  }
+}
+
 // The option list of --help, from the table.
 std::string usage_text() {
   std::string text(kUsageStart);
@@ -142,6 +169,7 @@ std::string usage_text() {
     if (row.takes == Takes::OptionalValue) left += "[=" + std::string(row.argument) + "]";
     append_entry(&text, left, row.help, kHelpColumn);
   }
+  append_scale_list(&text);
   text.append(kUsageEnd);
   append_key_list(&text);
   return text.append(kUsageExit);
@@ -276,7 +304,7 @@ class Parser {
       case Option::From:
       case Option::To: {
         const std::optional<Scale> scale = scale_named(*value);
-        if (!scale) return wrong("unknown scale " + quoted(*value) + " (C, F, K or R)");
+        if (!scale) return wrong("unknown scale " + quoted(*value) + " (" + scale_letters() + ")");
         if (option == Option::From) {
           conversion.from = scale;
         } else {

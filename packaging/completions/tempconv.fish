@@ -1,8 +1,11 @@
 # SPDX-License-Identifier: MIT
 # fish completion for tempconv: its options, and the scale names after -f and -t.
-set -l scales 'C F K R celsius fahrenheit kelvin rankine'
-complete -c tempconv -s f -l from -x -a $scales -d 'the scale of values written without one'
-complete -c tempconv -s t -l to -x -a $scales -d 'the scale of the results'
+# The scales' letters and names, as the program's --help lists them.
+function __tempconv_scales
+    command tempconv --help 2>/dev/null | awk '/^Scales:/ { on = 1; next } on && /^$/ { exit } on && /^  / { letters = letters " " $1; for (i = 2; i < NF; i++) { name = $i; sub(/,$/, "", name); names = names " " name } } END { print substr(letters names, 2) }' | string split ' '
+end
+complete -c tempconv -s f -l from -x -a '(__tempconv_scales)' -d 'the scale of values written without one'
+complete -c tempconv -s t -l to -x -a '(__tempconv_scales)' -d 'the scale of the results'
 complete -c tempconv -s d -l digits -x -d 'significant digits, 1 to 30'
 complete -c tempconv -s p -l places -x -d 'digits after the point, 0 to 30'
 complete -c tempconv -l difference -d 'convert temperature differences, not readings'

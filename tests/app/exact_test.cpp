@@ -15,6 +15,7 @@
 namespace {
 
 constexpr Scale C = Scale::Celsius, F = Scale::Fahrenheit, K = Scale::Kelvin, R = Scale::Rankine;
+constexpr Scale Re = Scale::Reaumur, Ro = Scale::Romer, De = Scale::Delisle, N = Scale::Newton;
 
 std::string converted(std::string_view value, Scale from, Scale to, int digits) {
   std::string out;
@@ -71,6 +72,24 @@ TEST(ExactConversion, AgreesWithTheIntegerReference) {
       {".5", C, C, 15, "0.5"},
       {"1.2300", C, C, 15, "1.23"},
       {"9.99999e9999", K, K, 1, "1e+10000", true},
+      // The historical scales, against the fixed points of a conversion table.
+      {"100", C, Re, 15, "80"},
+      {"100", C, Ro, 15, "60"},
+      {"100", C, De, 15, "0"},  // Delisle runs backwards: 0 is the boiling point
+      {"100", C, N, 15, "33"},
+      {"0", C, Ro, 15, "7.5"},
+      {"0", C, De, 15, "150"},
+      {"0", K, Re, 15, "-218.52"},
+      {"0", K, Ro, 15, "-135.90375"},
+      {"0", K, De, 15, "559.725"},
+      {"0", K, N, 15, "-90.1395"},
+      {"37", C, Ro, 15, "26.925"},
+      {"60", Ro, N, 15, "33"},
+      {"1", N, Ro, 30, "9.09090909090909090909090909091"},  // 7.5 + 21/40 x 100/33
+      {"559.725", De, K, 15, "0"},
+      {"1e9999", N, Ro, 15, "1.59090909090909e+9999", true},
+      {"9999999999999999999e16", N, Ro, 30, nullptr},  // a factor of 35 past 128 bits: the decimal path
+      {"-9999999999999999999e16", De, Ro, 30, nullptr},
   };
   for (const auto& c : cases) {
     const std::string result = converted(c.value, c.from, c.to, c.digits);
@@ -100,6 +119,9 @@ TEST(ExactConversion, RejectsWhatIsNotAPlainDecimalOrIsColderThanAbsoluteZero) {
       {"1e-10000", C, ValueError::ExponentOutOfRange},
       {"-273.16", C, ValueError::BelowAbsoluteZero}, {"-459.68", F, ValueError::BelowAbsoluteZero},
       {"-1e-9999", K, ValueError::BelowAbsoluteZero}, {"-0.01", R, ValueError::BelowAbsoluteZero},
+      {"-218.53", Re, ValueError::BelowAbsoluteZero}, {"-135.90376", Ro, ValueError::BelowAbsoluteZero},
+      {"559.726", De, ValueError::BelowAbsoluteZero}, {"-90.14", N, ValueError::BelowAbsoluteZero},
+      {"1e9999", De, ValueError::BelowAbsoluteZero},  // hotter is lower: a huge Delisle value is colder than 0 K
   };
   for (const auto& c : cases) {
     std::string out;
@@ -114,8 +136,7 @@ TEST(ExactConversion, RejectsWhatIsNotAPlainDecimalOrIsColderThanAbsoluteZero) {
 
 TEST(ExactConversion, SeededValuesAcrossEveryPairOfScales) {
   std::mt19937 random(20261207);
-  const Scale scales[] = {C, F, K, R};
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 6000; ++i) {
     std::string value = random() % 4 == 0 ? "-" : "";
     const int digits = 1 + static_cast<int>(random() % 20);
     const int point = static_cast<int>(random() % (digits + 1));
@@ -124,7 +145,7 @@ TEST(ExactConversion, SeededValuesAcrossEveryPairOfScales) {
       value += static_cast<char>('0' + (d == 0 && digits > 1 ? 1 + random() % 9 : random() % 10));
     }
     if (random() % 3 == 0) value += "e" + std::to_string(static_cast<int>(random() % 41) - 20);
-    const Scale from = scales[random() % 4], to = scales[random() % 4];
+    const Scale from = kScales[random() % kScaleCount].scale, to = kScales[random() % kScaleCount].scale;
     // Significant digits 1 to 30, or places 0 to 30.
     const bool places = random() % 3 == 0;
     const Precision precision{places ? Precision::Kind::Places : Precision::Kind::Significant,

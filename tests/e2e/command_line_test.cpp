@@ -50,7 +50,7 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
       {{"-f", "C", "-t", "F"}, "", "", "tempconv: read error: Is a directory\n", 1, "", "/"},
       // The command line itself wrong: a message with what was given escaped, the hint, nothing on standard output.
       {{"-f", "C", "1"}, "", "", "tempconv: no scale to convert to (-t SCALE)\n" + kTry, 2},
-      {{"-f", "\033[31mRED", "-t", "C", "1"}, "", "", "tempconv: unknown scale \"\\x1b[31mRED\" (C, F, K or R)\n" + kTry, 2},
+      {{"-f", "\033[31mRED", "-t", "C", "1"}, "", "", "tempconv: unknown scale \"\\x1b[31mRED\" (C, F, K, R, Re, Ro, De or N)\n" + kTry, 2},
       {{"-f", "C", "-t", "F", "-d", "31", "1"}, "", "", "tempconv: invalid number of digits \"31\" (1 to 30)\n" + kTry, 2},
       {{"-f", "C", "-t", "F", "-d", "3", "-p", "1", "1"}, "", "", "tempconv: -d and -p cannot be given together\n" + kTry, 2},
       {{"-t", "F", "--field=0"}, "", "", "tempconv: invalid field list \"0\" (N, N-M, N-, -M or names, comma-separated)\n" + kTry, 2},
@@ -66,6 +66,11 @@ TEST(CommandLine, ResultsMessagesAndStatuses) {
        "tempconv: \"212\": no scale: give -f SCALE, or write it after the value (212F)\n", 1},
       {{"-f", "°F", "-t", "℃", "212", "212f", "100C"}, "", "100\n100\n\n",
        "tempconv: \"100C\": its scale is not the one -f names\n", 1},
+      // The historical scales, by letters (their own too) and names; Delisle runs backwards.
+      {{"-t", "De", "100C", "0K", "80 °Ré", "60Ro", "33n", "560De"}, "", "0\n559.725\n0\n0\n0\n\n",
+       "tempconv: \"560De\": below absolute zero\n", 1},
+      {{"-f", "réaumur", "-t", "rømer", "--difference", "8"}, "", "5.25\n", "", 0},
+      {{"-f", "C", "-t", "delisle", "--difference", "10"}, "", "-15\n", "", 0},
       // Fixed places: exactly that many, half to even, never "-0".
       {{"-f", "C", "-t", "F", "-p", "1", "100", "37"}, "", "212.0\n98.6\n", "", 0},
       {{"-f", "C", "-t", "C", "--places=1", "-0.04", "0.25", "0.35", "1e3", "0.96"}, "", "0.0\n0.2\n0.4\n1000.0\n1.0\n", "", 0},

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The exact conversion against the slow big-integer reference on arbitrary
-// text: the first byte picks the scales and the digit count or places, the
-// rest is the value. Both must agree on every value: the same result text, or both
+// text: the first byte picks the digit count or places, the next two the
+// scales (by their rows' order: a new scale leaves what the corpus means
+// as it was), the rest is the value. Both must agree on every value: the same result text, or both
 // rejecting it. Exponents beyond 300 are left to the unit tests: the
 // reference would take too long.
 #include <cstdint>
@@ -26,15 +27,15 @@ bool exponent_too_large_for_the_reference(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size < 1 || size > 80) return 0;
-  const Scale scales[] = {Scale::Celsius, Scale::Fahrenheit, Scale::Kelvin, Scale::Rankine};
-  const Scale from = scales[data[0] & 3];
-  const Scale to = scales[(data[0] >> 2) & 3];
+  if (size < 3 || size > 82) return 0;
   // Bits 4 to 7: significant digits 1, 3, ... 15 or places 0, 4, ... 28.
   const int n = data[0] >> 5;
   const Precision precision = (data[0] & 0x10) != 0 ? Precision{Precision::Kind::Places, n * 4}
                                                       : Precision{Precision::Kind::Significant, 1 + n * 2};
-  const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+  const std::size_t from_row = data[1] & 15, to_row = data[2] & 15;
+  if (from_row >= kScaleCount || to_row >= kScaleCount) return 0;
+  const Scale from = kScales[from_row].scale, to = kScales[to_row].scale;
+  const std::string_view text(reinterpret_cast<const char*>(data + 3), size - 3);
   if (exponent_too_large_for_the_reference(text)) return 0;
   std::string result;
   const ValueError error = convert_exact(text, from, to, precision, &result);

@@ -174,25 +174,25 @@ std::optional<Fraction> parse(std::string_view text) {
   return f;
 }
 
-// To Celsius and from it, as the formulas read.
+// x times p / q, p of either sign.
+Fraction times_signed(const Fraction& x, int64_t p, int64_t q) {
+  Fraction r = times(x, static_cast<uint64_t>(p < 0 ? -p : p), static_cast<uint64_t>(q));
+  if (p < 0 && !r.num.zero()) r.negative = !r.negative;
+  return r;
+}
+
+// To Celsius and from it, as each scale's row gives it: C = (x - offset) x factor.
 Fraction celsius_of(const Fraction& x, Scale s) {
-  switch (s) {
-    case Scale::Celsius: return x;
-    case Scale::Kelvin: return plus(x, -27315, 2);
-    case Scale::Fahrenheit: return times(plus(x, -32, 0), 5, 9);
-    case Scale::Rankine: return times(plus(plus(x, -45967, 2), -32, 0), 5, 9);
-  }
-  return x;
+  const ScaleRow& row = row_of(s);
+  return times_signed(plus(x, -row.offset_hundredths, 2), row.factor_numerator, row.factor_denominator);
 }
 
 Fraction in_scale(const Fraction& c, Scale s) {
-  switch (s) {
-    case Scale::Celsius: return c;
-    case Scale::Kelvin: return plus(c, 27315, 2);
-    case Scale::Fahrenheit: return plus(times(c, 9, 5), 32, 0);
-    case Scale::Rankine: return plus(plus(times(c, 9, 5), 32, 0), 45967, 2);
-  }
-  return c;
+  const ScaleRow& row = row_of(s);
+  const bool backwards = row.factor_numerator < 0;
+  const Fraction x = times_signed(c, backwards ? -row.factor_denominator : row.factor_denominator,
+                                  backwards ? -row.factor_numerator : row.factor_numerator);
+  return plus(x, row.offset_hundredths, 2);
 }
 
 std::string layout(bool negative, const std::string& digits, int64_t e, int precision) {
@@ -237,10 +237,7 @@ std::optional<std::string> reference_convert(std::string_view text, Scale from, 
 std::optional<std::string> reference_convert(std::string_view text, Scale from, Scale to, Precision precision) {
   const std::optional<Fraction> x = parse(text);
   if (!x) return std::nullopt;
-  const Fraction absolute = from == Scale::Celsius      ? plus(*x, 27315, 2)
-                            : from == Scale::Fahrenheit ? plus(*x, 45967, 2)
-                                                        : *x;
-  if (absolute.negative) return std::nullopt;
+  if (in_scale(celsius_of(*x, from), Scale::Kelvin).negative) return std::nullopt;  // below absolute zero
   const Fraction y = in_scale(celsius_of(*x, from), to);
   if (precision.kind == Precision::Kind::Places) return fixed_layout(y, precision.count);
   const int digits = precision.count;
