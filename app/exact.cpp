@@ -120,22 +120,27 @@ bool parse_small(std::string_view text, Small* value) {
 }
 
 // a V + b 10^(s-2), false where it might not fit 127 bits: each term below
-// 2^125 by the bit lengths of its factors (a few bit instructions, no division).
-bool numerator_of(const Formula& formula, i128 v, u128 v_magnitude, i128 hundredth, i128* n) {
+// 2^125 by the bit lengths of its factors.
+inline bool numerator_of(const Formula& formula, i128 v, int v_bits, i128 hundredth, int hundredth_bits, i128* n) {
   constexpr int kTermBits = 125;
-  const auto a = static_cast<u128>(formula.a < 0 ? -formula.a : formula.a);
-  const auto b = static_cast<u128>(formula.b < 0 ? -formula.b : formula.b);
-  if (bit_length(v_magnitude) + bit_length(a) > kTermBits ||
-      bit_length(static_cast<u128>(hundredth)) + bit_length(b) > kTermBits)
-    return false;
+  if (v_bits + formula.a_bits > kTermBits || hundredth_bits + formula.b_bits > kTermBits) return false;
   *n = formula.a * v + formula.b * hundredth;
   return true;
 }
 
-// The power of ten of the first significant digit of m / d (m > 0, d > 0 and small).
-int64_t first_digit_place(u128 m, u128 d) {
-  const int64_t e = decimal_length(m) - decimal_length(d);  // m / d is below 10^(e + 1) and not below 10^(e - 1)
-  const bool at_least = e >= 0 ? m / power_of_ten(static_cast<int>(e)) >= d : m * power_of_ten(static_cast<int>(-e)) >= d;
+// The power of ten of the first significant digit of m / d, d being the
+// rest of a formula's divisor (m > 0).
+inline int64_t first_digit_place(u128 m, const Divisor& d) {
+  const int64_t e = decimal_length(m) - d.rest_digits;  // m / d is below 10^(e + 1) and not below 10^(e - 1)
+  if (d.rest == 1) return e;
+  bool at_least;  // m >= d x 10^e: a product while it fits (d is small), else a division
+  if (e < 0) {
+    at_least = m * power_of_ten(static_cast<int>(-e)) >= d.rest;
+  } else if (e <= 30) {
+    at_least = m >= d.rest * power_of_ten(static_cast<int>(e));
+  } else {
+    at_least = m / power_of_ten(static_cast<int>(e)) >= d.rest;
+  }
   return at_least ? e : e - 1;
 }
 
@@ -148,20 +153,23 @@ bool convert_small(const Small& value, Scale from, Scale to, Precision precision
   const u128 v_magnitude = u128{value.mantissa} * power_of_ten(value.exponent + s);  // below 10^37
   const i128 v = value.negative ? -static_cast<i128>(v_magnitude) : static_cast<i128>(v_magnitude);
   const i128 hundredth = static_cast<i128>(power_of_ten(s - 2));
+  const int v_bits = bit_length(v_magnitude), hundredth_bits = bit_length(static_cast<u128>(hundredth));
   i128 kelvin = 0;
-  if (quantity == Quantity::Reading) {
-    if (!numerator_of(to_kelvin(from), v, v_magnitude, hundredth, &kelvin)) return false;
+  const Formula& absolute = to_kelvin(from);
+  // Where absolute zero is at 0 or below (every scale but Delisle), no value of 0 or more is under it.
+  if (quantity == Quantity::Reading && (v < 0 || absolute.a < 0 || absolute.b < 0)) {
+    if (!numerator_of(absolute, v, v_bits, hundredth, hundredth_bits, &kelvin)) return false;
     if (kelvin < 0) {
       *error = ValueError::BelowAbsoluteZero;
       return true;
     }
   }
-  const Formula formula = formula_for(from, to, quantity);
+  const Formula& formula = formula_for(from, to, quantity);
   i128 n = 0;  // the result is n / (c x 10^s)
-  if (!numerator_of(formula, v, v_magnitude, hundredth, &n)) return false;
+  if (!numerator_of(formula, v, v_bits, hundredth, hundredth_bits, &n)) return false;
   const bool negative = n < 0;
   u128 magnitude = static_cast<u128>(negative ? -n : n);
-  const Divisor c = divisor_of(formula.c);
+  const Divisor& c = formula.split;
   if (c.product != 1) {
     if (bit_length(magnitude) + bit_length(c.product) > 128) return false;
     magnitude *= c.product;
@@ -173,7 +181,7 @@ bool convert_small(const Small& value, Scale from, Scale to, Precision precision
     return true;
   }
   // The power of ten of the first significant digit of magnitude / (divisor x 10^scale).
-  int64_t first = first_digit_place(magnitude, divisor) - scale;
+  int64_t first = first_digit_place(magnitude, c) - scale;
   const bool significant = precision.kind == Precision::Kind::Significant;
   // round(value x 10^shift): count significant digits, or count places.
   const int64_t shift = significant ? precision.count - 1 - first : precision.count;
@@ -215,52 +223,6 @@ bool same_letters(std::string_view a, std::string_view b) {
 }
 
 }  // namespace
-
-namespace {
-
-// Through Celsius, C = (x - offset) x factor: y = (x - x0) f / g + y0, in lowest terms.
-constexpr Formula reading_formula(const ScaleRow& from, const ScaleRow& to) {
-  int64_t a = from.factor_numerator * to.factor_denominator;
-  int64_t c = from.factor_denominator * to.factor_numerator;
-  int64_t b = -a * from.offset_hundredths + c * to.offset_hundredths;
-  if (c < 0) {
-    a = -a;
-    b = -b;
-    c = -c;
-  }
-  const int64_t common = std::gcd(std::gcd(a, b), c);
-  return {a / common, b / common, c / common};
-}
-
-constexpr auto kFormulas = [] {
-  std::array<std::array<Formula, kScaleCount>, kScaleCount> formulas{};
-  for (std::size_t from = 0; from < kScaleCount; ++from) {
-    for (std::size_t to = 0; to < kScaleCount; ++to) formulas[from][to] = reading_formula(kScales[from], kScales[to]);
-  }
-  return formulas;
-}();
-
-}  // namespace
-
-Formula formula_for(Scale from, Scale to, Quantity quantity) {
-  Formula formula = kFormulas[static_cast<std::size_t>(from)][static_cast<std::size_t>(to)];
-  if (quantity == Quantity::Difference) {
-    const int64_t common = std::gcd(formula.a, formula.c);
-    formula = {formula.a / common, 0, formula.c / common};
-  }
-  return formula;
-}
-
-Divisor divisor_of(int64_t c) {
-  Divisor divisor{1, 0, static_cast<uint64_t>(c)};
-  int twos = 0, fives = 0;
-  for (; divisor.rest % 2 == 0; divisor.rest /= 2) ++twos;
-  for (; divisor.rest % 5 == 0; divisor.rest /= 5) ++fives;
-  divisor.places = std::max(twos, fives);
-  for (int i = twos; i < divisor.places; ++i) divisor.product *= 2;
-  for (int i = fives; i < divisor.places; ++i) divisor.product *= 5;
-  return divisor;
-}
 
 void lay_out_result(bool negative, std::string_view digits, int64_t exponent, Precision precision, std::string* out) {
   if (precision.kind == Precision::Kind::Significant) {

@@ -142,7 +142,7 @@ void apply(Exact& value, const Formula& formula) {
   if (a != 1) multiply(value.digits, a);
   if (value.digits.empty()) value.negative = false;
   if (formula.b != 0) add_hundredths(value, formula.b);
-  const Divisor c = divisor_of(formula.c);
+  const Divisor& c = formula.split;
   if (c.product != 1) multiply(value.digits, static_cast<uint32_t>(c.product));
   value.scale += c.places;
   value.divisor *= static_cast<uint32_t>(c.rest);
