@@ -2,10 +2,10 @@
 // Console text, the window and drawing.
 //
 // Emits: termcap "cm", "bl", "me", "ve", "vi", "ks", "ke", "cl", "ce", and for
-// moving relative to the cursor "up", "UP", "nd", "RI", "cd" (with CR and
-// LF); "\e(U" and "\e(B" on the Linux console; the report requests "\e[6n"
-// (cursor) and "\e[18t" (window size); control bytes 8, 12, 14, 15 and 27 as
-// font glyphs ("\e%G", U+F000 + byte, "\e%@").
+// moving relative to the cursor "up", "UP", "nd", "RI", "le", "LE", "cd"
+// (with CR and LF); "\e(U" and "\e(B" on the Linux console; the report
+// requests "\e[6n" (cursor) and "\e[18t" (window size); control bytes 8,
+// 12, 14, 15 and 27 as font glyphs ("\e%G", U+F000 + byte, "\e%@").
 #pragma once
 
 #include <cstddef>
