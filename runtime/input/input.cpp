@@ -29,7 +29,7 @@ void replace_line_text(InputContext* context, std::string&& text) {
 bool stdin_is_terminal(InputContext* context) {
   if (context->stdin_kind == StdinKind::Unknown) {
     context->stdin_kind =
-        not_a_terminal(NOT_A_TERMINAL_STDIN) == 0 ? StdinKind::Terminal : StdinKind::Redirected;
+        is_a_terminal(STANDARD_INPUT) ? StdinKind::Terminal : StdinKind::Redirected;
   }
   return context->stdin_kind == StdinKind::Terminal;
 }
@@ -49,8 +49,8 @@ InputContext* input_context() {
   return context;
 }
 
-int not_a_terminal(int selector) {
-  return (selector != 0 ? term_input_is_terminal() : term_output_is_terminal()) ? 0 : -1;
+bool is_a_terminal(int selector) {
+  return selector != 0 ? term_input_is_terminal() : term_output_is_terminal();
 }
 
 int32_t input_start(std::optional<std::string_view> prompt, Question question, LineEnd line_end) {

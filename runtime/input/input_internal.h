@@ -68,10 +68,10 @@ inline bool is_blank(int ch) { return ch == ' ' || ch == '\t'; }
 // The exponent letter d (or D) of a number is read as e (or E): 1d2 is 1e2.
 inline char as_exponent_letter(char c) { return c == 'd' ? 'e' : (c == 'D' ? 'E' : c); }
 
-// -1 when the selected stream (non-zero: standard input, 0: standard output)
-// is not a terminal, else 0 (the run-time's contract; INPUT asks it once).
-inline constexpr int NOT_A_TERMINAL_STDIN = 1;
-int not_a_terminal(int selector);
+// Whether the selected stream (STANDARD_INPUT, or 0: standard output) is a
+// terminal; INPUT asks it once.
+inline constexpr int STANDARD_INPUT = 1;
+bool is_a_terminal(int selector);
 
 // --- Text to number -----------------------------------------------------------
 

@@ -103,16 +103,16 @@ void LineEditor::start() {
 
 // Waits until a key is there to take or a change of the screen is to be
 // followed; false if the keyboard or terminal handling ended. Keys already
-// queued come first: key_arrived_since_asked only reports new arrivals. Blocks while
-// idle: only a key, a signal or a deadline (a window settling, a sequence
-// still arriving) ends the wait.
+// queued come first: read_key_and_report_arrival only reports new arrivals.
+// Blocks while idle: only a key, a signal or a deadline (a window settling, a
+// sequence still arriving) ends the wait.
 bool LineEditor::wait_for_input() {
   for (;;) {
-    // With handling off, key_arrived_since_asked only reports that standard input has not ended.
+    // With handling off, read_key_and_report_arrival only reports that standard input has not ended.
     if (!term_handling_active()) return false;
     int wait_ms = -1;
     if (view_.screen_changed() && view_.ready_to_follow(&wait_ms)) return true;
-    if (!key_queue_empty() || key_arrived_since_asked()) return true;
+    if (!key_queue_empty() || read_key_and_report_arrival()) return true;
     if (term_keyboard_ended()) return false;
     term_line_keys_on();  // the kitty protocol, once its answer has come (a reply wakes the wait too)
     term_wait_for_key(wait_ms);

@@ -17,7 +17,7 @@ struct KeyQueue {
   Key slots[KEY_QUEUE_SIZE];      // queued keys
   int32_t read_index;             // oldest queued key
   int32_t write_index;            // slot of the next push
-  int32_t key_arrived;            // set by every push, cleared by key_arrived_since_asked
+  int32_t key_arrived;            // set by every push, cleared by read_key_and_report_arrival
   int32_t line_ends;              // queued keys that may end a line (Enter, Ctrl+D)
 };
 extern KeyQueue term_key_queue;

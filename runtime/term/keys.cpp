@@ -271,7 +271,7 @@ int32_t read_key(KeyRead read) {
 
 bool key_queue_empty() { return term_key_queue.read_index == term_key_queue.write_index; }
 
-int32_t key_arrived_since_asked() {
+int32_t read_key_and_report_arrival() {
   if (!handling_active()) return stream_input_ended() ? 0 : 1;
   read_one_key();
   const int32_t arrived = term_key_queue.key_arrived;

@@ -125,7 +125,7 @@ void take_keys_still_waiting(int fd) {
 
 }  // namespace
 
-void reports_give_back_untaken_keys() {
+void reports_keep_untaken_keys_for_the_shell() {
   const std::string untaken = keyboard_untaken_bytes();
   give_back(reinterpret_cast<const uint8_t*>(untaken.data()), untaken.size());
 }

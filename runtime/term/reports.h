@@ -109,5 +109,6 @@ void reports_receive(const KeyEvent& reply);
 // dropped. Only poll(), read(), ioctl() and clock_gettime(): the signal
 // handlers call it.
 void reports_await_due_replies(bool for_the_shell);
-// At the end of the program: keys read but never taken, to be given back with those.
-void reports_give_back_untaken_keys();
+// At the end of the program: keys read but never taken, kept to be given back
+// with those by reports_await_due_replies(true).
+void reports_keep_untaken_keys_for_the_shell();

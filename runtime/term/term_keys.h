@@ -100,8 +100,8 @@ Key next_key();
 std::string next_key_string();
 // Reads at most one key that has arrived into the queue, and reports (once)
 // whether any key was queued since it was last asked.
-int32_t key_arrived_since_asked();
-// True when the key queue holds no key (key_arrived_since_asked reports arrivals, not contents).
+int32_t read_key_and_report_arrival();
+// True when the key queue holds no key (read_key_and_report_arrival reports arrivals, not contents).
 bool key_queue_empty();
 // Waits up to the given time (-1: no limit) for a key or a signal; at once
 // when a key is there, no longer than until a sequence still arriving is

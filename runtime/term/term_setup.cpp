@@ -251,7 +251,7 @@ void term_restore() {
   stream_flush();  // everything printed goes before the leaving bytes
   line_keys_leave();
   keyboard_take_what_was_read();
-  reports_give_back_untaken_keys();  // typed after the last answer: the shell's
+  reports_keep_untaken_keys_for_the_shell();  // typed after the last answer: the shell's
   reports_await_due_replies(/*for_the_shell=*/true);
   modes_leave();
   term.device.tty.close();

@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   InventedTerminal terminal(fuzz_reader, lookup);
   for (std::size_t step = 0; step < 4 * size + 8 && (at < length || !key_queue_empty()); ++step) {
     switch (step % 3) {
-      case 0: key_arrived_since_asked(); break;
+      case 0: read_key_and_report_arrival(); break;
       case 1: next_key_string(); break;
       default: read_key(step & 1 ? KeyRead::Take : KeyRead::Peek); break;
     }

@@ -272,7 +272,7 @@ TEST_F(Screen, AtTheEndTheShellReadsTheKeysAroundALateReplyInOrder) {
     EXPECT_FALSE(term_query(c.asked, &row, &column)) << c.name;
     key_queue_push_byte(127);  // a Backspace read before, never taken
     terminal_.type(c.typed);
-    reports_give_back_untaken_keys();
+    reports_keep_untaken_keys_for_the_shell();
     reports_await_due_replies(/*for_the_shell=*/true);
     std::string read_back;
     char bytes[64];
