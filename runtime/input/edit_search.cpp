@@ -58,6 +58,19 @@ void LineEditor::show_search_prompt() {
   redraw_all_ = true;
 }
 
+// The match starts at the cursor: what follows it (or the cursor, before
+// anything is found) is added, its word characters or all of it.
+void LineEditor::search_add_from_line(bool word) {
+  HistorySearch& search = *search_;
+  const std::size_t from = std::min(position_ + (search.failed ? 0 : search.query.size()), line_.size());
+  std::size_t end = line_.size();
+  if (word) {
+    for (end = from; end < line_.size() && text_word_character_at(line_, end);) end = next_unit(end);
+  }
+  search.query += line_.substr(from, end - from);
+  search_again(search.backward, true);
+}
+
 void LineEditor::end_search() {
   search_.reset();
   view_.set_prompt(shown_prompt());

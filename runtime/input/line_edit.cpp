@@ -498,6 +498,8 @@ const LineEditor::SearchBinding* LineEditor::search_binding_for(const Key& key) 
       {ctrl_byte('R'), &E::search_older},
       {ctrl_byte('S'), &E::search_newer},
       {named_key(KeyName::Backspace), &E::search_drop_character},
+      {ctrl_byte('W'), &E::search_add_word},
+      {ctrl_byte('Y'), &E::search_add_rest},
   };
   for (const SearchBinding& binding : kSearchBindings) {
     if (binding.key == key) return &binding;

@@ -311,6 +311,10 @@ class LineEditor {
   void search_older() { search_again(true, false); }
   void search_newer() { search_again(false, false); }
   void search_drop_character();
+  // Ctrl+W, Ctrl+Y: the word, or the rest of the line, after the match joins the query, as readline's.
+  void search_add_word() { search_add_from_line(true); }
+  void search_add_rest() { search_add_from_line(false); }
+  void search_add_from_line(bool word);
   void search_again(bool backward, bool including_here);
   void end_search();
   void show_search_prompt();

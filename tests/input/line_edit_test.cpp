@@ -364,7 +364,9 @@ TEST(LineEditor, HistoryEditsRevertAndSearch) {
   // search prompt with the match or its failure, or the count.
   for (const auto& [keys, row] : {std::pair{"<c-r>10", "(reverse-i-search)`10': 100"},
                                   std::pair{"<c-r>109", "(failed reverse-i-search)`109': 100"},
-                                  std::pair{"12<m-->3", "(arg: -3) 12"}}) {
+                                  std::pair{"12<m-->3", "(arg: -3) 12"},
+                                  std::pair{"85 4<c-a><c-r><c-w><c-w>", "(reverse-i-search)`85': 85 4"},  // the word after the match
+                                  std::pair{"85 4<c-a><c-r><c-y>", "(reverse-i-search)`85 4': 85 4"}}) {  // the rest
     Editor editor;
     editor.memory.histories[kFahrenheitPrompt].entries = {"100", "212"};
     editor.line(keys, kFahrenheitPrompt, false, /*enter=*/false);
