@@ -534,11 +534,21 @@ void LineEditor::apply(Key key) {
   }
   if (awaited_ != Awaited::None) {  // the key a command asked for
     const Awaited what = std::exchange(awaited_, Awaited::None);
-    if (what == Awaited::ViCharacter) return vi_search_character(key, awaited_count_);
-    if (what == Awaited::ViReplacement) return vi_change_char(key, awaited_count_);
-    return search_character(key, what == Awaited::CharacterBackward, awaited_count_);
+    if (what == Awaited::ViCharacter) {
+      vi_search_character(key, awaited_count_);
+    } else if (what == Awaited::ViReplacement) {
+      vi_change_char(key, awaited_count_);
+    } else {
+      search_character(key, what == Awaited::CharacterBackward, awaited_count_);
+    }
+    if (!vi_pending_ && awaited_ == Awaited::None) vi_keep_on_a_character();  // the command is done
+    return;
   }
-  if (vi_pending_) return vi_pending_key(key);
+  if (vi_pending_) {
+    vi_pending_key(key);
+    if (!vi_pending_ && awaited_ == Awaited::None) vi_keep_on_a_character();
+    return;
+  }
   // A count (Alt+digits and Alt+-, then digits) or Ctrl+V in progress takes the key.
   if (sequence_.empty()) {
     switch (prefix_.take(key)) {
@@ -596,7 +606,6 @@ void LineEditor::run_command(const Command* command, const Key& key) {
   last_was_yank_ = false;
   current_key_ = key;
   this_command_ = nullptr;
-  const std::size_t position_before = position_, size_before = line_.size();  // vi: a command that moves keeps on a character
   if (command != nullptr && command->function >= 0) this_command_ = &bindings()[static_cast<std::size_t>(command->function)];
   const bool vi_command = keymap_ == Keymap::ViCommand;
   if (vi_command && this_command_ != nullptr && this_command_->with_count != &LineEditor::vi_redo)
@@ -612,7 +621,9 @@ void LineEditor::run_command(const Command* command, const Key& key) {
     }
   }
   last_command_ = this_command_;
-  if (position_ != position_before || line_.size() != size_before) vi_keep_on_a_character();
+  // A command done (not an operator or a search awaiting its key) leaves the
+  // cursor on a character, unless it was p with nothing to put.
+  if (!vi_pending_ && awaited_ == Awaited::None) vi_keep_on_a_character();
   if (!mini_ && !search_) show_count();  // the mode's string may have changed
 }
 
