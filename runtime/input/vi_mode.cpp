@@ -377,11 +377,19 @@ void LineEditor::vi_operate(char op, const Key& motion, Count motion_count, Coun
   const char m = motion.name == KeyName::Byte && motion.modifiers == 0 ? static_cast<char>(motion.code) : '\0';
   if (m != op) {
     const std::optional<std::size_t> target = vi_motion(motion, times, start, line_.size() + 1);
-    if (!target) return ring_bell();
-    std::size_t point = std::min(*target, line_.size());
+    const char* exclusive = op == 'y' ? " l|h^0%bBFT" : " l|h^0bBFT";
+    const bool backward_search = (m == ';' || m == ',') && vi_last_search_ &&
+                                 vi_last_search_->backward != (m == ',');
+    const bool inclusive = std::strchr(exclusive, m) == nullptr && !backward_search;
+    // c over a character search that finds nothing still changes, as readline's.
+    const bool character_search = m != '\0' && std::strchr("fFtT;,", m) != nullptr;
+    if (!target && !(op == 'c' && character_search)) return ring_bell();
+    std::size_t point = target ? std::min(*target, line_.size()) : start;
     if (point == start) {
-      if (op == 'c') vi_begin_insert();
-      return;
+      if (op != 'c') return;
+      // Going nowhere, c still takes the character under the cursor where the
+      // motion would have taken the one it stops on (f t ; , and $, not F T h 0).
+      if (!inclusive || start >= line_.size()) return vi_begin_insert();
     }
     const bool word = m == 'w' || m == 'W';
     if (word && point < line_.size() && point > start && !blank(line_[point])) point = vi_prev(point);
@@ -393,10 +401,6 @@ void LineEditor::vi_operate(char op, const Key& motion, Count motion_count, Coun
     }
     from = std::min(point, start);
     to = std::max(point, start);
-    const char* exclusive = op == 'y' ? " l|h^0%bBFT" : " l|h^0bBFT";
-    const bool backward_search = (m == ';' || m == ',') && vi_last_search_ &&
-                                 vi_last_search_->backward != (m == ',');
-    const bool inclusive = std::strchr(exclusive, m) == nullptr && !backward_search;
     if (inclusive && !at_start && to < line_.size()) to = next_unit(to);
   }
   if (op == 'y') {

@@ -496,6 +496,8 @@ TEST(LineEditor, ViModeAsReadline) {
       {"ab cd<esc>3|cw9", "ab9cd"},
       {"ab cd<esc>0dw", "cd"},               // dw takes the blanks after the word
       {"abcabc<esc>0d3fc", ""},              // a count past the occurrences: as far as they go
+      {"ab<esc>0cfcx", "xb"},                // c over a search that finds nothing: the character there
+      {"ab<esc>cFcx", "axb"},                // ... none going back
       {"ab<esc>pdlx", "a"},                  // past the end after p with nothing killed, until the next command
       {"34<esc>pUx", "3"},
       {"5aAc<esc>3Taa9", "5aA9c"},
