@@ -138,11 +138,18 @@ void LineEditor::insert_typed() {
   run.swap(typed_);
   insert(run, true);
 }
-// Blanks to the next stop of eight cells from the line's start.
-void LineEditor::insert_tab() {
-  const std::size_t cells = text_cells(std::string_view(line_).substr(0, position_));
-  insert(std::string(kTabStop - cells % kTabStop, ' '));
+// Blanks to the next stop of eight cells from the line's start, and a whole
+// stop more for each further count, put in at once: a count of thousands is
+// one insertion, not thousands of recounts of the line.
+void LineEditor::insert_tab(Count count) {
+  const auto times = static_cast<std::size_t>(std::min(std::abs(count.value), KeyPrefix::kMostCount));
+  if (times == 0) return;
+  insert(std::string(blanks_to_tab_stop(cells_before_cursor()) + kTabStop * (times - 1), ' '));
 }
+std::size_t LineEditor::cells_before_cursor() const {
+  return text_cells(std::string_view(line_).substr(0, position_));
+}
+std::size_t LineEditor::blanks_to_tab_stop(std::size_t cells) { return kTabStop - cells % kTabStop; }
 
 // The key after Ctrl+V goes in as it is, as many times as Ctrl+V's count
 // says; an Alt key as its ESC, then the key Alt held, typed as usual; a
@@ -173,6 +180,7 @@ void LineEditor::insert_quoted(const Key& key) {
 // ends the line: what follows is for the next prompts, as typed ahead.
 void LineEditor::begin_paste() {
   finish_character();
+  paste_cells_.reset();
   if (!pasting_) undo_.open_group();
   pasting_ = true;
 }
@@ -189,13 +197,26 @@ void LineEditor::paste_byte(uint8_t byte) {
     end_paste();
     end_line();
   } else if (byte == '\t') {
-    insert_pasted();
-    insert_tab();
+    paste_tab();
   } else if (byte >= 0x20 && byte != 0x7F) {
     pasted_.push_back(static_cast<char>(byte));
   }
 }
+// A pasted Tab's blanks join the paste's text. The cells before them are
+// counted from the last Tab on, not from the line's start each time, so a
+// long paste full of tabs takes time in proportion to its length.
+void LineEditor::paste_tab() {
+  if (!paste_cells_) {
+    insert_pasted();
+    paste_cells_ = PasteCells{cells_before_cursor(), 0};
+  }
+  paste_cells_->cells += text_cells(std::string_view(pasted_).substr(paste_cells_->counted));
+  const std::size_t blanks = blanks_to_tab_stop(paste_cells_->cells);
+  pasted_.append(blanks, ' ');
+  *paste_cells_ = PasteCells{paste_cells_->cells + blanks, pasted_.size()};
+}
 void LineEditor::insert_pasted() {
+  paste_cells_.reset();  // the text may end within a character: count afresh from the line
   if (pasted_.empty()) return;
   std::string text;
   text.swap(pasted_);

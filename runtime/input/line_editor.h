@@ -109,7 +109,10 @@ class LineEditor {
   void finish_character();
   void overwrite_with(const std::string& character, int times);
   void insert_typed();
-  void insert_tab();
+  void insert_tab(Count count);
+  std::size_t cells_before_cursor() const;
+  static std::size_t blanks_to_tab_stop(std::size_t cells);
+  void paste_tab();
   void insert(const std::string& bytes, bool typed = false);
   void yank();
   void yank_previous();
@@ -359,6 +362,11 @@ class LineEditor {
   std::string pasted_;          // a paste's text not in the line yet
   bool pasting_ = false;        // within a paste: its changes are one undo group
   bool quoted_paste_ = false;   // ... after Ctrl+V: every byte goes in as it is
+  struct PasteCells {
+    std::size_t cells;    // the cells before the cursor and of the paste's text up to ...
+    std::size_t counted;  // ... this many of its bytes
+  };
+  std::optional<PasteCells> paste_cells_;  // for the paste's tabs; none: count from the line
   std::size_t position_ = 0;    // byte index of the cursor in line_, on a unit boundary
   bool cursor_moved_ = false;   // the cursor moved since the screen was brought up to date
   bool redraw_all_ = false;     // ... or the prompt changed: everything is drawn again

@@ -195,6 +195,9 @@ TEST(LineEditor, KeysShapeTheLine) {
       {"twenty typed characters are one undo step", "abcdefghijklmnopqrstuvwxy<c-_>", "abcdefghijklmnopqrst"},
       {"undoing a kill puts the cursor after what came back", "ab<c-a><c-k><c-_>x", "abx"},
       {"Tab stops count cells", "é<tab>x", "é       x", "C.UTF-8"},
+      {"a count of Tabs is that many stops; a paste's Tabs count the cells before them",
+       "é<m-2><tab>x<paste>中\t中\ty</paste>",
+       "é" + std::string(15, ' ') + "x中" + std::string(5, ' ') + "中" + std::string(6, ' ') + "y", "C.UTF-8", true},
       // Readline's other default keys.
       {"Ctrl+] moves onto the next such character", "a1b1c<c-a><c-]>1X", "aX1b1c"},
       {"Alt+Ctrl+] onto the one before, a count that many", "a1b1c1<m-2><m-c-]>1X", "a1bX1c1"},
