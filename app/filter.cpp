@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/core/decimal.h"
+
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
@@ -42,13 +44,10 @@ Trimmed trim(std::string_view text) {
 }
 
 std::optional<uint64_t> whole_number(std::string_view text) {
-  if (text.empty() || text.size() > 18) return std::nullopt;
-  uint64_t n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    n = n * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return n;
+  if (text.size() > 18) return std::nullopt;
+  const std::optional<int64_t> n = decimal_number(text, 0, 999999999999999999);
+  if (!n) return std::nullopt;
+  return static_cast<uint64_t>(*n);
 }
 
 // A quoted field's text between its quotes, "" read as one quote; nullopt

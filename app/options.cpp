@@ -7,8 +7,9 @@
 #include <cstring>
 #include <optional>
 
+#include "runtime/core/decimal.h"
 #include "runtime/input/input.h"
-#include "runtime/term/term_text.h"
+#include "runtime/term/screen/text.h"
 
 namespace {
 
@@ -182,14 +183,9 @@ bool is_value(std::string_view argument) {
 }
 
 std::optional<int> small_number(std::string_view text, int lowest, int highest) {
-  if (text.empty() || text.size() > 2) return std::nullopt;
-  int n = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    n = n * 10 + (c - '0');
-  }
-  if (n < lowest || n > highest) return std::nullopt;
-  return n;
+  const std::optional<int64_t> n = decimal_number(text, 0, 99);
+  if (!n || text.size() > 2 || *n < lowest || *n > highest) return std::nullopt;
+  return static_cast<int>(*n);
 }
 
 // --delimiter's character: one character, UTF-8 included, or tab spelled out.

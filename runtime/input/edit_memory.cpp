@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "runtime/term/term_text.h"
+#include "runtime/term/screen/text.h"
 
 // --- Kill ring --------------------------------------------------------------------
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "runtime/core/decimal.h"
 #include "runtime/input/line_editor.h"
 #include "runtime/term/term.h"
 
@@ -66,11 +67,9 @@ void bind(EditSettings* settings, const InputrcBinding& binding) {
 
 // A number, as readline reads one (a value that is not is ignored).
 bool number_of(const std::string& value, int* number) {
-  char* end = nullptr;
-  const long read = std::strtol(value.c_str(), &end, 10);
-  if (value.empty() || *end != '\0') return false;
-  *number = static_cast<int>(std::clamp(read, -1000000L, 1000000L));
-  return true;
+  const std::optional<int64_t> read = decimal_number(value, -1000000, 1000000, /*is_signed=*/true);
+  if (read) *number = static_cast<int>(*read);
+  return read.has_value();
 }
 
 // A mode string as shown: the parts readline's \1 and \2 mark as invisible

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "runtime/core/decimal.h"
+
 namespace {
 
 constexpr char kEscape = '\x1b';
@@ -208,13 +210,17 @@ bool Reader::condition(std::string_view test) const {
     }
     rest = trimmed(rest);
     if (rest.empty() || !std::isdigit(static_cast<unsigned char>(rest[0]))) return false;
-    const std::string number(first_word(rest));
-    char* after = nullptr;
-    const long major = std::strtol(number.c_str(), &after, 10);
-    long minor = 0;
-    if (*after == '.') minor = std::strtol(after + 1, &after, 10);
-    if (*after != '\0' || major > 1000 || minor > 99) return false;
-    const long wanted = major * 100 + minor, have = context_.version;
+    std::string_view number = first_word(rest);
+    const LeadingDigits major = leading_digits(number, 1001);
+    number.remove_prefix(major.length);
+    LeadingDigits minor{0, 0};
+    if (!number.empty() && number[0] == '.') {
+      number.remove_prefix(1);
+      minor = leading_digits(number, 100);
+      number.remove_prefix(minor.length);
+    }
+    if (!number.empty() || major.value > 1000 || minor.value > 99) return false;
+    const long wanted = static_cast<long>(major.value * 100 + minor.value), have = context_.version;
     if (op == "=" || op == "==") return have == wanted;
     if (op == "!=") return have != wanted;
     if (op == "<") return have < wanted;

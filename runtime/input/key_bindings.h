@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "runtime/input/inputrc.h"
-#include "runtime/term/term_keys.h"
+#include "runtime/term/keyboard/keys.h"
 
 struct Command {
   int function = -1;       // the row of the editor's key table whose action it is, or

@@ -8,7 +8,7 @@
 #include <optional>
 #include <utility>
 
-#include "runtime/term/term_keys.h"
+#include "runtime/term/keyboard/keys.h"
 
 class KeyPrefix {
  public:

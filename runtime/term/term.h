@@ -19,9 +19,9 @@
 
 #include <cstdint>
 
-#include "runtime/term/term_keys.h"
-#include "runtime/term/term_screen.h"
-#include "runtime/term/term_text.h"
+#include "runtime/term/keyboard/keys.h"
+#include "runtime/term/screen/screen.h"
+#include "runtime/term/screen/text.h"
 
 // --- Set-up and shut-down ---------------------------------------------------
 

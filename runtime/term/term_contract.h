@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "runtime/term/term_screen.h"
+#include "runtime/term/screen/screen.h"
 
 int32_t term_enter_modes();
 void term_restore();

@@ -70,6 +70,8 @@ struct Device {
   std::string* expanding;                // where tputs puts the bytes of a capability being expanded
 };
 
+// Reads the capabilities and cursor steps of the entry tgetent loaded.
+void fetch_capabilities();
 // Kind 1 for "console" or a TERM beginning with "linux", else 2.
 int32_t terminal_kind_for(const char* term);
 // Writes a capability's expansion (or nothing) through put.

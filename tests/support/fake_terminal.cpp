@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include "runtime/stream/stream.h"
-#include "runtime/term/keyboard.h"
+#include "runtime/term/keyboard/keyboard.h"
 
 namespace {
 FakeTerminal* current = nullptr;  // the one whose key reader is in use

@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "runtime/print/print.h"
-#include "runtime/term/keyboard.h"
-#include "runtime/term/reports.h"
-#include "runtime/term/screen_internal.h"
+#include "runtime/term/keyboard/keyboard.h"
+#include "runtime/term/questions/reports.h"
+#include "runtime/term/screen/window.h"
 #include "runtime/term/term_internal.h"
-#include "runtime/term/tracked_screen.h"
+#include "runtime/term/screen/tracked_screen.h"
 
 // While alive, the terminal layer believes it drives a terminal of kind 2
 // with xterm-like "cm", "bl", "ve", "vi" and "ks", whose keyboard bytes come

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/term/keyboard.h"
+#include "runtime/term/keyboard/keyboard.h"
 #include "runtime/term/term.h"
 #include "runtime/term/term_internal.h"
 #include "tests/support/fixtures.h"

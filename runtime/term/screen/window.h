@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "runtime/term/term_screen.h"
+#include "runtime/term/screen/screen.h"
 
 struct TermWindow {
   int32_t window_columns = 0;          // 0 until the first size refresh

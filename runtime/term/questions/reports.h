@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "runtime/term/decoder.h"
+#include "runtime/term/keyboard/decoder.h"
 
 // The cursor's place, the window's size, and whether the keyboard has the
 // kitty protocol (asked with the device attributes behind it, which every

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <utility>
 
-#include "runtime/term/reports.h"
-#include "runtime/term/screen_internal.h"
+#include "runtime/term/questions/reports.h"
+#include "runtime/term/screen/window.h"
 #include "runtime/term/term_internal.h"
-#include "runtime/term/tracked_screen.h"
+#include "runtime/term/screen/tracked_screen.h"
 
 TrackedScreen term_tracked;
 

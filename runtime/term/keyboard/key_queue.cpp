@@ -13,8 +13,8 @@
 #include <iterator>
 
 #include "runtime/stream/stream.h"
-#include "runtime/term/keyboard.h"
-#include "runtime/term/reports.h"
+#include "runtime/term/keyboard/keyboard.h"
+#include "runtime/term/questions/reports.h"
 #include "runtime/term/term_internal.h"
 
 KeyQueue term_key_queue;

@@ -6,7 +6,7 @@
 // that never answers costs one wait in all. An answer holds while nothing
 // has been written since the request, the window has kept its size and the
 // process was not stopped: the queries of one moment ask once.
-#include "runtime/term/reports.h"
+#include "runtime/term/questions/reports.h"
 
 #include <algorithm>
 

@@ -19,16 +19,21 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <optional>
 
 #include "runtime/core/core.h"
-#include "runtime/term/keyboard.h"
-#include "runtime/term/reports.h"
+#include "runtime/core/decimal.h"
+#include "runtime/term/keyboard/keyboard.h"
+#include "runtime/term/questions/reports.h"
 #include "runtime/term/term_internal.h"
 
 Keyboard term_keyboard;
 
 namespace {
+
+constexpr int kLongestEscapeDelayMs = 10000;
+
 
 constexpr std::size_t kFillLimit = 64 * 1024;  // bytes taken per fill: a long paste is decoded in slices
 constexpr int kReserve = 1024;                 // bytes of a backlog left to be read one at a time
@@ -171,6 +176,20 @@ std::vector<Key> keys_spelt_by(std::string_view bytes) {
 }
 
 void keyboard_read_past_line_ends(bool on) { term_keyboard.past_line_ends = on; }
+
+void term_set_escape_delay(int milliseconds) {
+  KeyDecoder::Timing timing = term_keyboard.decoder.timing();
+  timing.escape_delay_ms = std::clamp(milliseconds, 0, kLongestEscapeDelayMs);
+  term_keyboard.decoder.set_timing(timing);
+}
+
+// ESCDELAY, in milliseconds as ncurses reads it; not a number: the default stays.
+void keyboard_read_escape_delay() {
+  const char* text = std::getenv("ESCDELAY");
+  if (text == nullptr) return;
+  const std::optional<int64_t> delay = decimal_number(text, 0, kLongestEscapeDelayMs);
+  if (delay) term_set_escape_delay(static_cast<int>(*delay));
+}
 
 void keyboard_take_what_was_read() {
   Keyboard& k = term_keyboard;

@@ -18,8 +18,8 @@
 #include <csignal>
 
 #include "runtime/stream/stream.h"
-#include "runtime/term/keyboard.h"
-#include "runtime/term/reports.h"
+#include "runtime/term/keyboard/keyboard.h"
+#include "runtime/term/questions/reports.h"
 #include "runtime/term/term_internal.h"
 
 namespace {

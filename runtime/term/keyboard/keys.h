@@ -109,6 +109,9 @@ bool key_queue_empty();
 void term_wait_for_key(int milliseconds);
 // Milliseconds on the clock every wait and deadline of the layer uses.
 int64_t term_now_ms();
+// How long a lone ESC waits for the rest of a sequence (readline's
+// keyseq-timeout); a slow link still lengthens the wait.
+void term_set_escape_delay(int milliseconds);
 // True once the keyboard has reached its end.
 bool term_keyboard_ended();
 // While a line is edited the keyboard sends what it can tell apart: bracketed

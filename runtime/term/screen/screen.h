@@ -60,9 +60,6 @@ enum TermCapability : int32_t {
 bool term_emit(int32_t index, int32_t a, int32_t b);
 // The visible bell (the entry's "vb", a flash of the screen); false when not driven or the entry lacks it.
 bool term_flash();
-// How long a lone ESC waits for the rest of a sequence (readline's
-// keyseq-timeout); a slow link still lengthens the wait.
-void term_set_escape_delay(int milliseconds);
 
 // Cursor visibility requests; a placement with CURSOR_KEEP leaves it as it is.
 enum CursorVisibility : int32_t { CURSOR_HIDE = 0, CURSOR_SHOW = 1, CURSOR_KEEP = -1 };

@@ -12,10 +12,10 @@
 #include <utility>
 
 #include "runtime/stream/stream.h"
-#include "runtime/term/reports.h"
-#include "runtime/term/screen_internal.h"
+#include "runtime/term/questions/reports.h"
+#include "runtime/term/screen/window.h"
 #include "runtime/term/term_internal.h"
-#include "runtime/term/tracked_screen.h"
+#include "runtime/term/screen/tracked_screen.h"
 
 TermWindow term_window;
 

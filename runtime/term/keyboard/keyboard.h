@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "runtime/term/decoder.h"
+#include "runtime/term/keyboard/decoder.h"
 
 // --- The key queue and the sequence tree (keys.cpp) -------------------------
 
@@ -66,6 +66,8 @@ void keyboard_fill();
 // While a query waits for its reply, which may stand behind a line end not
 // yet taken, the keyboard reads on past line ends.
 void keyboard_read_past_line_ends(bool on);
+// Takes the escape wait from ESCDELAY, where it is set (at set-up).
+void keyboard_read_escape_delay();
 // The next key the decoder gives, or an event that is not a key (none, or a
 // sequence still arriving); replies on the way go to the report tracker.
 KeyEvent keyboard_next_event();

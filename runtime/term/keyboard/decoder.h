@@ -36,7 +36,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/term/term_keys.h"
+#include "runtime/term/keyboard/keys.h"
 
 // A node of the escape-sequence tree (keys.cpp builds it from the entry).
 struct KeyNode {

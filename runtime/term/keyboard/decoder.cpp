@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-#include "runtime/term/decoder.h"
+#include "runtime/term/keyboard/decoder.h"
 
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/core/decimal.h"
 #include "runtime/term/term.h"
 
 namespace {
@@ -31,10 +32,10 @@ bool private_marker(uint8_t b) { return b >= '<' && b <= '?'; }
 // Reads "n;m" (or "8;n;m" for the size report) from the parameters of a CSI sequence.
 bool parse_numbers(const uint8_t* p, const uint8_t* end, int32_t* values, int count) {
   for (int i = 0; i < count; ++i) {
-    if (p == end || *p < '0' || *p > '9') return false;
-    int64_t n = 0;
-    while (p < end && *p >= '0' && *p <= '9') n = std::min<int64_t>(n * 10 + (*p++ - '0'), 1 << 24);
-    values[i] = static_cast<int32_t>(n);
+    const LeadingDigits n = leading_digits(std::string_view(reinterpret_cast<const char*>(p), end - p), 1 << 24);
+    if (n.length == 0) return false;
+    p += n.length;
+    values[i] = static_cast<int32_t>(n.value);
     if (i + 1 < count && (p == end || *p++ != ';')) return false;
   }
   return p == end;
