@@ -9,11 +9,11 @@
 // - program_end (below): the END statement, choice 3 or the end of the input;
 // - end_with_failure (core.h): status 1, when memory runs out (the context
 //   records, operator new through startup.cpp's handler), standard input or
-//   output fails (stream.cpp), or reading the terminal fails (keyboard.cpp);
+//   output fails (stream.cpp), or reading the terminal fails (term/keyboard/tty_keyboard.cpp);
 // - at exit, a last flush that fails turns the status into 1 with _exit
 //   (startup.cpp), since exit() is already under way;
 // - a fatal signal restores the terminal and is raised again with its default
-//   action (term_signals.cpp); SIGTSTP stops the process the same way;
+//   action (term/lifecycle/signals.cpp); SIGTSTP stops the process the same way;
 // - the command line for scripts returns its status from main (app/main.cpp).
 #pragma once
 

@@ -3,7 +3,7 @@
 // range and the window, and keeping the console's column with the cursor.
 #include "runtime/core/core.h"
 #include "runtime/print/print.h"
-#include "runtime/term/term_contract.h"
+#include "runtime/term/term.h"
 
 int32_t place_cursor_validated(int32_t row, int32_t column, int32_t visibility, int32_t* packed) {
   set_error(ERROR_NONE);

@@ -145,3 +145,19 @@ bool term_flash() {
 
 void term_lock() { pthread_mutex_lock(&term.mutex); }
 void term_unlock() { pthread_mutex_unlock(&term.mutex); }
+
+// --- What the signal handlers note ------------------------------------------
+
+void note_continued() { term.signals.continued = term.signals.continued + 1; }
+void note_resized() { term.signals.resized = term.signals.resized + 1; }
+void note_size_stale() { term.signals.size_stale = 1; }
+bool take_size_stale() {
+  const bool stale = term.signals.size_stale != 0;
+  term.signals.size_stale = 0;
+  return stale;
+}
+bool size_stale() { return term.signals.size_stale != 0; }
+int feeds_to_fresh_row() { return term.signals.feeds_to_fresh_row; }
+unsigned term_continue_count() { return static_cast<unsigned>(term.signals.continued); }
+unsigned term_resize_count() { return static_cast<unsigned>(term.signals.resized); }
+void term_set_feeds_to_fresh_row(int feeds) { term.signals.feeds_to_fresh_row = feeds; }

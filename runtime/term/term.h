@@ -10,31 +10,27 @@
 // I/O. The layer depends on the streams and the core only: what other layers
 // need to hear (a changed window size) they learn through a listener.
 //
-// Its interface, by what it is about: set-up here; keys (term_keys.h); text
-// as the terminal shows it (term_text.h); console text, the window and
-// drawing (term_screen.h); and what the run-time offers any program beyond
-// the converter's path (term_contract.h). What only its own files share is in
-// term_internal.h and the headers it names.
+// Its interface, by room: set-up and the line's keyboard modes here (the
+// life cycle); the floor (term_floor.h: the emitter, the mutex, what the
+// signals counted); keys (keyboard/keys.h); text as the terminal shows it
+// (screen/text.h); console text, the window and drawing (screen/screen.h);
+// what is learnt by asking the terminal (questions/questions.h). Each
+// declares what its own room defines. What only the layer's rooms share is
+// in term_internal.h and the headers it names.
 #pragma once
 
 #include <cstdint>
 
 #include "runtime/term/keyboard/keys.h"
+#include "runtime/term/questions/questions.h"
 #include "runtime/term/screen/screen.h"
 #include "runtime/term/screen/text.h"
+#include "runtime/term/term_floor.h"
 
 // --- Set-up and shut-down ---------------------------------------------------
 
-inline constexpr int32_t TERM_KIND_OFF = 0;
-inline constexpr int32_t TERM_KIND_LINUX_CONSOLE = 1;
-inline constexpr int32_t TERM_KIND_OTHER = 2;
-
 void term_init();
 void term_shutdown();
-int32_t term_kind();
-// Whether the program drives the terminal (its modes, keys and drawing): not
-// when standard input or output is no terminal or TERM cannot be used.
-bool term_handling_active();
 // Started in the background, the terminal is taken when the program first
 // comes to the foreground: called before a line is read, it waits for that
 // (a process in the background is stopped as reading the terminal would stop
@@ -42,10 +38,26 @@ bool term_handling_active();
 // and the screen holds the shell's lines since.
 enum class TakeOver { No, InPlace, AfterStop };
 TakeOver term_take_over();
-// Whether the process is in the terminal's foreground process group (true
-// when that cannot be told). In the background nothing is drawn or asked.
-bool term_in_foreground();
-// Whether standard input and standard output are terminals, as start-up found
-// them (driven or not).
-bool term_input_is_terminal();
-bool term_output_is_terminal();
+// The run-time's contract: the modes entered and restored on their own.
+int32_t term_enter_modes();
+void term_restore();
+
+
+// --- The keyboard modes of a line (lifecycle/line_keys.cpp) ------------------
+
+// While a line is edited the keyboard sends what it can tell apart: bracketed
+// paste, and the kitty keyboard protocol's unambiguous keys where the
+// terminal has it (asked once, never waited for). On before the first key
+// of a line, off before anything else is written or done.
+void term_line_keys_on();
+// Whether bracketed paste is among them (readline's enable-bracketed-paste; on unless turned off).
+void term_set_bracketed_paste(bool on);
+// Whether the application keypad ("ks") is on for the run: on unless the
+// inputrc's enable-keypad turns it off. The keys read the same either way;
+// "ke" is sent on leaving whatever this says.
+void term_set_keypad(bool on);
+// Whether a signal raised while a line is edited (Ctrl+C, Ctrl+\, Ctrl+Z)
+// shows its key, as "^C", where the tty echoes control characters
+// (readline's echo-control-characters; on unless turned off).
+void term_set_signal_echo(bool on);
+void term_line_keys_off();

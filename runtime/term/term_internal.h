@@ -1,28 +1,33 @@
 // SPDX-License-Identifier: MIT
-// What only the terminal layer's own files share, and tests: the one global
-// record the signal handlers need, `term` (defined in term_setup.cpp), plain
-// data: the device set-up found, the working modes and the bytes of entering
-// and leaving them, and what the handlers note. The layer's other state is
-// owned by its files, each behind its own internal header:
-//   screen_internal.h  screen.cpp          the window, and the size refresh
-//   tracked_screen.h   tracked_screen.cpp  the writer's cursor and shadow screen (the run-time's contract)
-//   keyboard.h         keys.cpp, keyboard.cpp  the key queue, the sequence tree, the bytes not yet keys
-//   reports.h          reports.cpp, report_tracker.cpp  cursor and size requests and their answers
+// The floor of the terminal layer, which every room stands on and which
+// calls none of them (device.cpp): the one global record `term`, plain data
+// the signal handlers can reach: the device set-up found, the working modes
+// and the bytes of entering and leaving them, and what the handlers note;
+// the entry's capabilities and their emitter; the terminal mutex.
+//
+// The rooms above it, each a folder with its own header for what only it
+// and the rooms above share, and calls only downwards:
+//   lifecycle/  set-up, the modes, the signal handlers, the line's keyboard modes  (lifecycle.h)
+//   questions/  asking the terminal, tracking the answers, replies owed at the end  (reports.h)
+//   keyboard/   the decoder, the key queue and tree, reading and waiting  (keyboard.h, decoder.h)
+//   screen/     the writer, the window, the tracked screen, text  (window.h, tracked_screen.h)
+// lifecycle calls every room; questions call the keyboard (a question waits
+// on it) and the screen; the keyboard calls the screen's text only; the
+// keyboard hands the replies it finds to a listener set-up wires to the
+// questions.
 #pragma once
 
 #include <pthread.h>
 #include <termios.h>
 
-#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "runtime/term/term.h"
-#include "runtime/term/term_contract.h"
 
-// --- Device: set-up and the terminal entry (term_setup.cpp) -----------------
+// --- Device: the tty and the terminal entry ---------------------------------
 
 using KeyReader = int (*)();
 
@@ -81,7 +86,7 @@ bool expand_into(std::string& out, const char* capability, int32_t a = 0, int32_
 // The fixed sequences 100..106.
 const char* fixed_sequence(int32_t index);
 
-// --- Modes: entering and leaving them (modes.cpp) ---------------------------
+// --- Modes: what is entered and left (lifecycle/modes.cpp fills it) ---------
 
 // The bytes of entering and leaving are expanded when the modes are
 // prepared, whole whatever their length, and not changed after: a signal
@@ -95,98 +100,34 @@ struct Modes {
   termios working_input_modes;     // the tty: no echo, no canonical input, no flow control
 };
 
-// Entering and leaving the working modes, written once for set-up,
-// restoration, fatal signals and suspend/resume.
-//   modes_prepare: after the saved modes are read; computes the working modes
-//                  and expands the bytes written on entering and leaving.
-//   modes_apply:   applies the working modes; false if the terminal refuses.
-//   modes_enter:   modes_apply, then the entering bytes ("\e(U" on the
-//                  console, "ks"); what a resume does.
-//   modes_leave:   the leaving bytes ("\e(B" on the console, "me", "ve",
-//                  "ke"), then the saved modes, with SIGTTOU ignored.
-//                  Async-signal-safe.
-void modes_prepare();
-bool modes_apply();
-void modes_write_entering_bytes();
-void modes_enter();
-void modes_leave();
+// --- What the signal handlers note ------------------------------------------
 
-// --- Signals (term_signals.cpp) ---------------------------------------------
-
-struct Signals {
-  struct sigaction saved[NSIG];        // dispositions found at set-up, by signal number
-  bool installed[NSIG];                // which of them set-up replaced
-  volatile sig_atomic_t fatal_in_progress;
-  volatile sig_atomic_t modes_left;    // restored for a stop; enter again on continue
-  volatile sig_atomic_t continued;     // counts SIGCONTs: the screen may hold anything since
-  volatile sig_atomic_t resized;       // counts SIGWINCHs
-  volatile sig_atomic_t resize_pending;  // the size must be read again: at set-up, by SIGWINCH, after SIGCONT
+// Written by the handlers and read by every room, only through the functions
+// below (device.cpp); all async-signal-safe.
+struct SignalNotes {
+  volatile sig_atomic_t continued;           // counts SIGCONTs: the screen may hold anything since
+  volatile sig_atomic_t resized;             // counts SIGWINCHs
+  volatile sig_atomic_t size_stale;          // the size must be read again: at set-up, by SIGWINCH, after SIGCONT
   volatile sig_atomic_t feeds_to_fresh_row;  // line feeds after a carriage return that leave the line behind
-  // Replies on their way, for the stop and exit paths: how many, until when
-  // (steady clock, ms), and whether the bytes read so far end inside one
-  // (1: after an ESC, 2: within "ESC [" and its parameters).
-  volatile sig_atomic_t replies_due;
-  std::atomic<int64_t> replies_due_until_ms;
-  volatile sig_atomic_t reply_tail;
-  int wake[2] = {-1, -1};              // the keyboard's self-pipe: handlers write to it, waits watch it
-  // The keys of a line (line_keys.cpp): a line is being edited, and what of
-  // its keyboard modes the terminal has now; whether it has the kitty protocol.
-  volatile sig_atomic_t line_keys;
-  volatile sig_atomic_t paste_sent;    // bracketed paste on
-  volatile sig_atomic_t kitty_sent;    // the kitty protocol's disambiguate flag pushed
-  volatile sig_atomic_t kitty_known;   // 1: the terminal has the protocol; -1: it has not; 0: not known yet
 };
-
-// Holds back, while alive, every signal whose handler set-up installs: none
-// can come between changing the modes and installing the handlers, or
-// between restoring the modes and putting the dispositions back. One that
-// came meanwhile acts when it is released.
-class SignalsHeld {
- public:
-  SignalsHeld();
-  ~SignalsHeld();
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
-// Signal handling, installed by a successful set-up and put back at shut-down.
-void term_signals_install();
-void term_signals_restore();
-
-// --- The keys of a line (line_keys.cpp) -------------------------------------
-
-// Bracketed paste, and the kitty protocol where the terminal has it, are on
-// while a line is edited and the program holds the terminal:
-//   line_keys_leave:    turns them off at the terminal (a stop, a fatal
-//                       signal, the end); async-signal-safe.
-//   line_keys_enter:    on again if a line is being edited (a resume);
-//                       async-signal-safe.
-//   line_keys_answered: the keyboard question's answer: the protocol's flags
-//                       (has_protocol), or the device attributes behind them.
-//   line_keys_raise_signal: a key the terminal sent as a code (the kitty
-//                       protocol) that the kernel raises a signal for when
-//                       typed as its byte (Ctrl+C, Ctrl+Z, Ctrl+\): that
-//                       signal is raised; true then.
-//   line_keys_echo_signal: a signal's key ("^C") at the cursor, if it is one
-//                       the keyboard raises, a line is edited and the tty
-//                       echoes control characters; async-signal-safe.
-void line_keys_leave();
-void line_keys_enter();
-void line_keys_echo_signal(int signal);
-void line_keys_answered(bool has_protocol);
-bool line_keys_raise_signal(const Key& key);
+void note_continued();
+void note_resized();
+// The window's size is to be read again (a change, a resume, set-up, or a
+// size the kernel could not tell).
+void note_size_stale();
+// Whether it was to be read again; it is not, from now on, until noted again.
+bool take_size_stale();
+bool size_stale();
+int feeds_to_fresh_row();
 
 // --- The record -------------------------------------------------------------
 
-enum class Encoding { Unknown, Bytes, Utf8 };  // of the locale's text (text.cpp)
+enum class Encoding { Unknown, Bytes, Utf8 };  // of the locale's text (screen/text.cpp)
 
 struct Terminal {
   Device device;
   Modes modes;
-  Signals signals;
+  SignalNotes signals;
   Encoding encoding = Encoding::Unknown;  // decided at first use, from the locale start-up took
   pthread_mutex_t mutex;                  // the recursive terminal mutex, made by term_init
 };

@@ -37,7 +37,7 @@ FakeTerminal::FakeTerminal(int columns, int rows) {
 
   invented_ = std::make_unique<InventedTerminal>(reader);
   term.device.tty.fd = tty_;
-  term.signals.resize_pending = 1;
+  note_size_stale();
 }
 
 FakeTerminal::~FakeTerminal() {
@@ -46,7 +46,7 @@ FakeTerminal::~FakeTerminal() {
   dup2(saved_stdout_, STDOUT_FILENO);
   for (int fd : {saved_stdin_, saved_stdout_, tty_, slave_, master_}) close(fd);
   invented_.reset();
-  term.signals.resize_pending = 0;
+  take_size_stale();
   current = nullptr;
 }
 
@@ -102,7 +102,7 @@ void FakeTerminal::resize(int columns, int rows) {
   size.ws_col = static_cast<unsigned short>(columns);
   size.ws_row = static_cast<unsigned short>(rows);
   ioctl(master_, TIOCSWINSZ, &size);
-  term.signals.resize_pending = 1;
+  note_size_stale();
 }
 
 void FakeTerminal::redirect_stdout_to_file() {

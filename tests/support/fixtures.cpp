@@ -12,15 +12,6 @@
 
 namespace {
 
-// The key queue, the keyboard and the reports as at program start.
-void forget_keys() {
-  term_key_queue.read_index = term_key_queue.write_index = term_key_queue.line_ends = 0;
-  term_key_queue.key_arrived = 0;
-  key_tree_release();
-  term_keyboard = Keyboard{};
-  term_reports = ReportTracker{};
-}
-
 int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) {
   auto* source = reinterpret_cast<MemorySource*>(record);
   auto* out = static_cast<char*>(destination);
@@ -43,9 +34,8 @@ int32_t read_memory(FileRecord* record, void* destination, std::size_t* length) 
 
 InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
     : saved_device_(term.device), saved_screen_(term_window), saved_tracked_(term_tracked) {
-  term.device = Device{};
+  term_reset_state();
   term.device.kind = TERM_KIND_OTHER;
-  term.device.tty.fd = -1;
   term.device.key_reader = reader;
   term.device.late_wrap = true;
   // As the library hands xterm's strings out.
@@ -62,22 +52,18 @@ InventedTerminal::InventedTerminal(KeyReader reader, CapabilityLookup keys)
   term.device.motions[MOTION_LEFT] = "\b";
   term.device.motions[MOTION_LEFT_BY] = "\033[%p1%dD";
   term.device.motions[MOTION_CLEAR_BELOW] = "\033[J";
-  term.device.cursor_shown = true;
-  term_window = TermWindow{};
-  term_tracked = TrackedScreen{};
-  forget_keys();
   if (keys != nullptr) key_tree_build(keys);
 }
 
 InventedTerminal::~InventedTerminal() {
+  term_reset_state();
   term.device = saved_device_;
   term_window = saved_screen_;
   term_tracked = saved_tracked_;
-  forget_keys();
 }
 
 void InventedTerminal::set_window(int columns, int rows) {
-  term.signals.resize_pending = 0;
+  take_size_stale();
   term_set_window(columns, rows);
 }
 

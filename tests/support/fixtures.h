@@ -9,6 +9,7 @@
 
 #include "runtime/print/print.h"
 #include "runtime/term/keyboard/keyboard.h"
+#include "runtime/term/lifecycle/lifecycle.h"
 #include "runtime/term/questions/reports.h"
 #include "runtime/term/screen/window.h"
 #include "runtime/term/term_internal.h"

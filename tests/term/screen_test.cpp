@@ -37,7 +37,7 @@ class Screen : public ::testing::Test {
     term_refresh();
     console_setup();
     terminal_.output();
-    term_reports = ReportTracker{};  // tests move the tracked cursor by hand: the next question asks
+    reports_reset();  // tests move the tracked cursor by hand: the next question asks
   }
   std::string row_text(int row, int from, int count) {
     std::string text;
@@ -152,7 +152,7 @@ TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
   term_window_size(&columns, &rows);
   terminal_.redirect_stdout_to_file();  // the size ioctl fails now
   terminal_.answer("\033[8;30;100t");
-  term.signals.resize_pending = 1;
+  note_size_stale();
   term_refresh();  // a write does not ask: the size stays until the next size read
   EXPECT_TRUE(term_resize_pending());
   EXPECT_EQ(term_window.window_columns * 100 + term_window.window_rows, 12040);
@@ -163,7 +163,7 @@ TEST_F(Screen, SizeReportIsTheFallbackAndEightyByTwentyFiveTheDefault) {
     static int64_t now = 0;
     return now += 600;
   };
-  term.signals.resize_pending = 1;
+  note_size_stale();
   term_write("x", 1);  // output since the answer: the next size read asks again
   term_window_size(&columns, &rows);
   EXPECT_EQ(columns, 80);
@@ -189,7 +189,7 @@ TEST_F(Screen, CursorReplyAmidTypedKeys) {
   key_tree_release();
   key_tree_build([](const char* id) -> const char* { return std::strcmp(id, "kl") == 0 ? "\033[D" : nullptr; });
   for (const auto& c : cases) {
-    term_reports = ReportTracker{};  // each case asks afresh: nothing was written since the last answer
+    reports_reset();  // each case asks afresh: nothing was written since the last answer
     terminal_.answer(c.typed);
     int32_t column = 0, row = 0;
     term_cursor_position(&column, &row);
@@ -198,7 +198,7 @@ TEST_F(Screen, CursorReplyAmidTypedKeys) {
     EXPECT_EQ(queued_keys(), c.keys) << c.typed;
   }
   key_tree_release();
-  term_reports = ReportTracker{};
+  reports_reset();
   terminal_.answer("\033[99999;99999R");  // the editor's question too takes an absurd answer at the window's edge
   int32_t column = 0, row = 0;
   EXPECT_TRUE(term_ask_cursor(&column, &row));
@@ -267,7 +267,7 @@ TEST_F(Screen, AtTheEndTheShellReadsTheKeysAroundALateReplyInOrder) {
       {"the start of a reply that never ends", Report::Cursor, "x\033[5", "\177x\033[5"},
   };
   for (const auto& c : cases) {
-    term_reports = ReportTracker{};
+    reports_reset();
     int32_t row = 0, column = 0;
     EXPECT_FALSE(term_query(c.asked, &row, &column)) << c.name;
     key_queue_push_byte(127);  // a Backspace read before, never taken
@@ -327,7 +327,7 @@ TEST_F(Screen, PlaceCursorFallsBackToVisibilityOnly) {
 // The console's column: where the terminal says the cursor is, and within
 // the width after the window narrows.
 TEST_F(Screen, TheConsoleColumnIsTheTerminalsAndStaysWithinTheWidth) {
-  term_reports = ReportTracker{};
+  reports_reset();
   terminal_.answer("\033[3;11R");
   console_refresh_geometry();
   EXPECT_EQ(record_for_file(0)->column, 10);

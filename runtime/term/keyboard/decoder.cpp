@@ -711,10 +711,10 @@ bool KeyDecoder::take_reply(int64_t now, KeyEvent* reply) {
 }
 
 int KeyDecoder::reply_tail() const {
-  std::size_t at = bytes_.size();
-  while (at > next_ && bytes_.size() - at < 32 && ((bytes_[at - 1] >= '0' && bytes_[at - 1] <= '9') || bytes_[at - 1] == ';'))
-    --at;
-  if (at >= next_ + 2 && bytes_[at - 1] == '[' && bytes_[at - 2] == ESC) return 2;
-  if (at == bytes_.size() && at > next_ && bytes_[at - 1] == ESC) return 1;
-  return 0;
+  // A reply's start is at most a few dozen bytes back: the scan starts there.
+  constexpr std::size_t kLookBack = 64;
+  ReplyScanner scanner;
+  for (std::size_t at = std::max(next_, bytes_.size() > kLookBack ? bytes_.size() - kLookBack : 0); at < bytes_.size(); ++at)
+    scanner.feed(bytes_[at]);
+  return scanner.state();
 }

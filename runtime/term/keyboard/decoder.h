@@ -38,7 +38,7 @@
 
 #include "runtime/term/keyboard/keys.h"
 
-// A node of the escape-sequence tree (keys.cpp builds it from the entry).
+// A node of the escape-sequence tree (key_queue.cpp builds it from the entry).
 struct KeyNode {
   uint8_t byte;           // the sequence byte this node matches
   uint16_t key_code;      // the key whose sequence ends here; 0 if none (scan codes reach 0x9D)
@@ -95,6 +95,37 @@ struct KeyEvent {
 
 inline constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
 
+// Follows bytes one at a time for the end of a reply, with no I/O (the
+// signal paths use it too): its state is 0 outside a sequence, 1 after ESC,
+// 2 within "ESC [" and its parameters. Answered when a reply's final byte
+// ends it: the cursor's (R), the size's (t) and the device attributes' (c,
+// which end the keyboard question); Answering for the keyboard's flags (u)
+// before them. The decoder reads what a reply holds (report_in); this only
+// says where one ends.
+class ReplyScanner {
+ public:
+  enum class End { No, Answered, Answering };
+  explicit ReplyScanner(int state = 0) : state_(state) {}
+  End feed(uint8_t b) {
+    const bool parameter = (b >= '0' && b <= '9') || b == ';' || b == '?';
+    End ended = End::No;
+    if (state_ == 2 && (b == 'R' || b == 't' || b == 'c')) ended = End::Answered;
+    if (state_ == 2 && b == 'u') ended = End::Answering;
+    if (b == 27) {
+      state_ = 1;
+    } else if (state_ == 1 && b == '[') {
+      state_ = 2;
+    } else if (!(state_ == 2 && parameter)) {
+      state_ = 0;
+    }
+    return ended;
+  }
+  int state() const { return state_; }
+
+ private:
+  int state_;
+};
+
 class KeyDecoder {
  public:
   struct Timing {
@@ -140,8 +171,8 @@ class KeyDecoder {
   }
   // Whether an undecoded byte may end a line (CR, LF, Ctrl+D): what comes after it may be someone else's.
   bool holds_line_end() const { return line_ends_ != 0; }
-  // Whether the undecoded bytes end inside what may become a reply: after an
-  // ESC (1) or within "ESC [" and its parameters (2); else 0.
+  // Where the undecoded bytes end as a ReplyScanner sees them: inside what
+  // may become a reply, or not.
   int reply_tail() const;
   // Forgets every byte, every wait and what the link showed (a new script, or a new run).
   void clear();

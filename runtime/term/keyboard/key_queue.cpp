@@ -6,7 +6,9 @@
 // 256-slot queue that decoded keys wait in. Replies met on the way go to the
 // report queries: a reply is never a key.
 #include <termcap.h>
+#include <termios.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +16,6 @@
 
 #include "runtime/stream/stream.h"
 #include "runtime/term/keyboard/keyboard.h"
-#include "runtime/term/questions/reports.h"
 #include "runtime/term/term_internal.h"
 
 KeyQueue term_key_queue;
@@ -150,7 +151,7 @@ void read_one_key() {
   keyboard_fill();
   for (KeyEvent event; (event = keyboard_next_event()).kind != KeyEvent::Kind::None;) {
     if (event.kind == KeyEvent::Kind::Key) {
-      if (line_keys_raise_signal(event.key)) continue;
+      if (keyboard_raise_signal_for(event.key)) continue;
       TermLock lock;
       push_key(event.key);
       return;
@@ -296,4 +297,16 @@ std::string next_key_string() {
 int32_t key_code_of(const std::string& key) {
   if (key.size() == 2) return static_cast<uint8_t>(key[1]) * 256 + 255;  // the first byte is always 255
   return key.empty() ? -1 : static_cast<uint8_t>(key[0]);
+}
+
+bool keyboard_raise_signal_for(const Key& key) {
+  const termios& modes = term.modes.working_input_modes;
+  if ((modes.c_lflag & ISIG) == 0 || key.name != KeyName::Byte || key.modifiers != 0 || key.pasted) return false;
+  int signal = 0;
+  if (key.code == modes.c_cc[VINTR]) signal = SIGINT;
+  if (key.code == modes.c_cc[VQUIT]) signal = SIGQUIT;
+  if (key.code == modes.c_cc[VSUSP]) signal = SIGTSTP;
+  if (signal == 0 || key.code == _POSIX_VDISABLE) return false;
+  raise(signal);  // its handler restores the terminal, as for the byte the kernel would have seen
+  return true;
 }

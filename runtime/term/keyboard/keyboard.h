@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
-// The terminal layer's keys inside: the queue of decoded keys and the tree of
-// the entry's key sequences (keys.cpp), and the keyboard, which reads the tty
-// and hands its bytes to the decoder (keyboard.cpp).
+// The keyboard room inside: the queue of decoded keys and the tree of
+// the entry's key sequences (key_queue.cpp), and the keyboard, which reads the tty
+// and hands its bytes to the decoder (tty_keyboard.cpp).
 #pragma once
 
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "runtime/term/keyboard/decoder.h"
 
-// --- The key queue and the sequence tree (keys.cpp) -------------------------
+// --- The key queue and the sequence tree (key_queue.cpp) -------------------------
 
 inline constexpr int KEY_QUEUE_SIZE = 256;
 struct KeyQueue {
@@ -36,16 +37,24 @@ void key_tree_release();
 // The tree, built from the entry at first use.
 const KeyNode* key_tree();
 
-// --- Keyboard: bytes from the tty (keyboard.cpp) ----------------------------
+// --- Keyboard: bytes from the tty (tty_keyboard.cpp) ----------------------------
 
 // Milliseconds on a clock that only goes forward; replaceable so that tests
 // can let time pass between the pieces of a key.
 using MillisecondClock = int64_t (*)();
 
+// Where the keyboard hands the replies it finds among the keys: the
+// questions' tracker, wired at set-up (the keyboard asks nothing itself).
+using ReplyListener = void (*)(const KeyEvent& reply);
+
 struct Keyboard {
   Keyboard() { decoder.set_tree_source(key_tree); }
   KeyDecoder decoder;                // the bytes that are not keys yet
   MillisecondClock clock = nullptr;  // the steady clock when none is set
+  ReplyListener on_reply = nullptr;  // told of every reply found
+  int replies_expected = 0;          // replies on their way, as the questions said last
+  volatile sig_atomic_t reply_tail = 0;       // the undecoded bytes' end, as a ReplyScanner's state
+  volatile sig_atomic_t escape_reported = 0;  // the kitty protocol is on: Escape comes as a sequence
   bool ended = false;                // the tty reached its end
   bool past_line_ends = false;       // a query waits for a reply: read on past line ends
   struct {
@@ -57,6 +66,11 @@ struct Keyboard {
 };
 extern Keyboard term_keyboard;
 
+// The key queue, the sequence tree and the keyboard as at program start.
+void keyboard_reset();
+void keyboard_set_reply_listener(ReplyListener listener);
+// Whether the tty reached its end (keys may still wait in the decoder).
+bool keyboard_reached_end();
 int keyboard_read_byte();          // the default key reader: the tty, without waiting
 int64_t keyboard_now_ms();
 // Hands what has arrived to the decoder (never past a line end still held,
@@ -66,6 +80,21 @@ void keyboard_fill();
 // While a query waits for its reply, which may stand behind a line end not
 // yet taken, the keyboard reads on past line ends.
 void keyboard_read_past_line_ends(bool on);
+// What the questions tell the keyboard: how many replies are on their way
+// and until when a lone ESC may begin one; how long the last reply took
+// (the link's delay, which lengthens the escape wait).
+void keyboard_expect_replies(int count, int64_t wait_end_ms);
+void keyboard_reply_took(int64_t ms);
+// Where the bytes read but not decoded end, for a ReplyScanner of the signal
+// paths; async-signal-safe.
+int keyboard_reply_tail();
+// Whether the terminal reports Escape as a sequence (the kitty protocol is
+// on); async-signal-safe: the line's modes change it from the handlers.
+void keyboard_report_escape(bool on);
+// A key the terminal sent as a code (the kitty protocol) that the kernel
+// raises a signal for when typed as its byte (Ctrl+C, Ctrl+Z, Ctrl+\): that
+// signal is raised; true then.
+bool keyboard_raise_signal_for(const Key& key);
 // Takes the escape wait from ESCDELAY, where it is set (at set-up).
 void keyboard_read_escape_delay();
 // The next key the decoder gives, or an event that is not a key (none, or a

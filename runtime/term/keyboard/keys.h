@@ -114,23 +114,15 @@ int64_t term_now_ms();
 void term_set_escape_delay(int milliseconds);
 // True once the keyboard has reached its end.
 bool term_keyboard_ended();
-// While a line is edited the keyboard sends what it can tell apart: bracketed
-// paste, and the kitty keyboard protocol's unambiguous keys where the
-// terminal has it (asked once, never waited for). On before the first key
-// of a line, off before anything else is written or done.
-void term_line_keys_on();
-// Whether bracketed paste is among them (readline's enable-bracketed-paste; on unless turned off).
-void term_set_bracketed_paste(bool on);
-// Whether the application keypad ("ks") is on for the run: on unless the
-// inputrc's enable-keypad turns it off. The keys read the same either way;
-// "ke" is sent on leaving whatever this says.
-void term_set_keypad(bool on);
 // How a byte past ASCII reads outside UTF-8 (the inputrc's convert-meta and
 // input-meta): as Alt with its low seven bits (as_alt; unset: as the entry's
 // "km" says), else as text, its eighth bit cleared if stripped.
 void term_set_eight_bit_keys(std::optional<bool> as_alt, bool stripped);
-// Whether a signal raised while a line is edited (Ctrl+C, Ctrl+\, Ctrl+Z)
-// shows its key, as "^C", where the tty echoes control characters
-// (readline's echo-control-characters; on unless turned off).
-void term_set_signal_echo(bool on);
-void term_line_keys_off();
+
+// --- The run-time's contract: key reading by code ---------------------------------
+
+// The oldest queued key (read one more in first), taken or left.
+enum class KeyRead { Peek, Take };
+int32_t read_key(KeyRead read);
+// Pushes a byte into the key queue with the byte mapping (127 as 8, 10 as 13).
+void key_queue_push_byte(int32_t byte);

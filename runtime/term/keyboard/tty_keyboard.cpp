@@ -25,12 +25,15 @@
 #include "runtime/core/core.h"
 #include "runtime/core/decimal.h"
 #include "runtime/term/keyboard/keyboard.h"
-#include "runtime/term/questions/reports.h"
 #include "runtime/term/term_internal.h"
 
 Keyboard term_keyboard;
 
 namespace {
+
+// The self-pipe: the signal handlers write to it, the waits for keys watch it.
+int wake_pipe[2] = {-1, -1};
+
 
 constexpr int kLongestEscapeDelayMs = 10000;
 
@@ -103,17 +106,17 @@ bool may_read() {
 // among the keys.
 void take_due_replies() {
   KeyDecoder& decoder = term_keyboard.decoder;
-  if (term.signals.replies_due > 0) {
+  if (term_keyboard.replies_expected > 0 && term_keyboard.on_reply != nullptr) {
     KeyEvent reply;
     const int64_t at = keyboard_now_ms();
-    while (decoder.take_reply(at, &reply)) reports_receive(reply);
+    while (decoder.take_reply(at, &reply)) term_keyboard.on_reply(reply);
   }
-  term.signals.reply_tail = decoder.reply_tail();
+  term_keyboard.reply_tail = decoder.reply_tail();
 }
 
 void drain_wake_pipe() {
   char drained[64];
-  while (term.signals.wake[0] >= 0 && read(term.signals.wake[0], drained, sizeof drained) > 0) {
+  while (wake_pipe[0] >= 0 && read(wake_pipe[0], drained, sizeof drained) > 0) {
   }
 }
 
@@ -153,7 +156,7 @@ void keyboard_fill() {
   k.decoder.set_eight_bit_meta(eight_bit_meta());
   k.decoder.set_seven_bit(eight_bit_stripped && !term_text_utf8());
   k.decoder.set_utf8(term_text_utf8());
-  k.decoder.set_escape_reported(term.signals.kitty_sent);
+  k.decoder.set_escape_reported(k.escape_reported);
   k.decoder.set_ended(k.ended);
   take_due_replies();
 }
@@ -175,7 +178,25 @@ std::vector<Key> keys_spelt_by(std::string_view bytes) {
   return keys;
 }
 
+void keyboard_reset() {
+  term_key_queue = KeyQueue{};
+  key_tree_release();
+  term_keyboard = Keyboard{};
+}
+
+void keyboard_set_reply_listener(ReplyListener listener) { term_keyboard.on_reply = listener; }
+bool keyboard_reached_end() { return term_keyboard.ended; }
+
 void keyboard_read_past_line_ends(bool on) { term_keyboard.past_line_ends = on; }
+
+void keyboard_expect_replies(int count, int64_t wait_end_ms) {
+  term_keyboard.replies_expected = count;
+  term_keyboard.decoder.await_reply_until(wait_end_ms);  // a lone ESC may begin the reply
+}
+// How long the link took tells how long a key's pieces may be apart.
+void keyboard_reply_took(int64_t ms) { term_keyboard.decoder.observe_link_delay(ms); }
+int keyboard_reply_tail() { return term_keyboard.reply_tail; }
+void keyboard_report_escape(bool on) { term_keyboard.escape_reported = on ? 1 : 0; }
 
 void term_set_escape_delay(int milliseconds) {
   KeyDecoder::Timing timing = term_keyboard.decoder.timing();
@@ -211,7 +232,7 @@ KeyEvent keyboard_next_event() {
   for (;;) {
     const KeyEvent event = term_keyboard.decoder.next(keyboard_now_ms());
     if (!event.is_reply()) return event;
-    reports_receive(event);
+    if (term_keyboard.on_reply != nullptr) term_keyboard.on_reply(event);
   }
 }
 
@@ -248,7 +269,7 @@ void keyboard_wait_until(int64_t deadline_ms) {
   pollfd fds[2];
   nfds_t count = 0;
   if (may_read() && k.block.next == k.block.end) fds[count++] = {term.device.tty.fd, POLLIN, 0};
-  if (term.signals.wake[0] >= 0) fds[count++] = {term.signals.wake[0], POLLIN, 0};
+  if (wake_pipe[0] >= 0) fds[count++] = {wake_pipe[0], POLLIN, 0};
   int timeout = -1;
   if (deadline_ms != kNoDeadline) timeout = static_cast<int>(std::clamp<int64_t>(deadline_ms - keyboard_now_ms(), 0, INT_MAX));
   if (count == 0 && timeout < 0) return;
@@ -257,19 +278,19 @@ void keyboard_wait_until(int64_t deadline_ms) {
 }
 
 void keyboard_open_wake_pipe() {
-  if (term.signals.wake[0] >= 0) return;
-  if (pipe2(term.signals.wake, O_NONBLOCK | O_CLOEXEC) != 0) term.signals.wake[0] = term.signals.wake[1] = -1;
+  if (wake_pipe[0] >= 0) return;
+  if (pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) wake_pipe[0] = wake_pipe[1] = -1;
 }
 
 void keyboard_close_wake_pipe() {
-  for (int& fd : term.signals.wake) {
+  for (int& fd : wake_pipe) {
     if (fd >= 0) close(fd);
     fd = -1;
   }
 }
 
 void keyboard_wake() {
-  if (term.signals.wake[1] >= 0) (void)!write(term.signals.wake[1], "", 1);
+  if (wake_pipe[1] >= 0) (void)!write(wake_pipe[1], "", 1);
 }
 
 void term_wait_for_key(int milliseconds) {

@@ -17,8 +17,8 @@
 
 #include "runtime/stream/stream.h"
 #include "runtime/term/keyboard/keyboard.h"
+#include "runtime/term/lifecycle/lifecycle.h"
 #include "runtime/term/questions/reports.h"
-#include "runtime/term/term_internal.h"
 
 namespace {
 
@@ -30,6 +30,14 @@ constexpr char kKittyPop[] = "\033[<u";
 volatile sig_atomic_t paste_wanted = 1;  // the inputrc may turn bracketed paste off
 volatile sig_atomic_t signal_echo_wanted = 1;
 
+// What the terminal has on now; the handlers read and change it too.
+struct LineKeys {
+  volatile sig_atomic_t editing;     // a line is being edited
+  volatile sig_atomic_t paste_sent;  // bracketed paste on
+  volatile sig_atomic_t kitty_sent;  // the kitty protocol's disambiguate flag pushed
+};
+LineKeys line_keys;
+
 // Writes one of the sequences, from a handler too.
 void write_now(const char* sequence) { stream_write_fully(sequence, std::strlen(sequence)); }
 // ... or with the rest of the drawing.
@@ -40,37 +48,39 @@ void write_with_output(const char* sequence) {
 
 // Turns on what is still off; through write (a handler) or with the output.
 void turn_on(void (*write)(const char*)) {
-  if (paste_wanted && !term.signals.paste_sent) {
+  if (paste_wanted && !line_keys.paste_sent) {
     write(kPasteOn);
-    term.signals.paste_sent = 1;
+    line_keys.paste_sent = 1;
   }
-  if (term.signals.kitty_known > 0 && !term.signals.kitty_sent) {
+  if (term_keyboard_protocol_known() > 0 && !line_keys.kitty_sent) {
     write(kKittyPush);
-    term.signals.kitty_sent = 1;
+    line_keys.kitty_sent = 1;
+    keyboard_report_escape(true);
   }
 }
 
 void turn_off(void (*write)(const char*)) {
-  if (term.signals.kitty_sent) {
+  if (line_keys.kitty_sent) {
     write(kKittyPop);
-    term.signals.kitty_sent = 0;
+    line_keys.kitty_sent = 0;
+    keyboard_report_escape(false);
   }
-  if (term.signals.paste_sent) {
+  if (line_keys.paste_sent) {
     write(kPasteOff);
-    term.signals.paste_sent = 0;
+    line_keys.paste_sent = 0;
   }
 }
 
 // The terminal is the program's now: driven, in the foreground, not left for a stop.
-bool holding_the_terminal() { return handling_active() && !term.signals.modes_left && term_in_foreground(); }
+bool holding_the_terminal() { return handling_active() && !signals_modes_left() && term_in_foreground(); }
 
 }  // namespace
 
 void term_line_keys_on() {
-  const bool all_on = (term.signals.paste_sent || !paste_wanted) &&
-                      (term.signals.kitty_known <= 0 || term.signals.kitty_sent);
-  if (term.signals.line_keys && all_on) return;  // the common case, at every key: no system call
-  term.signals.line_keys = 1;
+  const bool all_on = (line_keys.paste_sent || !paste_wanted) &&
+                      (term_keyboard_protocol_known() <= 0 || line_keys.kitty_sent);
+  if (line_keys.editing && all_on) return;  // the common case, at every key: no system call
+  line_keys.editing = 1;
   if (!holding_the_terminal()) return;
   term_ask_keyboard_protocol();
   turn_on(write_with_output);
@@ -90,7 +100,7 @@ void term_set_signal_echo(bool on) { signal_echo_wanted = on ? 1 : 0; }
 
 void line_keys_echo_signal(int signal) {
   const termios& saved = term.device.saved_input_modes;
-  if (!signal_echo_wanted || !term.signals.line_keys || (saved.c_lflag & ECHOCTL) == 0) return;
+  if (!signal_echo_wanted || !line_keys.editing || (saved.c_lflag & ECHOCTL) == 0) return;
   const int index = signal == SIGINT ? VINTR : signal == SIGQUIT ? VQUIT : signal == SIGTSTP ? VSUSP : -1;
   if (index < 0) return;
   const cc_t key = saved.c_cc[index];
@@ -100,32 +110,13 @@ void line_keys_echo_signal(int signal) {
 }
 
 void term_line_keys_off() {
-  term.signals.line_keys = 0;
+  line_keys.editing = 0;
   if (handling_active()) turn_off(write_with_output);
 }
 
 void line_keys_leave() { turn_off(write_now); }
 
 void line_keys_enter() {
-  if (term.signals.line_keys) turn_on(write_now);
+  if (line_keys.editing) turn_on(write_now);
 }
 
-void line_keys_answered(bool has_protocol) {
-  if (has_protocol) {
-    term.signals.kitty_known = 1;
-  } else if (term.signals.kitty_known == 0) {
-    term.signals.kitty_known = -1;  // the device attributes came alone
-  }
-}
-
-bool line_keys_raise_signal(const Key& key) {
-  const termios& modes = term.modes.working_input_modes;
-  if ((modes.c_lflag & ISIG) == 0 || key.name != KeyName::Byte || key.modifiers != 0 || key.pasted) return false;
-  int signal = 0;
-  if (key.code == modes.c_cc[VINTR]) signal = SIGINT;
-  if (key.code == modes.c_cc[VQUIT]) signal = SIGQUIT;
-  if (key.code == modes.c_cc[VSUSP]) signal = SIGTSTP;
-  if (signal == 0 || key.code == _POSIX_VDISABLE) return false;
-  raise(signal);  // its handler restores the terminal, as for the byte the kernel would have seen
-  return true;
-}

@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <string>
 
-#include "runtime/term/term_internal.h"
 #include "runtime/stream/stream.h"
+#include "runtime/term/lifecycle/lifecycle.h"
 
 namespace {
 

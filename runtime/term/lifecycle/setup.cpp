@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Terminal set-up and restoration, the capability emitter and the terminal mutex.
+// Terminal set-up and restoration: every room reset, the terminal taken and given back.
 #include <fcntl.h>
 #include <pthread.h>
 #include <termcap.h>
@@ -13,10 +13,10 @@
 
 #include "runtime/stream/stream.h"
 #include "runtime/term/keyboard/keyboard.h"
+#include "runtime/term/lifecycle/lifecycle.h"
 #include "runtime/term/questions/reports.h"
-#include "runtime/term/screen/window.h"
-#include "runtime/term/term_internal.h"
 #include "runtime/term/screen/tracked_screen.h"
+#include "runtime/term/screen/window.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ bool take_terminal() {
   }
   term.device.key_reader = keyboard_read_byte;
   tracked_reset();
-  term.signals.resize_pending = 1;
+  note_size_stale();
   keyboard_open_wake_pipe();
   term_signals_install();
   return true;
@@ -76,18 +76,27 @@ bool foreground_now() {
 
 }  // namespace
 
+void term_reset_state() {
+  term.device = Device{};
+  term.device.tty.fd = -1;
+  term.device.cursor_shown = true;
+  term.modes = Modes{};
+  term.signals = SignalNotes{};
+  term.encoding = Encoding::Unknown;
+  screen_reset();
+  keyboard_reset();
+  reports_reset();
+  keyboard_set_reply_listener(reports_receive);  // the keyboard's replies go to the questions
+}
+
 void term_init() {
   pthread_mutexattr_t attributes;
   pthread_mutexattr_init(&attributes);
   pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
   pthread_mutex_init(&term.mutex, &attributes);
   pthread_mutexattr_destroy(&attributes);
-  // The terminal record starts cleared: handling off, no window read yet, no shadow screen.
-  term.device = Device{};
-  term.device.tty.fd = -1;
-  term.device.cursor_shown = true;
-  term_window.window_columns = term_window.window_rows = 0;
-  term_tracked.shadow.clear();
+  // Every room starts cleared: handling off, no window read yet, no shadow screen, no keys.
+  term_reset_state();
   // Whether each standard stream is a terminal: decided here, once.
   const bool output_is_terminal = isatty(STDOUT_FILENO);
   term.device.output_is_terminal = output_is_terminal;

@@ -20,7 +20,7 @@
 #include "runtime/stream/stream.h"
 #include "runtime/term/keyboard/keyboard.h"
 #include "runtime/term/questions/reports.h"
-#include "runtime/term/term_internal.h"
+#include "runtime/term/lifecycle/lifecycle.h"
 
 namespace {
 
@@ -34,6 +34,15 @@ constexpr int kOtherEndingSignals[] = {SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXC
                                        SIGPROF, SIGTRAP, SIGSYS,  SIGIO,   SIGPWR,  SIGSTKFLT};
 constexpr int kJobSignals[] = {SIGWINCH, SIGTSTP, SIGCONT};
 
+// What only the handlers and their installation keep.
+struct Handlers {
+  struct sigaction saved[NSIG];  // dispositions found at set-up, by signal number
+  bool installed[NSIG];          // which of them set-up replaced
+  volatile sig_atomic_t fatal_in_progress;
+  volatile sig_atomic_t modes_left;  // restored for a stop; enter again on continue
+};
+Handlers handlers;
+
 // Calls f with every signal that set-up handles.
 template <typename F>
 void for_each_handled(F f) {
@@ -45,19 +54,19 @@ void for_each_handled(F f) {
 
 // After a stop: take the terminal again, but only from the foreground.
 void resume_modes() {
-  if (!handling_active() || !term.signals.modes_left) return;
+  if (!handling_active() || !handlers.modes_left) return;
   if (!term_in_foreground()) return;  // continued in the background: wait for fg
   modes_enter();
-  term.signals.modes_left = 0;
+  handlers.modes_left = 0;
   line_keys_enter();
-  term.signals.resize_pending = 1;
+  note_size_stale();
 }
 
 // Puts the cursor at the start of a fresh row below the line being edited or
 // printed, so that whatever the shell writes next stands on its own row.
 void leave_line() {
   static constexpr char kFeeds[] = "\r\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n";
-  int feeds = term.signals.feeds_to_fresh_row;
+  int feeds = feeds_to_fresh_row();
   if (feeds <= 0) return;
   stream_write_fully(kFeeds, 1);
   for (constexpr int kMost = sizeof kFeeds - 2; feeds > 0; feeds -= kMost)
@@ -66,10 +75,10 @@ void leave_line() {
 
 void on_fatal_signal(int signal) {
   const int saved_errno = errno;
-  sigaction(signal, &term.signals.saved[signal], nullptr);
-  if (!term.signals.fatal_in_progress) {
-    term.signals.fatal_in_progress = 1;
-    if (handling_active() && !term.signals.modes_left) {
+  sigaction(signal, &handlers.saved[signal], nullptr);
+  if (!handlers.fatal_in_progress) {
+    handlers.fatal_in_progress = 1;
+    if (handling_active() && !handlers.modes_left) {
       line_keys_echo_signal(signal);
       line_keys_leave();
       leave_line();
@@ -77,7 +86,7 @@ void on_fatal_signal(int signal) {
       modes_leave();
     }
     term.device.kind = TERM_KIND_OFF;
-    term.signals.fatal_in_progress = 0;
+    handlers.fatal_in_progress = 0;
   }
   // Blocked until the handler returns; then the previous disposition acts on
   // it. One that was ignored lets the program go on plain: a wait for keys
@@ -89,12 +98,12 @@ void on_fatal_signal(int signal) {
 
 void on_stop_signal(int signal) {
   const int saved_errno = errno;
-  if (handling_active() && !term.signals.modes_left) {
+  if (handling_active() && !handlers.modes_left) {
     line_keys_echo_signal(signal);
     line_keys_leave();
     reports_await_due_replies(/*for_the_shell=*/false);
     modes_leave();
-    term.signals.modes_left = 1;
+    handlers.modes_left = 1;
   }
   struct sigaction stop{};
   stop.sa_handler = SIG_DFL;
@@ -113,17 +122,17 @@ void on_stop_signal(int signal) {
 
 void on_continue_signal(int) {
   const int saved_errno = errno;
-  term.signals.continued = term.signals.continued + 1;
+  note_continued();
   resume_modes();
-  if (handling_active()) term.signals.resize_pending = 1;
+  if (handling_active()) note_size_stale();
   keyboard_wake();
   errno = saved_errno;
 }
 
 void on_window_change(int) {
   const int saved_errno = errno;
-  term.signals.resized = term.signals.resized + 1;
-  term.signals.resize_pending = 1;
+  note_resized();
+  note_size_stale();
   keyboard_wake();
   errno = saved_errno;
 }
@@ -137,7 +146,7 @@ void install(int signal, void (*handler)(int)) {
   for_each_handled([&](int held) {
     if (held != SIGTSTP && held != SIGCONT) sigaddset(&action.sa_mask, held);
   });
-  term.signals.installed[signal] = sigaction(signal, &action, &term.signals.saved[signal]) == 0;
+  handlers.installed[signal] = sigaction(signal, &action, &handlers.saved[signal]) == 0;
 }
 
 bool default_action(int signal) {
@@ -158,7 +167,7 @@ SignalsHeld::SignalsHeld() {
 SignalsHeld::~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 void term_signals_install() {
-  term.signals.modes_left = 0;
+  handlers.modes_left = 0;
   for (int signal : kFatalSignals) install(signal, on_fatal_signal);
   for (int signal : kOtherEndingSignals) {
     if (default_action(signal)) install(signal, on_fatal_signal);
@@ -176,14 +185,11 @@ void term_signals_install() {
 
 void term_signals_restore() {
   auto put_back = [](int signal) {
-    if (!term.signals.installed[signal]) return;
-    sigaction(signal, &term.signals.saved[signal], nullptr);
-    term.signals.installed[signal] = false;
+    if (!handlers.installed[signal]) return;
+    sigaction(signal, &handlers.saved[signal], nullptr);
+    handlers.installed[signal] = false;
   };
   for_each_handled(put_back);
 }
 
-unsigned term_continue_count() { return static_cast<unsigned>(term.signals.continued); }
-unsigned term_resize_count() { return static_cast<unsigned>(term.signals.resized); }
-
-void term_set_feeds_to_fresh_row(int feeds) { term.signals.feeds_to_fresh_row = feeds; }
+bool signals_modes_left() { return handlers.modes_left != 0; }

@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cerrno>
 
 #include "runtime/stream/stream.h"
@@ -26,12 +28,24 @@ namespace {
 
 Moment now() { return {stream_output_generation(), term_resize_count(), term_continue_count()}; }
 
-// Tells the decoder and the signal paths which replies are on their way.
+// The replies on their way, as the signal paths read them: how many, and
+// until when (steady clock, ms) they are awaited before the terminal is
+// handed back.
+struct DueReplies {
+  volatile sig_atomic_t count;
+  std::atomic<int64_t> until_ms;
+};
+DueReplies due_replies;
+
+// Whether the keyboard has the kitty protocol: 1 yes, -1 no, 0 not known yet.
+volatile sig_atomic_t keyboard_protocol = 0;
+
+// Tells the keyboard and the signal paths which replies are on their way.
 void publish_due_replies() {
   const ReportTracker::Due due = term_reports.due(term_continue_count());
-  term.signals.replies_due_until_ms.store(due.until_ms, std::memory_order_relaxed);
-  term.signals.replies_due = due.count;
-  term_keyboard.decoder.await_reply_until(due.wait_end_ms);  // a lone ESC may begin the reply
+  due_replies.until_ms.store(due.until_ms, std::memory_order_relaxed);
+  due_replies.count = due.count;
+  keyboard_expect_replies(due.count, due.wait_end_ms);
 }
 
 // The signal paths learn of a question before it leaves, so that a signal
@@ -39,9 +53,9 @@ void publish_due_replies() {
 // says exactly what is due).
 void announce_question() {
   const int64_t until = keyboard_now_ms() + ReportTracker::kLateReplyMs;
-  if (term.signals.replies_due_until_ms.load(std::memory_order_relaxed) < until)
-    term.signals.replies_due_until_ms.store(until, std::memory_order_relaxed);
-  term.signals.replies_due = term.signals.replies_due + 1;
+  if (due_replies.until_ms.load(std::memory_order_relaxed) < until)
+    due_replies.until_ms.store(until, std::memory_order_relaxed);
+  due_replies.count = due_replies.count + 1;
 }
 
 // While a query waits, the keyboard reads on past line ends.
@@ -53,31 +67,15 @@ class Waiting {
   Waiting& operator=(const Waiting&) = delete;
 };
 
-// Follows bytes for the end of a reply: state 0 outside, 1 after ESC, 2 within
-// "ESC [" and its parameters. Answered when a reply's final byte ends it:
-// the cursor's, the size's and the device attributes' (which end the
-// keyboard question); Answering for the keyboard's flags before them.
-enum class ReplyEnd { No, Answered, Answering };
-ReplyEnd reply_ends(int* state, uint8_t b) {
-  const bool parameter = (b >= '0' && b <= '9') || b == ';' || b == '?';
-  ReplyEnd ended = ReplyEnd::No;
-  if (*state == 2 && (b == 'R' || b == 't' || b == 'c')) ended = ReplyEnd::Answered;
-  if (*state == 2 && b == 'u') ended = ReplyEnd::Answering;
-  if (b == 27) {
-    *state = 1;
-  } else if (*state == 1 && b == '[') {
-    *state = 2;
-  } else if (!(*state == 2 && parameter)) {
-    *state = 0;
-  }
-  return ended;
-}
-
 }  // namespace
 
 void reports_receive(const KeyEvent& reply) {
   if (reply.kind == KeyEvent::Kind::KeyboardReport || reply.kind == KeyEvent::Kind::AttributesReport) {
-    line_keys_answered(reply.kind == KeyEvent::Kind::KeyboardReport);
+    if (reply.kind == KeyEvent::Kind::KeyboardReport) {
+      keyboard_protocol = 1;
+    } else if (keyboard_protocol == 0) {
+      keyboard_protocol = -1;  // the device attributes came alone
+    }
     if (reply.kind == KeyEvent::Kind::AttributesReport &&
         term_reports.receive(Report::Keyboard, 0, 0, term_continue_count()))
       publish_due_replies();
@@ -85,8 +83,7 @@ void reports_receive(const KeyEvent& reply) {
   }
   const Report report = reply.kind == KeyEvent::Kind::CursorReport ? Report::Cursor : Report::Size;
   if (!term_reports.receive(report, reply.row, reply.column, term_continue_count())) return;
-  // How long the link took tells how long a key's pieces may be apart.
-  term_keyboard.decoder.observe_link_delay(keyboard_now_ms() - term_reports.asked_ms(report));
+  keyboard_reply_took(keyboard_now_ms() - term_reports.asked_ms(report));
   publish_due_replies();
 }
 
@@ -131,12 +128,12 @@ void reports_keep_untaken_keys_for_the_shell() {
 }
 
 void reports_await_due_replies(bool for_the_shell) {
-  int due = term.signals.replies_due;
+  int due = due_replies.count;
   const int fd = term.device.tty.fd;
   // From the background a read would stop the process: the reply goes to the foreground job.
   if (due > 0 && fd >= 0 && term_in_foreground()) {
-    const int64_t until = term.signals.replies_due_until_ms.load(std::memory_order_relaxed);
-    int state = term.signals.reply_tail;
+    const int64_t until = due_replies.until_ms.load(std::memory_order_relaxed);
+    ReplyScanner scanner(keyboard_reply_tail());
     uint8_t held[32];  // what may be the start of a reply
     std::size_t held_count = 0;
     for (int64_t left; due > 0 && (left = until - keyboard_now_ms()) > 0;) {
@@ -152,11 +149,11 @@ void reports_await_due_replies(bool for_the_shell) {
         give_back(held, held_count);
         held_count = 0;
       }
-      const ReplyEnd end = reply_ends(&state, byte);
-      if (end != ReplyEnd::No) {  // a reply, dropped
-        if (end == ReplyEnd::Answered) --due;
+      const ReplyScanner::End end = scanner.feed(byte);
+      if (end != ReplyScanner::End::No) {  // a reply, dropped
+        if (end == ReplyScanner::End::Answered) --due;
         held_count = 0;
-      } else if (state != 0 && held_count < sizeof held) {
+      } else if (scanner.state() != 0 && held_count < sizeof held) {
         held[held_count++] = byte;
       } else {  // keys, typed before the reply came
         give_back(held, held_count);
@@ -166,7 +163,7 @@ void reports_await_due_replies(bool for_the_shell) {
     }
     give_back(held, held_count);
   }
-  term.signals.replies_due = 0;
+  due_replies.count = 0;
   if (for_the_shell && fd >= 0 && given_back.count != 0 && may_give_back(fd)) {
     if (term_in_foreground()) take_keys_still_waiting(fd);
     for (std::size_t i = 0; i < given_back.count; ++i) ioctl(fd, TIOCSTI, &given_back.bytes[i]);
@@ -196,7 +193,7 @@ bool term_query(Report report, int32_t* row, int32_t* column) {
     if (tracker.asked_stops(report) != term_continue_count()) return false;  // stopped meanwhile: the next query asks again
     if (!handling_active()) return false;  // a fatal signal restored the terminal
     // Without a tty (an invented terminal) a reply can only be among the bytes already read.
-    if (keyboard_now_ms() >= tracker.deadline(report) || term_keyboard.ended || term.device.tty.fd < 0) {
+    if (keyboard_now_ms() >= tracker.deadline(report) || keyboard_reached_end() || term.device.tty.fd < 0) {
       tracker.wait_ran_out(report);
       return false;
     }
@@ -216,6 +213,16 @@ void term_ask_keyboard_protocol() {
   publish_due_replies();
 }
 
+int term_keyboard_protocol_known() { return keyboard_protocol; }
+
+void reports_reset() {
+  term_reports = ReportTracker{};
+  due_replies.count = 0;
+  due_replies.until_ms.store(0, std::memory_order_relaxed);
+  keyboard_protocol = 0;
+  given_back.count = 0;
+}
+
 void term_query_cursor() {
   int32_t row = 0, column = 0;
   if (term_query(Report::Cursor, &row, &column)) tracked_move_to(column, row);
@@ -231,7 +238,7 @@ bool term_cursor_follows_output() {
 bool term_ask_cursor(int32_t* column, int32_t* row) {
   if (!handling_active()) return false;
   TermLock lock;
-  term_refresh_size(SizeSource::KernelOrTerminal);
+  term_refresh_size(ask_terminal_size);
   int32_t r = 0, c = 0;
   if (!term_query(Report::Cursor, &r, &c)) return false;
   *column = std::clamp(c, 1, std::max(term_window.window_columns, 1));

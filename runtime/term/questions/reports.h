@@ -86,16 +86,22 @@ class ReportTracker {
 };
 extern ReportTracker term_reports;
 
+// What was asked and answered as at program start: nothing.
+void reports_reset();
 // Asks the terminal for a report; runs with the terminal mutex held. Not
 // while keys are waiting: the reply would come behind them, and reaching it
 // would take keys that may belong to the shell.
 bool term_query(Report report, int32_t* row, int32_t* column);
+// Asks the terminal its size (for a size refresh where the kernel cannot tell).
+bool ask_terminal_size(int32_t* columns, int32_t* rows);
 // Asks where the cursor is, for the tracked screen.
 void term_query_cursor();
 // Asks once whether the keyboard has the kitty protocol, never waiting for
-// the answer (not while keys are waiting, as every question); the answer
-// comes to line_keys_answered.
+// the answer (not while keys are waiting, as every question).
 void term_ask_keyboard_protocol();
+// Its answer so far: 1 the keyboard has the protocol, -1 it has not, 0 not
+// known yet. Async-signal-safe (a resume turns the line's modes on again).
+int term_keyboard_protocol_known();
 // A reply the decoder found, handed here by the keyboard; taken if a request
 // for it is outstanding.
 void reports_receive(const KeyEvent& reply);

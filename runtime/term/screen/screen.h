@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Console text, the window and drawing.
+// The screen room: console text written and tracked, the window as the
+// writer keeps it, and drawing relative to the cursor (writer.cpp,
+// tracked_screen.cpp). What is learnt by asking the terminal is the
+// questions room's (questions.h).
 //
 // Emits: termcap "cm", "bl", "me", "ve", "vi", "ks", "ke", "cl", "ce", and for
 // moving relative to the cursor "up", "UP", "nd", "RI", "le", "LE", "cd"
@@ -11,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/term/term_floor.h"
+
 // --- Console text and the screen -------------------------------------------
 
 // Writes console text: to standard output, into the shadow screen, and
@@ -18,15 +23,6 @@
 void term_write(const void* bytes, std::size_t length);
 // Applies a pending window-size change and flushes output: a write of nothing.
 inline void term_refresh() { term_write(nullptr, 0); }
-void term_window_size(int32_t* columns, int32_t* rows);
-// Asks the terminal where the cursor is (1-based); false when it did not
-// answer in time, is asked from the background, or is not driven.
-bool term_ask_cursor(int32_t* column, int32_t* row);
-// Whether where a prompt leaves the cursor follows from what the program
-// wrote, with no need to ask: the terminal was asked since the window last
-// changed size and the program was last continued, and all output since is
-// the program's own, whose column the console keeps.
-bool term_cursor_follows_output();
 // Whether a character written in the last column leaves the cursor there with
 // the wrap pending ("xn"), rather than moving it to the next row at once.
 bool term_wraps_late();
@@ -38,28 +34,9 @@ void term_set_resize_listener(ResizeListener listener);
 bool term_resize_pending();
 // Counts the window-size refreshes: a change means the size was read again.
 unsigned term_size_generation();
-// How many window-size changes were signalled.
-unsigned term_resize_count();
-// How many times the process was continued after a stop: the screen may hold anything since.
-unsigned term_continue_count();
 
 // --- Drawing ----------------------------------------------------------------
 
-// Emitter indices: termcap capabilities 0..16, fixed sequences 100..107.
-enum TermCapability : int32_t {
-  CAP_CURSOR_MOTION = 0, CAP_HOME, CAP_SCROLL_REGION, CAP_CLEAR, CAP_CLEAR_EOL,  // "cm" "ho" "cs" "cl" "ce"
-  CAP_WS, CAP_BELL, CAP_FOREGROUND, CAP_BACKGROUND, CAP_ATTRS_OFF,               // "WS" "bl" "AF" "AB" "me"
-  CAP_BOLD, CAP_SCROLL_FORWARD, CAP_CURSOR_NORMAL, CAP_CURSOR_HIDDEN,            // "md" "SF" "ve" "vi"
-  CAP_DELETE_CHAR, CAP_KEYPAD_ON, CAP_KEYPAD_OFF, CAP_COUNT,                     // "dc" "ks" "ke"
-  SEQ_FONT_DIRECT = 100, SEQ_FONT_DEFAULT, SEQ_CURSOR_REPORT, SEQ_SIZE_REPORT,  // "\e(U" "\e(B" "\e[6n" "\e[18t"
-  SEQ_MOUSE_ON, SEQ_MOUSE_OFF, SEQ_CLEAR_HOME, SEQ_RENDITION,                    // ... "\e[%dm"
-};
-// Writes a capability (0 to 16, with a as the column and b as the row
-// argument) or a fixed sequence (100 to 107); false when not driven, or the
-// entry lacks it.
-bool term_emit(int32_t index, int32_t a, int32_t b);
-// The visible bell (the entry's "vb", a flash of the screen); false when not driven or the entry lacks it.
-bool term_flash();
 
 // Cursor visibility requests; a placement with CURSOR_KEEP leaves it as it is.
 enum CursorVisibility : int32_t { CURSOR_HIDE = 0, CURSOR_SHOW = 1, CURSOR_KEEP = -1 };
@@ -95,6 +72,3 @@ class HeldOutput {
   HeldOutput(const HeldOutput&) = delete;
   HeldOutput& operator=(const HeldOutput&) = delete;
 };
-// Tells a fatal-signal handler how many line feeds, after a carriage return,
-// put the cursor on a fresh row below what is shown (0: it is at one).
-void term_set_feeds_to_fresh_row(int feeds);

@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The run-time's contract: the screen as the terminal writer tracks it, fed
-// by the writer (screen.cpp), and the operations on it the run-time offers
+// by the writer (writer.cpp), and the operations on it the run-time offers
 // any program: the cursor read back, the view range, absolute placement.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <utility>
 
-#include "runtime/term/questions/reports.h"
 #include "runtime/term/screen/window.h"
 #include "runtime/term/term_internal.h"
 #include "runtime/term/screen/tracked_screen.h"
@@ -156,61 +155,4 @@ void tracked_reset() {
   term_tracked.background_colour = 0;
   term_tracked.cursor_column = 1;
   term_tracked.cursor_row = 1;
-}
-
-// --- What the run-time offers --------------------------------------------------
-
-void term_cursor_position(int32_t* column, int32_t* row) {
-  int32_t c = 1, r = 1;
-  if (handling_active()) {
-    TermLock lock;
-    term_refresh_size(SizeSource::KernelOrTerminal);
-    term_query_cursor();
-    c = term_tracked.cursor_column;
-    r = term_tracked.cursor_row;
-  }
-  if (column != nullptr) *column = c;
-  if (row != nullptr) *row = r;
-}
-
-int32_t term_cursor_column() {
-  int32_t column = 1;
-  term_cursor_position(&column, nullptr);
-  return column;
-}
-
-int32_t view_top() {
-  if (term_tracked.view_top == -1) term_tracked.view_top = 0;
-  return term_tracked.view_top;
-}
-
-int32_t view_bottom() {
-  if (term_tracked.view_bottom == -1) {
-    int32_t rows = 0;
-    term_window_size(nullptr, &rows);
-    term_tracked.view_bottom = rows == 0 ? 24 : rows - 1;
-  }
-  return term_tracked.view_bottom;
-}
-
-void view_range(int32_t* first, int32_t* last) {
-  *first = view_top() + 1;
-  *last = view_bottom() + 1;
-}
-
-int32_t term_place_cursor(int32_t row, int32_t column, int32_t visibility) {
-  if (!handling_active()) return 0;
-  if (row <= 0 || column <= 0) {
-    int32_t current_column = 1, current_row = 1;
-    term_cursor_position(&current_column, &current_row);
-    if (column <= 0) column = current_column;
-    if (row <= 0) row = current_row;
-  }
-  TermLock lock;
-  term_refresh_size(SizeSource::Kernel);
-  term_tracked.cursor_column = std::min(column, term_window.window_columns);
-  term_tracked.cursor_row = std::min(row, term_window.window_rows);
-  term_emit(CAP_CURSOR_MOTION, column - 1, row - 1);
-  term_set_cursor_visibility(visibility);
-  return pack_cursor(column, row, term_cursor_visible());
 }

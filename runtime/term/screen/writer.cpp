@@ -12,7 +12,6 @@
 #include <utility>
 
 #include "runtime/stream/stream.h"
-#include "runtime/term/questions/reports.h"
 #include "runtime/term/screen/window.h"
 #include "runtime/term/term_internal.h"
 #include "runtime/term/screen/tracked_screen.h"
@@ -30,6 +29,11 @@ constexpr uint32_t kGlyphMask = 0x0800D101;
 
 // --- Window size -------------------------------------------------------------
 
+void screen_reset() {
+  term_window = TermWindow{};
+  term_tracked = TrackedScreen{};
+}
+
 void term_set_window(int32_t columns, int32_t rows) {
   tracked_resized(columns, rows);  // the tracked screen keeps its top-left part that still fits
   term_window.window_columns = columns;
@@ -39,10 +43,9 @@ void term_set_window(int32_t columns, int32_t rows) {
 namespace {
 
 // The size as the terminal reports it, when the kernel cannot tell.
-bool ask_terminal_size(winsize* size) {
+bool asked(SizeAsker ask_terminal, winsize* size) {
   int32_t rows = 0, columns = 0;
-  if (!term_query(Report::Size, &rows, &columns) || rows <= 0 || rows > 0xFFFF || columns <= 0 || columns > 0xFFFF)
-    return false;
+  if (!ask_terminal(&columns, &rows) || rows <= 0 || rows > 0xFFFF || columns <= 0 || columns > 0xFFFF) return false;
   size->ws_row = static_cast<unsigned short>(rows);
   size->ws_col = static_cast<unsigned short>(columns);
   return true;
@@ -50,14 +53,12 @@ bool ask_terminal_size(winsize* size) {
 
 }  // namespace
 
-void term_refresh_size(SizeSource source) {
-  if (!term.signals.resize_pending) return;
-  term.signals.resize_pending = 0;  // before reading: a change from now on is read next time
+void term_refresh_size(SizeAsker ask_terminal) {
+  if (!take_size_stale()) return;  // taken before reading: a change from now on is read next time
   winsize size{};
-  const bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ||
-                     (source == SizeSource::KernelOrTerminal && ask_terminal_size(&size));
-  if (!known && source == SizeSource::Kernel) {
-    term.signals.resize_pending = 1;              // the next size read outside a write asks the terminal
+  const bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 || (ask_terminal != nullptr && asked(ask_terminal, &size));
+  if (!known && ask_terminal == nullptr) {
+    note_size_stale();                            // the next size read outside a write asks the terminal
     if (term_window.window_columns != 0) return;  // until then the size stays; before any, the default
   }
   int32_t rows = size.ws_row;
@@ -71,7 +72,7 @@ void term_refresh_size(SizeSource source) {
   if (term_window.on_resize != nullptr) term_window.on_resize(columns);
 }
 
-bool term_resize_pending() { return handling_active() && term.signals.resize_pending != 0; }
+bool term_resize_pending() { return handling_active() && size_stale(); }
 unsigned term_size_generation() { return term_window.size_generation; }
 bool term_wraps_late() { return term.device.late_wrap; }
 
@@ -119,7 +120,7 @@ void term_write(const void* data, std::size_t length) {
   if (length != 0) term_set_feeds_to_fresh_row(bytes[length - 1] == '\n' ? 0 : 1);
   {
     TermLock lock;
-    term_refresh_size(SizeSource::Kernel);
+    term_refresh_size();
   }
   tracked_write(bytes, length);
   {
@@ -136,18 +137,6 @@ void term_write(const void* data, std::size_t length) {
     }
   }
   stream_output_done();
-}
-
-void term_window_size(int32_t* columns, int32_t* rows) {
-  int32_t c = 80, r = 24;
-  if (handling_active()) {
-    TermLock lock;
-    term_refresh_size(SizeSource::KernelOrTerminal);
-    c = term_window.window_columns;
-    r = term_window.window_rows;
-  }
-  if (columns != nullptr) *columns = c;
-  if (rows != nullptr) *rows = r;
 }
 
 void term_set_cursor_visibility(int32_t visibility) {
@@ -219,7 +208,7 @@ void term_move_cursor(const CursorMove& move) {
     if (stepped) stepped = append_steps(out, MOTION_RIGHT_BY, MOTION_RIGHT, move.to_column - 1);
   }
   TermLock lock;
-  term_refresh_size(SizeSource::Kernel);
+  term_refresh_size();
   const int32_t row = std::clamp(move.to_row, 1, std::max(term_window.window_rows, 1));
   if (stepped) {
     stream_output(out.data(), out.size());
