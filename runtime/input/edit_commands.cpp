@@ -155,7 +155,7 @@ std::size_t LineEditor::blanks_to_tab_stop(std::size_t cells) { return kTabStop 
 // says; an Alt key as its ESC, then the key Alt held, typed as usual; a
 // paste with every byte as it is, its line breaks too.
 void LineEditor::insert_quoted(const Key& key) {
-  const Count count = prefix_.take_quote_count();
+  const Count count = state_.prefix.take_quote_count();
   const auto times = static_cast<std::size_t>(std::abs(count.value));
   if (key.name == KeyName::PasteStart) {
     quoted_paste_ = true;
@@ -230,17 +230,17 @@ void LineEditor::insert(const std::string& bytes, bool typed) {
 void LineEditor::yank() {
   if (kills_->empty()) return;
   const std::string& text = kills_->newest();
-  yanked_from_ = position_;
-  yanked_length_ = text.size();
+  state_.yanked_from = position_;
+  state_.yanked_length = text.size();
   insert(text);
-  last_was_yank_ = true;
+  state_.last_was_yank = true;
 }
 void LineEditor::yank_previous() {
   if (!after_yank_ || kills_->empty()) return;  // only right after a yank
   const std::string& text = kills_->previous();
-  replace(yanked_from_, yanked_from_ + yanked_length_, text, yanked_from_ + text.size());
-  yanked_length_ = text.size();
-  last_was_yank_ = true;
+  replace(state_.yanked_from, state_.yanked_from + state_.yanked_length, text, state_.yanked_from + text.size());
+  state_.yanked_length = text.size();
+  state_.last_was_yank = true;
 }
 
 // --- Deleting and killing -----------------------------------------------------------
@@ -296,13 +296,14 @@ void LineEditor::kill_blank_word_before() {
 // neither the piece nor the gathering.
 void LineEditor::kill(std::size_t from, std::size_t to, bool backward) {
   if (from == to) {
-    last_was_kill_ = gathering_kills_;
+    state_.last_was_kill = state_.gathering_kills;
     return;
   }
   const KillRing::Gather gather =
-      !gathering_kills_ ? KillRing::Gather::New : (backward ? KillRing::Gather::Prepend : KillRing::Gather::Append);
+      !state_.gathering_kills ? KillRing::Gather::New
+                              : (backward ? KillRing::Gather::Prepend : KillRing::Gather::Append);
   kills_->kill(std::string_view(line_).substr(from, to - from), gather);
-  gathering_kills_ = last_was_kill_ = true;  // a count's repeats gather too
+  state_.gathering_kills = state_.last_was_kill = true;  // a count's repeats gather too
   replace(from, to, "", from);
 }
 
@@ -337,21 +338,11 @@ void LineEditor::undo_escape() {
     search_ = before.search;
     show_search_prompt();
   }
-  if (keymap_ != before.keymap) {  // vi mode's Escape: the mode, and the cursor it moved back
-    keymap_ = before.keymap;
-    prefix_.set_mode(keymap_ == Keymap::ViInsert ? KeyPrefix::Mode::ViInsert : KeyPrefix::Mode::ViCommand);
-    move_to(before.position);
-  }
-  prefix_ = before.prefix;
-  sequence_ = before.sequence;
-  waiting_command_ = sequence_.empty() ? nullptr : settings_->keys.find(keymap_, sequence_).whole;
-  last_command_ = before.last_command;
+  const bool mode_changed = state_.keymap != before.state.keymap;
+  state_ = before.state;  // the mode, a count or a sequence in progress, what the keys before left
+  if (mode_changed) move_to(before.position);  // vi mode's Escape: the cursor it moved back
+  waiting_command_ = state_.sequence.empty() ? nullptr : settings_->keys.find(state_.keymap, state_.sequence).whole;
   show_count();
-  last_was_kill_ = before.last_was_kill;
-  gathering_kills_ = before.gathering_kills;
-  last_was_yank_ = before.last_was_yank;
-  yanked_from_ = before.yanked_from;
-  yanked_length_ = before.yanked_length;
 }
 
 // --- Transposing and case -----------------------------------------------------------
@@ -415,7 +406,7 @@ void LineEditor::undo_times(Count count) {
 
 // Alt+R: the line as it was when the prompt or the recalled entry was shown.
 void LineEditor::revert_line() {
-  if (keymap_ != Keymap::Emacs) {  // vi's U: every change undone, the cursor at the start; none: a bell
+  if (state_.keymap != Keymap::Emacs) {  // vi's U: every change undone, the cursor at the start; none: a bell
     if (undo_.empty()) return ring_bell();
     while (!undo_.empty()) undo_group(false);
     return move_to(0);

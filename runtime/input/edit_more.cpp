@@ -87,7 +87,7 @@ void LineEditor::kill_region() {
   const std::size_t mark = view_.unit_holding(line_, std::min(mark_, line_.size()));
   const std::size_t from = std::min(position_, mark), to = std::max(position_, mark);
   kill(from, to, position_ > mark);
-  if (from == to) last_was_kill_ = true;  // readline counts an empty region as a kill
+  if (from == to) state_.last_was_kill = true;  // readline counts an empty region as a kill
   mark_ = position_;
 }
 void LineEditor::copy_region_as_kill() {
@@ -105,10 +105,11 @@ void LineEditor::copy_forward_word(Count count) {
 void LineEditor::copy_to_kills(std::size_t from, std::size_t to, bool backward) {
   if (from != to) {
     const KillRing::Gather gather =
-        !gathering_kills_ ? KillRing::Gather::New : (backward ? KillRing::Gather::Prepend : KillRing::Gather::Append);
+        !state_.gathering_kills ? KillRing::Gather::New
+                                : (backward ? KillRing::Gather::Prepend : KillRing::Gather::Append);
     kills_->kill(std::string_view(line_).substr(from, to - from), gather);
   }
-  gathering_kills_ = last_was_kill_ = true;
+  state_.gathering_kills = state_.last_was_kill = true;
 }
 
 // --- Typing over, comments ------------------------------------------------------------
@@ -250,11 +251,11 @@ void LineEditor::vi_search_again() {
 // where the text stands in the line found (its last place going back, its
 // first going forward). With no text, the previous or next line, the cursor at its end.
 void LineEditor::history_search(bool backward, bool anchored) {
-  const bool repeated = last_command_ != nullptr && this_command_ != nullptr &&
-                        (last_command_->action == this_command_->action ||
-                         last_command_->action == this_command_->backward);
-  if (!repeated) history_query_ = line_.substr(0, position_);
-  if (history_query_.empty()) {
+  const bool repeated = state_.last_command != nullptr && this_command_ != nullptr &&
+                        (state_.last_command->action == this_command_->action ||
+                         state_.last_command->action == this_command_->backward);
+  if (!repeated) state_.history_query = line_.substr(0, position_);
+  if (state_.history_query.empty()) {
     const std::size_t shown = history_.shown();
     if (backward ? shown == 0 : history_.at_newest()) return ring_bell();
     recall(backward ? shown - 1 : shown + 1);
@@ -266,11 +267,11 @@ void LineEditor::history_search(bool backward, bool anchored) {
     if (backward ? index == 0 : index + 1 >= last_entry) return ring_bell();
     index = backward ? index - 1 : index + 1;
     const std::string& text = history_.text_of(index, line_);
-    const std::size_t at = anchored ? (text.rfind(history_query_, 0) == 0 ? 0 : std::string::npos)
-                                    : (backward ? text.rfind(history_query_) : text.find(history_query_));
+    const std::size_t at = anchored ? (text.rfind(state_.history_query, 0) == 0 ? 0 : std::string::npos)
+                                    : (backward ? text.rfind(state_.history_query) : text.find(state_.history_query));
     if (at == std::string::npos) continue;
     recall(index);
-    move_to(anchored ? history_query_.size() : at);
+    move_to(anchored ? state_.history_query.size() : at);
     return;
   }
 }
@@ -281,17 +282,17 @@ void LineEditor::history_search(bool backward, bool anchored) {
 // way round). Alt+Ctrl+Y: the word numbered by the count (1 without one,
 // the second word; 0 the first; -1 the one before the last).
 void LineEditor::yank_last_arg(Count count) {
-  const bool repeated = last_command_ != nullptr && last_command_->with_count == &LineEditor::yank_last_arg;
+  const bool repeated = state_.last_command != nullptr && state_.last_command->with_count == &LineEditor::yank_last_arg;
   if (!repeated) {
-    yank_arg_skip_ = 0;
-    yank_arg_direction_ = 1;
-    yank_arg_word_ = count.given ? count.value : kLastWord;
+    state_.yank_arg_skip = 0;
+    state_.yank_arg_direction = 1;
+    state_.yank_arg_word = count.given ? count.value : kLastWord;
   } else {
-    if (yank_arg_inserted_) undo_group(false);
-    if (count.value < 0) yank_arg_direction_ = -yank_arg_direction_;
-    yank_arg_skip_ = std::max(0, yank_arg_skip_ + yank_arg_direction_);
+    if (state_.yank_arg_inserted) undo_group(false);
+    if (count.value < 0) state_.yank_arg_direction = -state_.yank_arg_direction;
+    state_.yank_arg_skip = std::max(0, state_.yank_arg_skip + state_.yank_arg_direction);
   }
-  yank_arg_inserted_ = yank_argument(yank_arg_skip_, yank_arg_word_);
+  state_.yank_arg_inserted = yank_argument(state_.yank_arg_skip, state_.yank_arg_word);
 }
 void LineEditor::yank_nth_arg(Count count) { yank_argument(0, count.value); }
 

@@ -20,7 +20,7 @@ void drop_last_character(std::string* text) {
 void LineEditor::recall(std::size_t index) {
   if (index == history_.shown()) return;
   history_.move_to(index, &line_, &undo_);
-  position_ = keymap_ == Keymap::ViCommand ? 0 : line_.size();  // vi's command mode: at the start, as readline
+  position_ = state_.keymap == Keymap::ViCommand ? 0 : line_.size();  // vi's command mode: at the start, as readline
   view_.replaced();
 }
 
@@ -33,13 +33,13 @@ void LineEditor::recall_newer() {
   if (!history_.at_newest()) step_history(history_.shown() + 1);
 }
 void LineEditor::step_history(std::size_t index) {
-  const bool stepping = last_command_ != nullptr && (last_command_->action == &LineEditor::recall_older ||
-                                                     last_command_->action == &LineEditor::recall_newer ||
-                                                     last_command_->action == &LineEditor::row_up_or_older ||
-                                                     last_command_->action == &LineEditor::row_down_or_newer);
+  const bool stepping = state_.last_command != nullptr && (state_.last_command->action == &LineEditor::recall_older ||
+                                                     state_.last_command->action == &LineEditor::recall_newer ||
+                                                     state_.last_command->action == &LineEditor::row_up_or_older ||
+                                                     state_.last_command->action == &LineEditor::row_down_or_newer);
   if (!stepping) saved_point_ = position_ < line_.size() ? std::optional(position_) : std::nullopt;
   recall(index);
-  if (settings_->history_preserve_point && saved_point_ && keymap_ != Keymap::ViCommand)
+  if (settings_->history_preserve_point && saved_point_ && state_.keymap != Keymap::ViCommand)
     move_to(std::min(*saved_point_, line_.size()));
 }
 void LineEditor::recall_first() { recall(0); }

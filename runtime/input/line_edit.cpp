@@ -519,17 +519,14 @@ void LineEditor::apply(Key key) {
   // An Escape taken back comes right after it: what it cleared comes back.
   if (key.name == KeyName::EscapeTakenBack) return undo_escape();
   if (key == named_key(KeyName::Escape)) {
-    before_escape_ = BeforeEscape{search_,        history_.shown(), position_,       prefix_,
-                                  sequence_,      last_command_,    keymap_,         last_was_kill_,
-                                  gathering_kills_, last_was_yank_, yanked_from_,    yanked_length_,
-                                  undo_.changes()};
+    before_escape_ = BeforeEscape{state_, search_, history_.shown(), position_, undo_.changes()};
   } else {
     before_escape_.reset();
   }
   if (search_ && search_key(key)) return;
   if (mini_) return text_search_key(key);
-  if (meta_next_ && key.name != KeyName::PasteStart) {
-    meta_next_ = false;
+  if (state_.meta_next && key.name != KeyName::PasteStart) {
+    state_.meta_next = false;
     key = alt(key);
   }
   if (awaited_ != Awaited::None) {  // the key a command asked for
@@ -550,8 +547,8 @@ void LineEditor::apply(Key key) {
     return;
   }
   // A count (Alt+digits and Alt+-, then digits) or Ctrl+V in progress takes the key.
-  if (sequence_.empty()) {
-    switch (prefix_.take(key)) {
+  if (state_.sequence.empty()) {
+    switch (state_.prefix.take(key)) {
       case KeyPrefix::Taken::Yes: return show_count();
       case KeyPrefix::Taken::Quoted: return insert_quoted(key);
       case KeyPrefix::Taken::Minus: key = text_key('-'); break;
@@ -559,7 +556,7 @@ void LineEditor::apply(Key key) {
     }
   }
   // Ctrl+D on an empty line ends the input, whatever it is bound to, as readline's end-of-file character does.
-  if (key == ctrl_byte('D') && line_.empty() && sequence_.empty() && !prefix_.active()) {
+  if (key == ctrl_byte('D') && line_.empty() && state_.sequence.empty() && !state_.prefix.active()) {
     input_ended_ = line_ended_ = true;
     return;
   }
@@ -572,19 +569,19 @@ void LineEditor::apply(Key key) {
 // bound on the way runs and the last key then acts afresh.
 void LineEditor::dispatch(const Key& key) {
   const bool paste_mark = key.name == KeyName::PasteStart || key.name == KeyName::PasteEnd;
-  if (paste_mark) sequence_.clear();  // a paste is a paste, whatever came before it
-  sequence_.push_back(key);
-  KeyBindings::Found found = settings_->keys.find(keymap_, sequence_);
+  if (paste_mark) state_.sequence.clear();  // a paste is a paste, whatever came before it
+  state_.sequence.push_back(key);
+  KeyBindings::Found found = settings_->keys.find(state_.keymap, state_.sequence);
   if (!found.whole && !found.longer && key.name == KeyName::Byte && key.modifiers == KEY_ALT && key.code >= 'A' &&
       key.code <= 'Z') {  // Alt with a capital is Alt with the small one, as readline's do-lowercase-version
-    sequence_.back().code += 'a' - 'A';
-    found = settings_->keys.find(keymap_, sequence_);
+    state_.sequence.back().code += 'a' - 'A';
+    found = settings_->keys.find(state_.keymap, state_.sequence);
   }
   if (found.longer) {
     waiting_command_ = found.whole;
     return;
   }
-  std::vector<Key> keys = std::exchange(sequence_, {});
+  std::vector<Key> keys = std::exchange(state_.sequence, {});
   const Command* waited = std::exchange(waiting_command_, nullptr);
   command_keys_ = keys.size();
   if (found.whole == nullptr && keys.size() > 1) {
@@ -596,18 +593,18 @@ void LineEditor::dispatch(const Key& key) {
 }
 
 void LineEditor::run_command(const Command* command, const Key& key) {
-  const Count count = prefix_.take_count();
+  const Count count = state_.prefix.take_count();
   if (count.given) show_count();
   // Consecutive kills gather into one piece, a yank may be replaced right
   // after; any other key ends both.
-  gathering_kills_ = last_was_kill_;
-  last_was_kill_ = false;
-  after_yank_ = last_was_yank_;
-  last_was_yank_ = false;
+  state_.gathering_kills = state_.last_was_kill;
+  state_.last_was_kill = false;
+  after_yank_ = state_.last_was_yank;
+  state_.last_was_yank = false;
   current_key_ = key;
   this_command_ = nullptr;
   if (command != nullptr && command->function >= 0) this_command_ = &bindings()[static_cast<std::size_t>(command->function)];
-  const bool vi_command = keymap_ == Keymap::ViCommand;
+  const bool vi_command = state_.keymap == Keymap::ViCommand;
   if (vi_command && this_command_ != nullptr && this_command_->with_count != &LineEditor::vi_redo)
     vi_start_recording(key, count);
   if (command == nullptr && key_is_text(key) && !vi_command) {
@@ -620,7 +617,7 @@ void LineEditor::run_command(const Command* command, const Key& key) {
       run_binding(*this_command_, count);
     }
   }
-  last_command_ = this_command_;
+  state_.last_command = this_command_;
   // A command done (not an operator or a search awaiting its key) leaves the
   // cursor on a character, unless it was p with nothing to put.
   if (!vi_pending_ && awaited_ == Awaited::None) vi_keep_on_a_character();
@@ -644,16 +641,17 @@ void LineEditor::run_macro(const std::vector<Key>& keys) {
 // A text key is typed, gathering with the text before it, unless a
 // search, a count, a sequence or a binding of its own takes it.
 bool LineEditor::typed_as_text(const Key& key) const {
-  if (!key_is_text(key) || search_ || prefix_.active() || !sequence_.empty() || awaited_ != Awaited::None ||
-      meta_next_ || overwrite_ || mini_ || vi_pending_ || keymap_ == Keymap::ViCommand)
+  if (!key_is_text(key) || search_ || state_.prefix.active() || !state_.sequence.empty() || awaited_ != Awaited::None ||
+      state_.meta_next || overwrite_ || mini_ || vi_pending_ || state_.keymap == Keymap::ViCommand)
     return false;
-  const KeyBindings::Found found = settings_->keys.find(keymap_, std::span(&key, 1));
+  const KeyBindings::Found found = settings_->keys.find(state_.keymap, std::span(&key, 1));
   return found.whole == nullptr && !found.longer;
 }
 
 bool LineEditor::vi_splits_alt(const Key& key) const {
-  if (keymap_ == Keymap::Emacs || (key.modifiers & KEY_ALT) == 0 || !sequence_.empty() || key.pasted) return false;
-  const KeyBindings::Found found = settings_->keys.find(keymap_, std::span(&key, 1));
+  if (state_.keymap == Keymap::Emacs || (key.modifiers & KEY_ALT) == 0 || !state_.sequence.empty() || key.pasted)
+    return false;
+  const KeyBindings::Found found = settings_->keys.find(state_.keymap, std::span(&key, 1));
   return found.whole == nullptr && !found.longer;
 }
 
@@ -678,14 +676,15 @@ void LineEditor::run_binding(const Binding& binding, Count count) {
 std::string LineEditor::shown_prompt() const {
   const std::string modified = settings_->mark_modified && !history_.at_newest() && !undo_.empty() ? "*" : "";
   if (!settings_->show_mode) return modified + prompt_;
-  if (keymap_ == Keymap::Emacs) return modified + settings_->emacs_mode_string + prompt_;
-  return modified + (keymap_ == Keymap::ViInsert ? settings_->vi_ins_mode_string : settings_->vi_cmd_mode_string) +
-         prompt_;
+  if (state_.keymap == Keymap::Emacs) return modified + settings_->emacs_mode_string + prompt_;
+  const std::string& mode = state_.keymap == Keymap::ViInsert ? settings_->vi_ins_mode_string
+                                                              : settings_->vi_cmd_mode_string;
+  return modified + mode + prompt_;
 }
 
 // While a count is typed readline shows it in place of the prompt, as "(arg: 3) ".
 void LineEditor::show_count() {
-  const std::optional<int> count = prefix_.shown_count();
+  const std::optional<int> count = state_.prefix.shown_count();
   const std::string prompt = count ? "(arg: " + std::to_string(*count) + ") " : shown_prompt();
   if (search_ || prompt == view_.prompt()) return;
   view_.set_prompt(prompt);

@@ -116,7 +116,7 @@ class LineEditor {
   void insert(const std::string& bytes, bool typed = false);
   void yank();
   void yank_previous();
-  void quoted_insert(Count count) { prefix_.start_quoting(count); }
+  void quoted_insert(Count count) { state_.prefix.start_quoting(count); }
   void insert_quoted(const Key& key);
   // A bracketed paste: its text goes in as one change, its line breaks end the line.
   void begin_paste();
@@ -158,7 +158,7 @@ class LineEditor {
   void abort_keys();
   void ring_bell_only() { ring_bell(); }  // completion: nothing to complete here
   void do_lowercase_version();
-  void prefix_meta() { meta_next_ = true; }
+  void prefix_meta() { state_.meta_next = true; }
   void kill_whole_line();
   void unix_filename_rubout();
   void set_mark() { mark_ = position_; }
@@ -325,14 +325,10 @@ class LineEditor {
   EditMemory* memory_;
   EditSettings own_settings_;
   EditSettings* settings_;      // the run's, or these defaults without a memory
-  Keymap keymap_ = Keymap::Emacs;
-  std::vector<Key> sequence_;   // the keys so far of a sequence bound to a command (Ctrl+X Ctrl+U)
   const Command* waiting_command_ = nullptr;  // ... what those keys do if no more of one come
   Key current_key_;             // the key a command runs for
-  const Binding* last_command_ = nullptr;  // the table row that ran for the last key, if any
   const Binding* this_command_ = nullptr;
   int macro_depth_ = 0;         // within a macro within a macro ...
-  bool meta_next_ = false;      // after prefix-meta: the next key with Alt
   Awaited awaited_ = Awaited::None;
   Count awaited_count_;
   std::size_t mark_ = 0;        // readline's mark: a byte index, kept within the line when used
@@ -342,11 +338,6 @@ class LineEditor {
   std::vector<Key> own_macro_;
   std::vector<Key>* keyboard_macro_;  // the run's, or this line's own without a memory
   std::size_t command_keys_ = 0;      // how many keys the sequence of the command running took
-  std::string history_query_;   // what history-search looks for, while it is repeated
-  int yank_arg_word_ = 0;       // yank-last-arg, repeated: the word it takes, from which line back, which way
-  int yank_arg_skip_ = 0;
-  int yank_arg_direction_ = 1;
-  bool yank_arg_inserted_ = false;
   bool soft_cursor_;            // draw 0xFF in the cursor's cell; the terminal's cursor stays hidden
   bool fresh_row_;              // the prompt is not where the cursor is: draw it again on a fresh row
   std::string prompt_;
@@ -375,29 +366,39 @@ class LineEditor {
   bool input_ended_ = false;    // Ctrl+D on an empty line
 
   // What the keys before this one left.
-  bool last_was_kill_ = false;  // ... so a kill now gathers into the same piece
-  bool gathering_kills_ = false;
-  bool last_was_yank_ = false;  // ... so Alt+Y may replace what it put in
   bool after_yank_ = false;     // ... as the key now acting sees it
-  std::size_t yanked_from_ = 0, yanked_length_ = 0;
+  // Everything that lives from one key to the next outside the line itself
+  // (which the undo list keeps): a piece of such state belongs here, so
+  // that an Escape taken back restores it whole.
+  struct KeyState {
+    Keymap keymap = Keymap::Emacs;
+    KeyPrefix prefix;                   // a count, Ctrl+X or Ctrl+V in progress
+    std::vector<Key> sequence;          // the keys so far of a sequence bound to a command (Ctrl+X Ctrl+U)
+    const Binding* last_command = nullptr;  // the table row that ran for the last key, if any
+    bool meta_next = false;             // after prefix-meta: the next key with Alt
+    bool last_was_kill = false;         // ... so a kill now gathers into the same piece
+    bool gathering_kills = false;
+    bool last_was_yank = false;         // ... so Alt+Y may replace what it put in
+    std::size_t yanked_from = 0, yanked_length = 0;
+    std::string history_query;          // what history-search looks for, while it is repeated
+    int yank_arg_word = 0;              // yank-last-arg, repeated: the word it takes, from which line back, which way
+    int yank_arg_skip = 0;
+    int yank_arg_direction = 1;
+    bool yank_arg_inserted = false;
+  };
+  KeyState state_;
   // What the editor was before the last key, an Escape: given back when the
   // Escape turns out to have begun a sequence that stalled on the link. The
   // line comes back through the undo list, and what it cleared out of the kill ring.
   struct BeforeEscape {
+    KeyState state;
     std::optional<HistorySearch> search;  // ... and the line it showed, and where
     std::size_t shown;
     std::size_t position;
-    KeyPrefix prefix;
-    std::vector<Key> sequence;
-    const Binding* last_command;
-    Keymap keymap;
-    bool last_was_kill, gathering_kills, last_was_yank;
-    std::size_t yanked_from, yanked_length;
     std::size_t changes;      // in the undo list: what the Escape changed in the line is undone
     std::size_t cleared = 0;  // the length of the line it cleared, a kill taken back
   };
   std::optional<BeforeEscape> before_escape_;
-  KeyPrefix prefix_;            // a count, Ctrl+X or Ctrl+V in progress
 
   std::optional<HistorySearch> search_;
   std::string last_query_;      // a search with nothing typed looks for this again

@@ -148,19 +148,19 @@ std::optional<std::size_t> LineEditor::vi_matching() {
 // --- Modes ------------------------------------------------------------------------------
 
 void LineEditor::enter_vi_insert() {
-  keymap_ = Keymap::ViInsert;
-  prefix_.set_mode(KeyPrefix::Mode::ViInsert);
+  state_.keymap = Keymap::ViInsert;
+  state_.prefix.set_mode(KeyPrefix::Mode::ViInsert);
   vi_insert_from_ = undo_.changes();
 }
 
 // Escape: command mode, the cursor back one; what the insertion typed is one undo step.
 void LineEditor::vi_movement_mode() {
-  if (keymap_ != Keymap::ViInsert) return;
+  if (state_.keymap != Keymap::ViInsert) return;
   insert_typed();
   undo_.join_from(vi_insert_from_);
   overwrite_ = false;
-  keymap_ = Keymap::ViCommand;
-  prefix_.set_mode(KeyPrefix::Mode::ViCommand);
+  state_.keymap = Keymap::ViCommand;
+  state_.prefix.set_mode(KeyPrefix::Mode::ViCommand);
   if (position_ > 0) move_to(view_.unit_before(line_, position_));
   // The first time in command mode the line as typed becomes what u and U go back to, as POSIX has it.
   if (!vi_command_once_) undo_.clear();
@@ -194,14 +194,14 @@ void LineEditor::vi_editing_mode() {
 }
 void LineEditor::emacs_editing_mode() {
   settings_->vi = false;
-  keymap_ = Keymap::Emacs;
-  prefix_.set_mode(KeyPrefix::Mode::Emacs);
+  state_.keymap = Keymap::Emacs;
+  state_.prefix.set_mode(KeyPrefix::Mode::Emacs);
 }
 
 // Keeps the cursor on a character in command mode, as vi does: never past the last.
 void LineEditor::vi_keep_on_a_character() {
   if (std::exchange(vi_past_end_, false)) return;
-  if (keymap_ == Keymap::ViCommand && position_ > 0 && position_ >= line_.size())
+  if (state_.keymap == Keymap::ViCommand && position_ > 0 && position_ >= line_.size())
     move_to(view_.unit_before(line_, line_.size()));
 }
 
@@ -241,11 +241,11 @@ void LineEditor::vi_redo(Count count) {
     for (int i = 0; i < std::min(std::max(times.value, 1), KeyPrefix::kMostCount); ++i) run_macro(text);
     if (ended) run_macro({keys.back()});
   } else {
-    prefix_.set_count(times);
+    state_.prefix.set_count(times);
     run_macro(keys);
   }
   vi_replaying_ = false;
-  if (keymap_ == Keymap::ViInsert) vi_movement_mode();  // a change that ended in insert mode
+  if (state_.keymap == Keymap::ViInsert) vi_movement_mode();  // a change that ended in insert mode
 }
 
 // --- Changes --------------------------------------------------------------------------------
