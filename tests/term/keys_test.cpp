@@ -404,7 +404,7 @@ TEST_F(KeyDecoding, ArbitraryBytesNeverStopTheKeysAfterThem) {
     seed = seed * 1103515245 + 12345;
     const int b = static_cast<int>((seed >> 16) % 300);
     // Line ends wait for the line before them to be taken: none here, where nothing takes lines.
-    const bool line_end = b == '\r' || b == '\n' || b == 4;
+    const bool line_end = b < 256 && may_end_a_line(static_cast<uint8_t>(b));
     bytes.push_back(line_end ? 'x' : b < 256 ? b : (b < 280 ? 27 : (b < 290 ? GAP : PAUSE)));
   }
   bytes.insert(bytes.end(), {PAUSE, 27, 'O', 'A', 'o', 'k'});

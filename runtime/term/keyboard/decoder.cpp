@@ -484,7 +484,7 @@ void KeyDecoder::feed(const uint8_t* bytes, std::size_t count, int64_t now) {
   }
   escape_acted_ = false;
   bytes_.insert(bytes_.end(), bytes, bytes + count);
-  line_ends_ += static_cast<std::size_t>(std::count_if(bytes, bytes + count, line_end));
+  line_ends_ += static_cast<std::size_t>(std::count_if(bytes, bytes + count, may_end_a_line));
   last_arrival_ms_ = now;
 }
 
@@ -568,7 +568,7 @@ DecodedUnit KeyDecoder::front_unit(int64_t now) {
 
 void KeyDecoder::consume(std::size_t length) {
   const auto from = bytes_.begin() + static_cast<std::ptrdiff_t>(next_);
-  line_ends_ -= static_cast<std::size_t>(std::count_if(from, from + static_cast<std::ptrdiff_t>(length), line_end));
+  line_ends_ -= static_cast<std::size_t>(std::count_if(from, from + static_cast<std::ptrdiff_t>(length), may_end_a_line));
   next_ += length;
   while (!breaks_.empty() && breaks_.front() <= next_) breaks_.erase(breaks_.begin());
 }

@@ -56,8 +56,8 @@ Node* find_in_level(Node* level, uint8_t byte) {
   return nullptr;
 }
 
-// CR, LF and Ctrl+D end a line: the keyboard reads no further until it is taken.
-inline bool line_end(uint8_t b) { return b == '\r' || b == '\n' || b == 4; }
+// A byte not decoded yet that may end a line: CR, LF and Ctrl+D, as typed.
+constexpr bool may_end_a_line(uint8_t b) { return ends_a_line(byte_key(b)); }
 
 // ECMA-48: a CSI sequence's parameter and intermediate bytes, then its final byte.
 inline bool csi_parameter_or_intermediate(uint8_t b) { return b >= 0x20 && b <= 0x3F; }

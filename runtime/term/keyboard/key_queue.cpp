@@ -120,12 +120,6 @@ void release_level(KeyNode* node) {
 }
 
 
-// Enter and Ctrl+D end a line, typed or pasted.
-bool ends_a_line(const Key& key) {
-  if (key.pasted) return key.code == '\r' || key.code == '\n';
-  return key.name == KeyName::Enter || (key.name == KeyName::Byte && key.code == 4 && key.modifiers == 0);
-}
-
 // Takes the oldest key off the queue.
 void drop_head() {
   if (ends_a_line(term_key_queue.slots[term_key_queue.read_index])) --term_key_queue.line_ends;
@@ -166,18 +160,6 @@ Key take_head() {
 }
 
 }  // namespace
-
-Key byte_key(uint8_t byte, uint8_t modifiers) {
-  switch (byte) {
-    case 8:
-    case 127: return named_key(KeyName::Backspace, modifiers);
-    case '\t': return named_key(KeyName::Tab, modifiers);
-    case '\r':
-    case '\n': return named_key(KeyName::Enter, modifiers);
-    case 27: return named_key(KeyName::Escape, modifiers);
-    default: return Key{KeyName::Byte, modifiers, false, false, byte};
-  }
-}
 
 bool key_is_text(const Key& key) {
   if ((key.modifiers & (KEY_CTRL | KEY_ALT)) != 0) return false;

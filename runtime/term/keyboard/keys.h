@@ -43,7 +43,24 @@ struct Key {
 };
 constexpr Key named_key(KeyName name, uint8_t modifiers = 0) { return Key{name, modifiers, false, false, 0}; }
 // A byte key; DEL and BS are Backspace, CR and LF Enter, TAB Tab, ESC Escape.
-Key byte_key(uint8_t byte, uint8_t modifiers = 0);
+constexpr Key byte_key(uint8_t byte, uint8_t modifiers = 0) {
+  switch (byte) {
+    case 8:
+    case 127: return named_key(KeyName::Backspace, modifiers);
+    case '\t': return named_key(KeyName::Tab, modifiers);
+    case '\r':
+    case '\n': return named_key(KeyName::Enter, modifiers);
+    case 27: return named_key(KeyName::Escape, modifiers);
+    default: return Key{KeyName::Byte, modifiers, false, false, byte};
+  }
+}
+// Enter and Ctrl+D end a line, typed or pasted (a pasted Ctrl+D is text, a
+// pasted line break is not): the keyboard reads no further until such a key
+// is taken, for what comes after it may be the shell's.
+constexpr bool ends_a_line(const Key& key) {
+  if (key.pasted) return key.code == '\r' || key.code == '\n';
+  return key.name == KeyName::Enter || (key.name == KeyName::Byte && key.code == 4 && key.modifiers == 0);
+}
 constexpr Key alt(Key key) { return Key{key.name, static_cast<uint8_t>(key.modifiers | KEY_ALT), key.keypad, false, key.code}; }
 constexpr Key ctrl(Key key) { return Key{key.name, static_cast<uint8_t>(key.modifiers | KEY_CTRL), key.keypad, false, key.code}; }
 // The byte of Ctrl and a letter or one of @[\]^_ (Ctrl+G is 7).

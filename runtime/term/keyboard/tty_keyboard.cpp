@@ -149,7 +149,7 @@ void keyboard_fill() {
       if (byte < 0) break;
       if (taken == 0) arrived = keyboard_now_ms();
       k.fill[taken++] = static_cast<uint8_t>(byte);
-      if (!past_line_ends && line_end(static_cast<uint8_t>(byte))) break;
+      if (!past_line_ends && may_end_a_line(static_cast<uint8_t>(byte))) break;
     }
     if (taken != 0) k.decoder.feed(k.fill.data(), taken, arrived);
   }
