@@ -261,16 +261,26 @@ TEST_F(Screen, AtTheEndTheShellReadsTheKeysAroundALateReplyInOrder) {
     Report asked;
     std::string typed;  // after the wait for the reply ran out
     std::string shell_reads;
+    std::string read_before = "";  // typed, and read by the keyboard, before the rest
   } cases[] = {
       {"a size report, then a key", Report::Size, "\033[8;30;100tq", "\177q"},
       {"keys around a cursor report, an Escape right before it", Report::Cursor, "a\033\033[5;1Rb", "\177a\033b"},
       {"the start of a reply that never ends", Report::Cursor, "x\033[5", "\177x\033[5"},
+      {"a reply the keyboard had begun to read", Report::Cursor, ";1Rq", "\177q", "\033[5"},
+      {"the keyboard protocol's, begun", Report::Keyboard, "1u\033[?62cq", "\177q", "\033[?"},
   };
   for (const auto& c : cases) {
     reports_reset();
+    term_keyboard.decoder.clear();  // what a case before left undecoded is not this one's
     int32_t row = 0, column = 0;
-    EXPECT_FALSE(term_query(c.asked, &row, &column)) << c.name;
+    if (c.asked == Report::Keyboard) {
+      term_ask_keyboard_protocol();  // never waited for
+    } else {
+      EXPECT_FALSE(term_query(c.asked, &row, &column)) << c.name;
+    }
     key_queue_push_byte(127);  // a Backspace read before, never taken
+    terminal_.type(c.read_before);
+    keyboard_fill();
     terminal_.type(c.typed);
     reports_keep_untaken_keys_for_the_shell();
     reports_await_due_replies(/*for_the_shell=*/true);
