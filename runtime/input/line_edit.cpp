@@ -80,7 +80,7 @@ void LineEditor::start() {
   if (settings_->vi) {
     vi_editing_mode();
     vi_start_recording(text_key('i'), {});  // what is typed before the first Escape is an insertion . repeats
-    vi_recording_insert_ = true;
+    state_.vi_recording_insert = true;
   }
   initial_visibility_ = term_cursor_visible() ? CURSOR_SHOW : CURSOR_HIDE;
   term_refresh();
@@ -512,14 +512,17 @@ void LineEditor::apply(Key key) {
     apply(named_key(KeyName::Escape));
     return apply(Key{key.name, static_cast<uint8_t>(key.modifiers & ~KEY_ALT), key.keypad, false, key.code});
   }
+  // What an Escape may have to give back, as it is before the Escape is recorded as a key of the change.
+  std::optional<KeyState> before_key;
+  if (key == named_key(KeyName::Escape)) before_key = state_;
   if (recording_macro_ && macro_depth_ == 0) recorded_.push_back(key);
-  if (vi_recording_ && !vi_replaying_) vi_keys_.push_back(key);
+  if (state_.vi_recording && !vi_replaying_) state_.vi_keys.push_back(key);
   if (key.pasted) return paste_byte(static_cast<uint8_t>(key.code));
   if (!typed_as_text(key)) insert_typed();  // what was typed goes in before any other key acts
   // An Escape taken back comes right after it: what it cleared comes back.
   if (key.name == KeyName::EscapeTakenBack) return undo_escape();
-  if (key == named_key(KeyName::Escape)) {
-    before_escape_ = BeforeEscape{state_, search_, history_.shown(), position_, undo_.changes()};
+  if (before_key) {
+    before_escape_ = BeforeEscape{std::move(*before_key), search_, history_.shown(), position_, undo_.changes()};
   } else {
     before_escape_.reset();
   }
@@ -538,12 +541,12 @@ void LineEditor::apply(Key key) {
     } else {
       search_character(key, what == Awaited::CharacterBackward, awaited_count_);
     }
-    if (!vi_pending_ && awaited_ == Awaited::None) vi_keep_on_a_character();  // the command is done
+    if (!state_.vi_pending && awaited_ == Awaited::None) vi_keep_on_a_character();  // the command is done
     return;
   }
-  if (vi_pending_) {
+  if (state_.vi_pending) {
     vi_pending_key(key);
-    if (!vi_pending_ && awaited_ == Awaited::None) vi_keep_on_a_character();
+    if (!state_.vi_pending && awaited_ == Awaited::None) vi_keep_on_a_character();
     return;
   }
   // A count (Alt+digits and Alt+-, then digits) or Ctrl+V in progress takes the key.
@@ -620,7 +623,7 @@ void LineEditor::run_command(const Command* command, const Key& key) {
   state_.last_command = this_command_;
   // A command done (not an operator or a search awaiting its key) leaves the
   // cursor on a character, unless it was p with nothing to put.
-  if (!vi_pending_ && awaited_ == Awaited::None) vi_keep_on_a_character();
+  if (!state_.vi_pending && awaited_ == Awaited::None) vi_keep_on_a_character();
   if (!mini_ && !search_) show_count();  // the mode's string may have changed
 }
 
@@ -642,7 +645,7 @@ void LineEditor::run_macro(const std::vector<Key>& keys) {
 // search, a count, a sequence or a binding of its own takes it.
 bool LineEditor::typed_as_text(const Key& key) const {
   if (!key_is_text(key) || search_ || state_.prefix.active() || !state_.sequence.empty() || awaited_ != Awaited::None ||
-      state_.meta_next || overwrite_ || mini_ || vi_pending_ || state_.keymap == Keymap::ViCommand)
+      state_.meta_next || overwrite_ || mini_ || state_.vi_pending || state_.keymap == Keymap::ViCommand)
     return false;
   const KeyBindings::Found found = settings_->keys.find(state_.keymap, std::span(&key, 1));
   return found.whole == nullptr && !found.longer;

@@ -266,21 +266,11 @@ class LineEditor {
     int motion_count;
     char search;       // f F t T waiting for its character
   };
-  std::optional<ViPending> vi_pending_;
   struct ViSearch {
     Key key;
     bool backward, till;
   };
-  std::optional<ViSearch> vi_last_search_;
-  char vi_search_key_ = 'f';
-  std::size_t vi_insert_from_ = 0;  // the undo list's length when insert mode began
-  bool vi_recording_ = false;       // the keys of a command that may change the line are kept
-  bool vi_recording_insert_ = false;
-  bool vi_replaying_ = false;
-  bool vi_command_once_ = false;    // this line has been in command mode
-  bool vi_past_end_ = false;        // the command just run may leave the cursor past the last character
-  std::vector<Key> vi_keys_, vi_redo_;
-  Count vi_keys_count_, vi_redo_count_;
+  bool vi_replaying_ = false;       // . is running the keys of the last change
 
   // --- History and its search (edit_search.cpp) ---
   void recall_older();
@@ -385,6 +375,17 @@ class LineEditor {
     int yank_arg_skip = 0;
     int yank_arg_direction = 1;
     bool yank_arg_inserted = false;
+    // vi mode's
+    std::optional<ViPending> vi_pending;
+    std::optional<ViSearch> vi_last_search;
+    char vi_search_key = 'f';
+    std::size_t vi_insert_from = 0;   // the undo list's length when insert mode began
+    bool vi_recording = false;        // the keys of a command that may change the line are kept
+    bool vi_recording_insert = false;
+    bool vi_command_once = false;     // this line has been in command mode
+    bool vi_past_end = false;         // the command just run may leave the cursor past the last character
+    std::vector<Key> vi_keys, vi_redo;  // the keys of the change being made, and of the last one made (.)
+    Count vi_keys_count, vi_redo_count;
   };
   KeyState state_;
   // What the editor was before the last key, an Escape: given back when the

@@ -69,9 +69,9 @@ std::optional<std::size_t> LineEditor::vi_motion(const Key& key, int count, std:
       return vi_matching();
     case ';':
     case ',':
-      if (!vi_last_search_) return at;  // a motion still, that goes nowhere (c then types)
-      return character_target(vi_last_search_->key, count, vi_last_search_->backward != (c == ','),
-                              vi_last_search_->till);
+      if (!state_.vi_last_search) return at;  // a motion still, that goes nowhere (c then types)
+      return character_target(state_.vi_last_search->key, count, state_.vi_last_search->backward != (c == ','),
+                              state_.vi_last_search->till);
   }
   return std::nullopt;
 }
@@ -150,22 +150,22 @@ std::optional<std::size_t> LineEditor::vi_matching() {
 void LineEditor::enter_vi_insert() {
   state_.keymap = Keymap::ViInsert;
   state_.prefix.set_mode(KeyPrefix::Mode::ViInsert);
-  vi_insert_from_ = undo_.changes();
+  state_.vi_insert_from = undo_.changes();
 }
 
 // Escape: command mode, the cursor back one; what the insertion typed is one undo step.
 void LineEditor::vi_movement_mode() {
   if (state_.keymap != Keymap::ViInsert) return;
   insert_typed();
-  undo_.join_from(vi_insert_from_);
+  undo_.join_from(state_.vi_insert_from);
   overwrite_ = false;
   state_.keymap = Keymap::ViCommand;
   state_.prefix.set_mode(KeyPrefix::Mode::ViCommand);
   if (position_ > 0) move_to(view_.unit_before(line_, position_));
   // The first time in command mode the line as typed becomes what u and U go back to, as POSIX has it.
-  if (!vi_command_once_) undo_.clear();
-  vi_command_once_ = true;
-  if (vi_recording_) vi_change_done();
+  if (!state_.vi_command_once) undo_.clear();
+  state_.vi_command_once = true;
+  if (state_.vi_recording) vi_change_done();
 }
 
 void LineEditor::vi_insertion_mode() { vi_begin_insert(); }
@@ -184,7 +184,7 @@ void LineEditor::vi_append_eol() {
 // An insertion begun from command mode is part of the change that . repeats, up to its Escape.
 void LineEditor::vi_begin_insert() {
   enter_vi_insert();
-  if (vi_recording_) vi_recording_insert_ = true;
+  if (state_.vi_recording) state_.vi_recording_insert = true;
 }
 
 // The mode chosen stays for the lines after this one, as readline's.
@@ -200,7 +200,7 @@ void LineEditor::emacs_editing_mode() {
 
 // Keeps the cursor on a character in command mode, as vi does: never past the last.
 void LineEditor::vi_keep_on_a_character() {
-  if (std::exchange(vi_past_end_, false)) return;
+  if (std::exchange(state_.vi_past_end, false)) return;
   if (state_.keymap == Keymap::ViCommand && position_ > 0 && position_ >= line_.size())
     move_to(view_.unit_before(line_, line_.size()));
 }
@@ -211,23 +211,23 @@ void LineEditor::vi_keep_on_a_character() {
 // kept until it ends, and kept for . if it changed the line.
 void LineEditor::vi_start_recording(const Key& key, Count count) {
   if (vi_replaying_) return;
-  vi_recording_ = true;
-  vi_recording_insert_ = false;
-  vi_keys_.assign(1, key);
-  vi_keys_count_ = count;
+  state_.vi_recording = true;
+  state_.vi_recording_insert = false;
+  state_.vi_keys.assign(1, key);
+  state_.vi_keys_count = count;
 }
 void LineEditor::vi_change_done() {
-  if (vi_replaying_ || !vi_recording_) return;
-  vi_recording_ = vi_recording_insert_ = false;
-  vi_redo_ = vi_keys_;
-  vi_redo_count_ = vi_keys_count_;
+  if (vi_replaying_ || !state_.vi_recording) return;
+  state_.vi_recording = state_.vi_recording_insert = false;
+  state_.vi_redo = state_.vi_keys;
+  state_.vi_redo_count = state_.vi_keys_count;
 }
 void LineEditor::vi_redo(Count count) {
-  if (vi_redo_.empty()) return ring_bell();
-  vi_recording_ = false;
+  if (state_.vi_redo.empty()) return ring_bell();
+  state_.vi_recording = false;
   vi_replaying_ = true;
-  const Count times = count.given ? count : vi_redo_count_;
-  const std::vector<Key> keys = vi_redo_;
+  const Count times = count.given ? count : state_.vi_redo_count;
+  const std::vector<Key> keys = state_.vi_redo;
   const Key first = keys.front();
   if (first == text_key('i') || first == text_key('a') || first == text_key('I') || first == text_key('A')) {
     // An insertion: its text, count times.
@@ -307,7 +307,7 @@ void LineEditor::vi_change_case(Count count) {
 void LineEditor::vi_put(Count count) {
   if (current_key_ == text_key('p') && position_ < line_.size()) move_to(next_unit(position_));
   if (kills_->empty()) {  // the cursor stays moved, past the end even, as readline's
-    vi_past_end_ = true;
+    state_.vi_past_end = true;
     return ring_bell();
   }
   undo_.open_group();
@@ -334,17 +334,17 @@ void LineEditor::vi_operator(Count count) {
   const char key = static_cast<char>(current_key_.code);
   const char op = static_cast<char>(std::tolower(static_cast<unsigned char>(key)));
   if (key != op) return vi_operate(op, text_key('$'), {1, false}, count);
-  vi_pending_ = ViPending{op, count, 0, 0};
+  state_.vi_pending = ViPending{op, count, 0, 0};
 }
 
 // A key while an operator waits for its motion: digits of a count, a motion,
 // a character for f F t T; anything else cancels it.
 void LineEditor::vi_pending_key(const Key& key) {
-  ViPending& pending = *vi_pending_;
+  ViPending& pending = *state_.vi_pending;
   if (pending.search != 0) {
     const char search = std::exchange(pending.search, '\0');
     const bool backward = search == 'F' || search == 'T', till = search == 't' || search == 'T';
-    vi_last_search_ = ViSearch{key, backward, till};
+    state_.vi_last_search = ViSearch{key, backward, till};
     return vi_finish_pending(text_key(';'));
   }
   if (key.name == KeyName::Byte && key.modifiers == 0 && key.code >= '0' && key.code <= '9' &&
@@ -360,8 +360,8 @@ void LineEditor::vi_pending_key(const Key& key) {
   vi_finish_pending(key);
 }
 void LineEditor::vi_finish_pending(const Key& motion) {
-  const ViPending pending = *vi_pending_;
-  vi_pending_.reset();
+  const ViPending pending = *state_.vi_pending;
+  state_.vi_pending.reset();
   const Count motion_count{std::max(pending.motion_count, 1), pending.motion_count > 0};
   vi_operate(pending.op, motion, motion_count, pending.count);
 }
@@ -378,8 +378,8 @@ void LineEditor::vi_operate(char op, const Key& motion, Count motion_count, Coun
   if (m != op) {
     const std::optional<std::size_t> target = vi_motion(motion, times, start, line_.size() + 1);
     const char* exclusive = op == 'y' ? " l|h^0%bBFT" : " l|h^0bBFT";
-    const bool backward_search = (m == ';' || m == ',') && vi_last_search_ &&
-                                 vi_last_search_->backward != (m == ',');
+    const bool backward_search = (m == ';' || m == ',') && state_.vi_last_search &&
+                                 state_.vi_last_search->backward != (m == ',');
     const bool inclusive = std::strchr(exclusive, m) == nullptr && !backward_search;
     // c over a character search that finds nothing still changes, as readline's.
     const bool character_search = m != '\0' && std::strchr("fFtT;,", m) != nullptr;
@@ -424,13 +424,13 @@ void LineEditor::vi_char_search(Count count) {
     if (const auto target = vi_motion(current_key_, count.value, position_, line_.size())) move_to(*target);
     return;
   }
-  vi_search_key_ = c;
+  state_.vi_search_key = c;
   await_key(Awaited::ViCharacter, count);
 }
 void LineEditor::vi_search_character(const Key& key, Count count) {
-  const char c = vi_search_key_;
-  vi_last_search_ = ViSearch{key, c == 'F' || c == 'T', c == 't' || c == 'T'};
-  if (const auto target = character_target(key, count.value, vi_last_search_->backward, vi_last_search_->till))
+  const char c = state_.vi_search_key;
+  state_.vi_last_search = ViSearch{key, c == 'F' || c == 'T', c == 't' || c == 'T'};
+  if (const auto target = character_target(key, count.value, state_.vi_last_search->backward, state_.vi_last_search->till))
     move_to(*target);
 }
 

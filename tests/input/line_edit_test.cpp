@@ -515,6 +515,7 @@ TEST(LineEditor, ViModeAsReadline) {
       {"abc<esc>0Ryz<esc>", "yzc"},
       {"a(b)c<esc>0%iX", "a(bX)c"},
       {"abc<esc>0yyP", "abcabc"},
+      {"12<stalled-left><right>3<esc>.", "121233"},  // an insert goes on through an arrow whose Escape stalled
       {"12<esc>0ylp", "112"},
       {"12 34<esc>0dwP", "12 34"},
       {"ab cd<esc>0fcD", "ab "},
