@@ -17,6 +17,15 @@
 // what is learnt by asking the terminal (questions/questions.h). Each
 // declares what its own room defines. What only the layer's rooms share is
 // in term_internal.h and the headers it names.
+//
+// Emits: termcap "cm", "bl", "vb", "me", "ve", "vi", "ks", "ke", "cl", "ce",
+// and for moving relative to the cursor "up", "UP", "nd", "RI", "le", "LE",
+// "cd" (with CR and LF); "\e(U" and "\e(B" on the Linux console; the report
+// requests "\e[6n" (cursor), "\e[18t" (window size) and "\e[?u\e[c" (the
+// kitty keyboard protocol, the device attributes behind it); while a line
+// is edited bracketed paste ("\e[?2004h", "\e[?2004l") and the protocol's
+// disambiguate flag ("\e[>1u", "\e[<u"); control bytes 8, 12, 14, 15 and
+// 27 as font glyphs ("\e%G", U+F000 + byte, "\e%@").
 #pragma once
 
 #include <cstdint>

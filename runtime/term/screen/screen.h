@@ -3,12 +3,6 @@
 // writer keeps it, and drawing relative to the cursor (writer.cpp,
 // tracked_screen.cpp). What is learnt by asking the terminal is the
 // questions room's (questions.h).
-//
-// Emits: termcap "cm", "bl", "me", "ve", "vi", "ks", "ke", "cl", "ce", and for
-// moving relative to the cursor "up", "UP", "nd", "RI", "le", "LE", "cd"
-// (with CR and LF); "\e(U" and "\e(B" on the Linux console; the report
-// requests "\e[6n" (cursor) and "\e[18t" (window size); control bytes 8,
-// 12, 14, 15 and 27 as font glyphs ("\e%G", U+F000 + byte, "\e%@").
 #pragma once
 
 #include <cstddef>
