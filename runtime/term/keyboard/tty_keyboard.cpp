@@ -182,6 +182,8 @@ void keyboard_reset() {
   term_key_queue = KeyQueue{};
   key_tree_release();
   term_keyboard = Keyboard{};
+  eight_bit_as_alt.reset();
+  eight_bit_stripped = false;
 }
 
 void keyboard_set_reply_listener(ReplyListener listener) { term_keyboard.on_reply = listener; }

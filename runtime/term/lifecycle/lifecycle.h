@@ -8,8 +8,9 @@
 
 #include "runtime/term/term_internal.h"
 
-// Puts every room's state as at program start (the mutex aside): set-up
-// starts from it, and the tests' invented terminals do.
+// Puts every room's state as at program start (the mutex and the signal
+// dispositions aside): set-up starts from it, and the tests' invented
+// terminals do.
 void term_reset_state();
 
 // --- Modes (modes.cpp) --------------------------------------------------------
@@ -64,6 +65,8 @@ bool signals_modes_left();
 //   line_keys_echo_signal: a signal's key ("^C") at the cursor, if it is one
 //                       the keyboard raises, a line is edited and the tty
 //                       echoes control characters; async-signal-safe.
+// As at program start: nothing on, the inputrc's choices at their defaults.
+void line_keys_reset();
 void line_keys_leave();
 void line_keys_enter();
 void line_keys_echo_signal(int signal);

@@ -88,6 +88,14 @@ void term_line_keys_on() {
 
 void term_set_bracketed_paste(bool on) { paste_wanted = on ? 1 : 0; }
 
+void line_keys_reset() {
+  paste_wanted = 1;
+  signal_echo_wanted = 1;
+  line_keys.editing = 0;
+  line_keys.paste_sent = 0;
+  line_keys.kitty_sent = 0;
+}
+
 void term_set_keypad(bool on) {
   if (term.modes.keypad == (on ? 1 : 0)) return;
   term.modes.keypad = on ? 1 : 0;

@@ -86,6 +86,7 @@ void term_reset_state() {
   screen_reset();
   keyboard_reset();
   reports_reset();
+  line_keys_reset();
   keyboard_set_reply_listener(reports_receive);  // the keyboard's replies go to the questions
 }
 
