@@ -399,6 +399,7 @@ TEST(LineEditor, TheInputrcBindsAsReadline) {
       {"\"\\ex\": \"212\"", "<m-x>", "212"},      // a macro types its text
       {"\"\\ex\": \"\\ex1\"", "<m-x>", "1111111111111111"},  // one that types itself ends
       {"\"\\C-t\": backward-char", "12<c-t>3", "132"},
+      {"\"\\eB\": do-lowercase-version", "12 34<m-B>5", "12 534"},  // Alt+B bound so does what Alt+b does
       {"\"\\C-t\": no-such-function\nnonsense", "12<c-t>", "21"},  // skipped: the default stays
       {"$include " + included, "12<home><c-]>3", "123"},
       {"$if mode=vi\n\"\\C-t\": backward-char\n$endif", "12<c-t>", "21"},
