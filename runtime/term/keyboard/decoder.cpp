@@ -710,11 +710,13 @@ bool KeyDecoder::take_reply(int64_t now, KeyEvent* reply) {
   return false;
 }
 
+// Called at every fill, so it reads only what can matter: the parameter
+// bytes at the end (a few dozen at most) and the two before them.
 int KeyDecoder::reply_tail() const {
-  // A reply's start is at most a few dozen bytes back: the scan starts there.
-  constexpr std::size_t kLookBack = 64;
+  constexpr std::size_t kLookBack = 32;
+  std::size_t at = bytes_.size();
+  while (at > next_ && bytes_.size() - at < kLookBack && ReplyScanner::parameter(bytes_[at - 1])) --at;
   ReplyScanner scanner;
-  for (std::size_t at = std::max(next_, bytes_.size() > kLookBack ? bytes_.size() - kLookBack : 0); at < bytes_.size(); ++at)
-    scanner.feed(bytes_[at]);
+  for (std::size_t i = std::max(next_, at >= 2 ? at - 2 : 0); i < bytes_.size(); ++i) scanner.feed(bytes_[i]);
   return scanner.state();
 }

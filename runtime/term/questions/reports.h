@@ -102,8 +102,8 @@ void term_ask_keyboard_protocol();
 // Its answer so far: 1 the keyboard has the protocol, -1 it has not, 0 not
 // known yet. Async-signal-safe (a resume turns the line's modes on again).
 int term_keyboard_protocol_known();
-// A reply the decoder found, handed here by the keyboard; taken if a request
-// for it is outstanding.
+// A reply the decoder found, handed here by the keyboard (its reply
+// listener, wired at set-up); taken if a request for it is outstanding.
 void reports_receive(const KeyEvent& reply);
 // Before the terminal is handed back (an exit, a stop, a fatal signal): reads
 // and drops the bytes up to the end of every reply still on its way, until
